@@ -1,0 +1,202 @@
+#include "BrindleForm.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QCursor>
+#include <QDesktopServices>
+#include <QPainter>
+#include <QPixmap>
+#include <QUrl>
+
+#include "Application.h"
+#include "Err.h"
+#include "GUISetup.h"
+#include "WebSettings.h"
+#include "XapLog.h"
+#include "XapSettings.h"
+#include "xap.h"
+#include "xapGlobal.h"
+
+namespace {
+
+// The two tray pictures: a dark transceiver when idle, lit while a command runs.
+QIcon paintIcon(const QColor& light) {
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0x30, 0x38, 0x48));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(3, 9, 26, 18, 4, 4);
+    p.setPen(QPen(QColor(0x90, 0x98, 0xa8), 2));
+    p.drawLine(22, 9, 26, 2);
+    p.setPen(Qt::NoPen);
+    p.setBrush(light);
+    p.drawEllipse(QPoint(10, 18), 4, 4);
+    return QIcon(pm);
+}
+
+}  // namespace
+
+BrindleForm::BrindleForm() {
+    m_image1 = paintIcon(QColor(0x50, 0x60, 0x50));
+    m_image2 = paintIcon(QColor(0x40, 0xff, 0x40));
+    m_timer1.onTimer([this] { Timer1_Timer(); });
+
+    m_menu.setTitle(QStringLiteral("CM19A"));
+    const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
+                                    "Help",    "-",         "Exit"};
+    for (int i = 0; i <= kExit; ++i) {
+        if (i == kSeparator) {
+            m_menu.addSeparator();
+            continue;
+        }
+        QAction* action = m_menu.addAction(QString::fromLatin1(captions[i]));
+        QObject::connect(action, &QAction::triggered, [this, i] { MenuArray_Click(i); });
+    }
+
+    bindPluginAndLoadHost = [] {
+        if (Application* hs = Application::instance()) WebSettings::instance().load(*hs);
+    };
+    unloadHostForm = [] {
+        if (Application* hs = Application::instance()) hs->FlushIniCache();
+    };
+    openUrl = [](const std::string& url) {
+        QDesktopServices::openUrl(QUrl(QString::fromLatin1(url.c_str())));
+    };
+}
+
+BrindleForm::~BrindleForm() {
+    if (m_guiSetup) delete m_guiSetup.data();
+}
+
+bool BrindleForm::Form_Load() {
+    try {
+        startUp();
+    } catch (...) {
+        Err::capture();
+        LogError("brindlehub", "Main Load");
+    }
+    return !m_initFailed;
+}
+
+void BrindleForm::startUp() {
+    // 1. Shared settings, vocabulary and the host object.
+    XapSettings::InitXap();
+
+    // 2. The transport, with this window as its callback.
+    m_xap = std::make_unique<xap>();
+    m_xap->RegisterNewMessageCallback(this);
+
+    // 3. Who the gateway is on the network.
+    m_xap->setXapSource("qix.CM19A." + XapSettings::ComputerName());
+    m_xap->setXapUID("FF008700");
+
+    // 4. Where it sends and listens.
+    m_xap->BroadcastAddress = XapSettings::BroadcastAddress();
+    m_xap->InterfaceAddress = XapSettings::InterfaceAddress();
+
+    // 5. Bind; the heartbeat goes out before anything held back.
+    const int result = m_xap->Init();
+    if (result > 0) {
+        m_xap->SendHeartbeat(60);
+        xapGlobal::values().XapReady = true;
+        LogEvent("brindlehub", "Using xAP port " + std::to_string(result));
+    } else {
+        LogError("brindlehub", "xAP Init Error " + std::to_string(result) + " occurred");
+        m_xap.reset();
+        m_initFailed = true;
+        return;
+    }
+
+    // 6. The main window stays invisible: nothing to do.
+
+    // 7. The plug-in and the host window.
+    if (bindPluginAndLoadHost) bindPluginAndLoadHost();
+
+    // 8. The tray icon.
+    m_tray.setCaption("Brindle");
+    m_tray.SetCallback(this);
+    Timer1_Timer();
+}
+
+void BrindleForm::onMessage() {
+    if (m_busy || !m_xap) return;
+    m_busy = true;
+    // The dispatcher may let events run; a hand-over that arrives meanwhile
+    // returns at once and this loop picks up its texts.
+    for (std::string text = m_xap->GetMessage(); !text.empty(); text = m_xap ? m_xap->GetMessage() : std::string())
+        m_dispatcher.Readmessage(text);
+    m_busy = false;
+}
+
+void BrindleForm::SwapIcons() {
+    m_timer1.setInterval(200);
+    m_timer1.setEnabled(true);
+    m_showingActivity = true;
+    m_tray.Update(true, m_image2);
+}
+
+void BrindleForm::Timer1_Timer() {
+    m_showingActivity = false;
+    m_tray.Update(true, m_image1);
+    m_timer1.setEnabled(false);
+}
+
+void BrindleForm::TrayIconCallback(long msg) {
+    if (msg != TrayIcon::kLeftButtonUp && msg != TrayIcon::kRightButtonUp) return;
+    // Right-aligned: the menu's right edge at the cursor.
+    const QPoint at = QCursor::pos();
+    m_menu.popup(QPoint(at.x() - m_menu.sizeHint().width(), at.y()));
+}
+
+std::string BrindleForm::serverUrl(const char* page) const {
+    return "http://localhost:" + WebSettings::instance().ServerPort + "/" + page;
+}
+
+void BrindleForm::MenuArray_Click(int Index) {
+    switch (Index) {
+        case kBrowser:
+            if (openUrl) openUrl(serverUrl("status"));
+            break;
+        case kGuiSetup:
+            if (!m_guiSetup) {
+                m_guiSetup = new GUISetup();
+                m_guiSetup->setAttribute(Qt::WA_DeleteOnClose);
+            }
+            m_guiSetup->show();
+            m_guiSetup->raise();
+            break;
+        case kHelp:
+            if (openUrl) openUrl(serverUrl("help"));
+            break;
+        case kExit:
+            Exit();
+            break;
+        default:
+            break;  // "System Config" and "System Status" have no action
+    }
+}
+
+void BrindleForm::Exit() {
+    if (m_exited) return;
+    m_exited = true;
+    // The order matters: the plug-in goes first so nothing it does reaches a
+    // closed transport, and the host window last so its save sees every change
+    // the settings window made on its way out.
+    m_timer1.setEnabled(false);
+    m_tray.Update(false, QIcon());
+    if (m_guiSetup) {
+        m_guiSetup->Form_Unload();
+        delete m_guiSetup.data();
+    }
+    m_xap.reset();
+    try {
+        if (unloadHostForm) unloadHostForm();
+    } catch (...) {
+        Err::capture();
+        LogError("brindlehub", "Exit");
+    }
+    Application::release();
+    QCoreApplication::exit(0);
+}

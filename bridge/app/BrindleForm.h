@@ -1,0 +1,81 @@
+#pragma once
+// The main window: never shown, it is the program's start-up sequence, the
+// transport's message callback, the tray icon's owner and its menu.
+//
+// Form_Load brings the program up in a fixed order: shared settings and the
+// host object, the transport and its heartbeat, the plug-in and host window,
+// the tray icon. A fault in any step stops the start-up at that step ("Main
+// Load" in the error log) and leaves the program running with what was set up;
+// only a transport that cannot bind ends the program. Exit (the tray menu,
+// SIGINT or SIGTERM) shuts down in the reverse order and saves the settings.
+
+#include <QIcon>
+#include <QMenu>
+#include <QPointer>
+
+#include "GUISetup.h"
+#include <functional>
+#include <memory>
+
+#include "CommandDispatcher.h"
+#include "Timer.h"
+#include "TrayIcon.h"
+#include "XapMessageCallback.h"
+
+class xap;
+
+class BrindleForm : public XapMessageCallback, public TrayIconCallbackTarget {
+public:
+    enum MenuIndex { kBrowser = 0, kGuiSetup, kSystemConfig, kSystemStatus, kHelp, kSeparator, kExit };
+
+    BrindleForm();
+    ~BrindleForm() override;
+
+    // The start-up sequence. Returns false when the program must end at once
+    // (the transport could not bind); everything else keeps it running.
+    bool Form_Load();
+
+    void onMessage() override;
+    void SwapIcons();
+    void Timer1_Timer();
+    void TrayIconCallback(long msg) override;
+    void MenuArray_Click(int Index);
+
+    // "Exit": releases the plug-in, removes the icon, closes the settings
+    // window, the transport and the host window (saving devices and settings),
+    // then asks the event loop to end with status 0. Runs once.
+    void Exit();
+
+    // Where start-up binds the plug-in and loads the host window. Until the
+    // plug-in host exists this reads the web settings the host window reads.
+    std::function<void()> bindPluginAndLoadHost;
+    // Where shutdown unloads the host window; by default the INI cache is flushed.
+    std::function<void()> unloadHostForm;
+
+    xap* transport() const { return m_xap.get(); }
+    CommandDispatcher& dispatcher() { return m_dispatcher; }
+    TrayIcon& trayIcon() { return m_tray; }
+    QMenu& menu() { return m_menu; }
+    GUISetup* guiSetup() const { return m_guiSetup; }
+    bool exited() const { return m_exited; }
+    bool showingActivity() const { return m_showingActivity; }
+    // Opens URLs for "Browser" and "Help"; replaceable for tests.
+    std::function<void(const std::string& url)> openUrl;
+
+private:
+    void startUp();
+    std::string serverUrl(const char* page) const;
+
+    std::unique_ptr<xap> m_xap;
+    CommandDispatcher m_dispatcher;
+    TrayIcon m_tray;
+    QMenu m_menu;
+    QPointer<GUISetup> m_guiSetup;
+    Timer m_timer1;
+    QIcon m_image1;  // idle
+    QIcon m_image2;  // activity
+    bool m_busy = false;
+    bool m_exited = false;
+    bool m_initFailed = false;
+    bool m_showingActivity = false;
+};

@@ -1,0 +1,22 @@
+// Brindle: the X10 CM19A to xAP gateway. Starts headless when there is no
+// display; SIGINT and SIGTERM run the same orderly shutdown as the tray's "Exit".
+#include <QApplication>
+#include <cstdlib>
+
+#include "BrindleForm.h"
+#include "SignalNotifier.h"
+
+int main(int argc, char** argv) {
+    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Brindle"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    BrindleForm form;
+    SignalNotifier terminationSignals([&form](int) { form.Exit(); });
+    if (!form.Form_Load()) return 1;
+    // A signal handled while start-up let events run has already shut down.
+    if (form.exited()) return 0;
+    return QApplication::exec();
+}

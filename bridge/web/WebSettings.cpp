@@ -1,0 +1,23 @@
+#include "WebSettings.h"
+
+#include <algorithm>
+
+#include "Application.h"
+
+namespace {
+std::string withoutQuotes(std::string s) {
+    s.erase(std::remove(s.begin(), s.end(), '"'), s.end());
+    return s;
+}
+}  // namespace
+
+WebSettings& WebSettings::instance() {
+    static WebSettings settings;
+    return settings;
+}
+
+void WebSettings::load(Application& hs) {
+    StyleSheet = withoutQuotes(hs.GetINISetting("General", "StyleSheet", "StyleNoBody.css"));
+    Background = withoutQuotes(hs.GetINISetting("General", "Background", "#000000"));
+    ServerPort = withoutQuotes(hs.GetINISetting("General", "ServerPort", "8012"));
+}

@@ -1,0 +1,45 @@
+#include "XapLog.h"
+
+#include <fstream>
+
+#include "Clock.h"
+#include "Convert.h"
+#include "Err.h"
+#include "ProgramFolder.h"
+#include "xapGlobal.h"
+
+void LogError(const std::string& label, const std::string& text) {
+    try {
+        const std::string dir = ProgramFolder::path() + "/Data";
+        std::ofstream out(dir + "/brindlehub.txt", std::ios::app | std::ios::binary);
+        if (out) {
+            out << label << ' ' << text << ' ' << Err::Erl() << ' ' << Err::Description()
+                << "\n";
+        }
+    } catch (...) {
+        // The error log is the last resort; nothing is left to report to.
+    }
+    Err::Clear();
+}
+
+void LogEvent(const std::string& type, const std::string& text) {
+    std::string note;
+    if (Err::pending()) {
+        note = " Line " + std::to_string(Err::Erl()) + " " + Err::Description();
+        Err::Clear();
+    }
+    try {
+        std::string data = xapGlobal::item("Time", vb::dateTimeText(Clock::current().now()));
+        data += xapGlobal::item("Type", type);
+        data += xapGlobal::item("Data", text + note);
+        xapGlobal::SendXap("", "Homeseer.Event", "Event.Log", data, "",
+                           xapGlobal::values().XapUID);
+    } catch (...) {
+        // A log that cannot be sent is dropped; logging never fails its caller.
+    }
+}
+
+void LogFault(const std::string& text) {
+    Err::capture();
+    LogEvent("brindlehub", text);
+}

@@ -1,0 +1,53 @@
+#include "XapSettings.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "Application.h"
+#include "HostName.h"
+#include "IniTool.h"
+#include "ProgramFolder.h"
+#include "X10Words.h"
+
+namespace fs = std::filesystem;
+
+XapSettings::State& XapSettings::state() {
+    static State s;
+    return s;
+}
+
+const std::string& XapSettings::ComputerName() {
+    static const std::string name = hostName();
+    return name;
+}
+
+void XapSettings::CreateFolders(const std::string& path) {
+    const fs::path p(ProgramFolder::mapPath(path));
+    if (!p.is_absolute()) return;
+    fs::path sofar = p.root_path();
+    const fs::path parent = p.parent_path();
+    for (const auto& part : parent.relative_path()) {
+        sofar /= part;
+        std::error_code ec;
+        if (fs::is_directory(sofar, ec)) continue;
+        if (!fs::create_directory(sofar, ec) && !fs::is_directory(sofar, ec)) return;
+    }
+}
+
+void XapSettings::InitXap() {
+    State& s = state();
+    ComputerName();
+    s.programFolder = ProgramFolder::path();
+    s.programFilePath = s.programFolder + "/" + ProgramFolder::programName();
+    CreateFolders(s.programFolder + "/Config/x");
+    CreateFolders(s.programFolder + "/Data/x");
+
+    IniTool ini;
+    ini.Load(ProgramFolder::resolveIgnoringCase(s.programFolder, "config/qixXap.ini").string());
+    s.interfaceAddress = ini.Read("Interface", "InterfaceAddress", "Default");
+    s.broadcastAddress = ini.Read("Interface", "BroadcastAddress", "Default");
+
+    X10Words::Words();
+    X10Words::FunctionNames();
+    Application::create();
+}

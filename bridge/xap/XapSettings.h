@@ -1,0 +1,33 @@
+#pragma once
+// The bridge's shared settings and paths, filled once by InitXap as the first
+// step of start-up: the computer name, the program folder, the transport's
+// interface and broadcast addresses (Config/qixXap.ini, section "Interface"),
+// the word tables, and the host object.
+
+#include <string>
+
+class XapSettings {
+public:
+    // Fills the values in their fixed order and creates the host object.
+    static void InitXap();
+
+    // The computer name, read from the system on first use and cached.
+    static const std::string& ComputerName();
+    // Creates every missing folder along the path, not its last component.
+    // Stops at the first folder it cannot create; a relative path is left alone.
+    static void CreateFolders(const std::string& path);
+
+    static const std::string& ProgramFolder() { return state().programFolder; }
+    static const std::string& ProgramFilePath() { return state().programFilePath; }
+    static const std::string& InterfaceAddress() { return state().interfaceAddress; }
+    static const std::string& BroadcastAddress() { return state().broadcastAddress; }
+
+private:
+    struct State {
+        std::string programFolder;
+        std::string programFilePath;
+        std::string interfaceAddress = "Default";
+        std::string broadcastAddress = "Default";
+    };
+    static State& state();
+};

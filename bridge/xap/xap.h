@@ -1,0 +1,90 @@
+#pragma once
+// The xAP transport: two UDP sockets, the heartbeat and the receive queue.
+//
+// Winsock1 receives on 127.0.0.1 at the gateway's port, found by searching
+// upwards from 32768; the local hub relays the network's traffic there.
+// Winsock2 sends every message to the broadcast target on port 3639 and, bound
+// to the local interface address at the same port, receives what is addressed
+// to that interface. Received texts are queued and handed over 50 ms later
+// through the registered callback's onMessage, never inside the socket's own
+// notice. One instance exists while the program runs (xapGlobal::values().transport).
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "Timer.h"
+#include "UdpSocket.h"
+
+class XapMessageCallback;
+
+class xap {
+public:
+    static constexpr int kXapPort = 3639;
+    static constexpr int kFirstPort = 32768;
+    static constexpr int kPortsToTry = 200;
+    static constexpr size_t kMaxQueued = 10000;
+
+    // Loading the transport: addresses "Default", heartbeat filter on, no callback.
+    xap();
+    // Unloading: closes both sockets and drops the queue.
+    ~xap();
+    xap(const xap&) = delete;
+    xap& operator=(const xap&) = delete;
+
+    // Binds both sockets. Returns the port (> 0), -1 when no port in the search
+    // range could be bound, or the negated error number of the second bind.
+    int Init();
+    void SendHeartbeat(long LongInterval);
+    std::string SendXap(const std::string& sTarget, const std::string& sClass,
+                        const std::string& sSection, const std::string& sData,
+                        const std::string& sSubaddress = {}, const std::string& sUID = {});
+    std::string GetMessage();
+    void RegisterNewMessageCallback(XapMessageCallback* oForm) { m_callback = oForm; }
+
+    bool FilterHeartbeats = true;
+    std::string BroadcastAddress = "Default";
+    std::string InterfaceAddress = "Default";
+
+    void setXapSource(const std::string& v);
+    void setXapTarget(const std::string& v);
+    void setXapUID(const std::string& v);
+    void setXapClass(const std::string& v);
+    const std::string& XapSource() const;
+    const std::string& XapUID() const;
+
+    // What Init chose; for the program's own reports and for tests.
+    int port() const { return m_port; }
+    const std::string& localAddress() const { return m_localAddress; }
+    const std::string& broadcastTarget() const { return m_broadcastTarget; }
+    int heartbeatIntervalMs() const { return m_hbeatTimer.interval(); }
+    bool heartbeatEnabled() const { return m_hbeatTimer.enabled(); }
+    size_t queuedCount() const { return m_queue.size(); }
+
+    // Picks the first address that carries every bit of the pattern, part by
+    // part; the first address when none does (always so for "Default").
+    static std::string chooseLocalAddress(const std::vector<std::string>& addresses,
+                                          const std::string& pattern);
+
+    void HBeatTimer_Timer();
+    void ReceiveTimer_Timer();
+
+private:
+    void rebuildHeartbeat();
+    void socketDataArrival(UdpSocket& socket);
+    bool sendDatagram(const std::string& text);
+
+    UdpSocket m_winsock1;
+    UdpSocket m_winsock2;
+    Timer m_hbeatTimer;
+    Timer m_receiveTimer;
+    int m_heartbeatCount = 0;
+    std::string m_receiveBuffer;
+    std::deque<std::string> m_queue;
+    XapMessageCallback* m_callback = nullptr;
+    std::string m_broadcastTarget;
+    std::string m_localAddress;
+    int m_port = 0;
+    std::string m_heartbeatText;
+    std::string m_heartbeatTail;
+};

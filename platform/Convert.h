@@ -1,0 +1,60 @@
+#pragma once
+// The conversions the program relies on, written once. Texts are single-byte
+// (Windows-1252) strings; case conversion follows that code page.
+
+#include <QDateTime>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vb {
+
+std::string LCase(std::string_view s);
+std::string UCase(std::string_view s);
+char lowerChar(char c);
+// Case-insensitive comparison as text comparison does it.
+bool equalsIgnoreCase(std::string_view a, std::string_view b);
+int compareIgnoreCase(std::string_view a, std::string_view b);
+// Trims blanks (the space character only), as the system's trimming does.
+std::string Trim(std::string_view s);
+std::string LTrim(std::string_view s);
+std::string RTrim(std::string_view s);
+
+// The leading number of a text: leading blanks skipped, an optional sign,
+// digits with one decimal point and an exponent; "&H" and "&O" prefixes read hex
+// and octal. Stops at the first character that cannot continue the number;
+// no number at all gives 0.
+double Val(std::string_view s);
+
+// Whether a text is a number as a whole (blanks around allowed).
+bool IsNumeric(std::string_view s);
+
+// Rounding to an integer as the system does it: halves go to the even neighbour.
+// Values outside the type's range raise error 6 "Overflow".
+int16_t CInt(double value);
+int32_t CLng(double value);
+uint8_t CByte(double value);
+// Text to number: a text that is not a number raises error 13 "Type mismatch".
+double CDbl(std::string_view text);
+int16_t CInt(std::string_view text);
+int32_t CLng(std::string_view text);
+
+// "True"/"False".
+std::string CStr(bool value);
+// "True"/"False" in any case, or a number (non-zero is true); else error 13.
+bool CBool(std::string_view text);
+
+// A number as decimal text without a leading blank, as string concatenation
+// writes it.
+std::string CStr(int64_t value);
+std::string CStr(double value);
+
+// The one text form for a date and time, used for both saving and loading:
+// "yyyy-MM-dd HH:mm:ss", independent of the locale.
+std::string dateTimeText(const QDateTime& t);
+// Reads the fixed form back; also accepts "M/d/yyyy h:mm:ss AM" texts written by
+// older installations. Nothing recognisable gives no value.
+std::optional<QDateTime> parseDateTime(std::string_view text);
+
+}  // namespace vb

@@ -1,0 +1,11 @@
+#pragma once
+// The computer's name and its IPv4 addresses, from the resolver.
+
+#include <string>
+#include <vector>
+
+// The host name (at most 127 characters); empty when the system gives none.
+std::string hostName();
+// The IPv4 addresses of a name as dotted quads, in the resolver's order,
+// without repeats; empty when it cannot be resolved.
+std::vector<std::string> resolveIPv4(const std::string& name);

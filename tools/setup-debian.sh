@@ -1,0 +1,29 @@
+#!/bin/sh
+# Installs the Debian 12 packages Brindle needs to build and test, when any is
+# missing. As root it installs them; otherwise it prints the apt line to run.
+set -eu
+
+PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libqt6sql6-sqlite \
+libusb-1.0-0-dev liblua5.4-dev libgtest-dev libgmock-dev libbenchmark-dev"
+# clang builds the libFuzzer targets; optional, only the fuzz target needs it.
+[ "${WITH_FUZZ:-0}" = 1 ] && PACKAGES="$PACKAGES clang libclang-rt-dev"
+
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "Brindle needs these Debian packages:$missing" >&2
+    echo "Install them with:" >&2
+    echo "  sudo apt-get install -y$missing" >&2
+    exit 1
+fi
+echo "Installing:$missing"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q || true
+# shellcheck disable=SC2086
+apt-get install -y -q --no-install-recommends $missing
