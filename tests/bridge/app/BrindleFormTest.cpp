@@ -1,0 +1,154 @@
+#include <QLineEdit>
+#include <gtest/gtest.h>
+
+#include "Application.h"
+#include "BrindleForm.h"
+#include "GUISetup.h"
+#include "TempHome.h"
+#include "TestHub.h"
+#include "WaitObject.h"
+#include "WebSettings.h"
+#include "XapSettings.h"
+#include "xap.h"
+#include "xapGlobal.h"
+
+namespace {
+
+class MainWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(hub.ok()) << "port 3639 is taken on 127.0.0.1";
+        xapGlobal::reset();
+        form = std::make_unique<BrindleForm>();
+        form->openUrl = [this](const std::string& url) { opened.push_back(url); };
+    }
+    void TearDown() override {
+        form.reset();
+        Application::release();
+        xapGlobal::reset();
+    }
+
+    TempHome home;
+    TestHub hub;
+    std::unique_ptr<BrindleForm> form;
+    std::vector<std::string> opened;
+};
+
+TEST_F(MainWindow, StartUpSendsHeartbeatThenThePortAndHeldMessagesLater) {
+    // Something produced before the transport is up is held back...
+    xapGlobal::SendXap("", "Early.Class", "b", xapGlobal::item("k", "v"));
+    ASSERT_TRUE(form->Form_Load());
+    const int port = form->transport()->port();
+    const std::string first = hub.next();
+    EXPECT_EQ(first.rfind("xap-hbeat\n", 0), 0u);
+    EXPECT_NE(first.find("source=qix.CM19A." + XapSettings::ComputerName() + "\n"), std::string::npos);
+    EXPECT_NE(first.find("uid=FF008700\n"), std::string::npos);
+    // ...and goes out just before the first message produced afterwards.
+    EXPECT_NE(hub.next().find("class=Early.Class\n"), std::string::npos);
+    const std::string second = hub.next();
+    EXPECT_NE(second.find("class=Homeseer.Event\n"), std::string::npos);
+    EXPECT_NE(second.find("Data=Using xAP port " + std::to_string(port) + "\n"), std::string::npos);
+    // From now on everything goes out at once.
+    xapGlobal::SendXap("", "Later.Class", "b", "");
+    EXPECT_NE(hub.next().find("class=Later.Class\n"), std::string::npos);
+}
+
+TEST_F(MainWindow, ReceivedTextsReachTheDispatcher) {
+    ASSERT_TRUE(form->Form_Load());
+    const int port = form->transport()->port();
+    hub.sendTo(port, "xap-header\n{\nclass=a.b\n}\n");
+    hub.sendTo(port, "xap-header\n{\nclass=c.d\n}\n");
+    WaitObject().Wait(200);
+    EXPECT_EQ(form->dispatcher().received(), 2u);
+    // Garbage is handed over as well and must not take the program down.
+    hub.sendTo(port, std::string("xap-header\n}\n}\n\0\n=\n", 19));
+    hub.sendTo(port, "xap-header" + std::string(65000, '}'));
+    WaitObject().Wait(200);
+    EXPECT_EQ(form->dispatcher().received(), 4u);
+}
+
+TEST_F(MainWindow, AnUnboundTransportEndsTheStartUp) {
+    home.write("Config/qixXap.ini", "[Interface]\nBroadcastAddress=127.0.0.1\nInterfaceAddress=127.0.0.1\n");
+    std::vector<std::unique_ptr<UdpSocket>> taken;
+    for (int p = xap::kFirstPort; p < xap::kFirstPort + xap::kPortsToTry; ++p) {
+        taken.push_back(std::make_unique<UdpSocket>());
+        taken.back()->bind("127.0.0.1", p);  // ports busy elsewhere are busy anyway
+    }
+    EXPECT_FALSE(form->Form_Load());
+    EXPECT_EQ(form->transport(), nullptr);
+    EXPECT_EQ(home.read("Data/brindlehub.txt"), "brindlehub xAP Init Error -1 occurred 0 \n");
+    EXPECT_EQ(hub.pending(), 0u);
+}
+
+TEST_F(MainWindow, TrayOpensTheMenuOnButtonReleaseOnly) {
+    for (long msg : {513L, 515L, 516L, 518L, 512L}) {
+        form->trayIcon().SetCallback(form.get());
+        form->trayIcon().mouseMessage(msg);
+        EXPECT_FALSE(form->menu().isVisible()) << msg;
+    }
+    for (long msg : {514L, 517L}) {
+        form->trayIcon().mouseMessage(msg);
+        EXPECT_TRUE(form->menu().isVisible()) << msg;
+        form->menu().hide();
+    }
+}
+
+TEST(TrayIcon, NotificationsDoNotNest) {
+    struct Reentering : TrayIconCallbackTarget {
+        TrayIcon* icon = nullptr;
+        int calls = 0;
+        void TrayIconCallback(long) override {
+            ++calls;
+            icon->mouseMessage(514);
+        }
+    } target;
+    TrayIcon icon;
+    target.icon = &icon;
+    icon.SetCallback(&target);
+    icon.mouseMessage(517);
+    EXPECT_EQ(target.calls, 1);
+}
+
+TEST_F(MainWindow, MenuOpensTheLocalPagesAndIgnoresTheInertItems) {
+    ASSERT_TRUE(form->Form_Load());
+    form->MenuArray_Click(BrindleForm::kBrowser);
+    form->MenuArray_Click(BrindleForm::kHelp);
+    form->MenuArray_Click(BrindleForm::kSystemConfig);
+    form->MenuArray_Click(BrindleForm::kSystemStatus);
+    EXPECT_EQ(opened, (std::vector<std::string>{"http://localhost:8012/status",
+                                                "http://localhost:8012/help"}));
+    EXPECT_FALSE(form->exited());
+}
+
+TEST_F(MainWindow, ActivityBlinkReturnsToIdle) {
+    ASSERT_TRUE(form->Form_Load());
+    form->SwapIcons();
+    EXPECT_TRUE(form->showingActivity());
+    WaitObject().Wait(300);
+    EXPECT_FALSE(form->showingActivity());
+}
+
+TEST_F(MainWindow, SettingsWindowSavesOnExitInOrder) {
+    home.write("Config/qixBrindle.ini", "[GENERAL]\nServerPort=\"8090\"\n");
+    ASSERT_TRUE(form->Form_Load());
+    EXPECT_EQ(WebSettings::instance().ServerPort, "8090");  // quotes removed
+    form->MenuArray_Click(BrindleForm::kGuiSetup);
+    GUISetup* setup = form->guiSetup();
+    ASSERT_NE(setup, nullptr);
+    EXPECT_EQ(setup->aServerPort->text(), "8090");
+    EXPECT_EQ(setup->aBackground->text(), "#000000");
+    setup->aServerPort->setText("8013");
+    setup->aStyleSheet->setText("Dark.css");
+
+    form->Exit();
+    EXPECT_TRUE(form->exited());
+    EXPECT_EQ(form->transport(), nullptr);
+    EXPECT_FALSE(xapGlobal::values().XapReady);
+    EXPECT_EQ(WebSettings::instance().ServerPort, "8013");
+    // The settings reached the disk through the flush of the INI cache.
+    EXPECT_EQ(home.read("Config/qixBrindle.ini"),
+              "[GENERAL]\nBackground=#000000\nServerPort=8013\nStyleSheet=Dark.css\n");
+    form->Exit();  // a second Exit does nothing
+}
+
+}  // namespace
