@@ -15,6 +15,8 @@ int main(int argc, char** argv) {
 
     BrindleForm form;
     SignalNotifier terminationSignals([&form](int) { form.Exit(); });
+    // A session ending under the tray icon saves like "Exit" does.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&form] { form.Exit(); });
     if (!form.Form_Load()) return 1;
     // A signal handled while start-up let events run has already shut down.
     if (form.exited()) return 0;

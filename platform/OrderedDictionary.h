@@ -17,6 +17,19 @@ public:
     using Entry = std::pair<std::string, V>;
     using const_iterator = typename std::list<Entry>::const_iterator;
 
+    OrderedDictionary() = default;
+    // The index points into the entry list, so a copy rebuilds its own.
+    OrderedDictionary(const OrderedDictionary& other) : m_entries(other.m_entries) { reindex(); }
+    OrderedDictionary& operator=(const OrderedDictionary& other) {
+        if (this != &other) {
+            m_entries = other.m_entries;
+            reindex();
+        }
+        return *this;
+    }
+    OrderedDictionary(OrderedDictionary&&) noexcept = default;
+    OrderedDictionary& operator=(OrderedDictionary&&) noexcept = default;
+
     bool Exists(std::string_view key) const { return m_index.count(vb::LCase(key)) != 0; }
 
     // Adds a new entry; returns false (and changes nothing) when the key exists.
@@ -62,6 +75,12 @@ public:
     const_iterator end() const { return m_entries.end(); }
 
 private:
+    void reindex() {
+        m_index.clear();
+        for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
+            m_index.emplace(vb::LCase(it->first), it);
+    }
+
     std::list<Entry> m_entries;
     std::unordered_map<std::string, typename std::list<Entry>::iterator> m_index;
 };

@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDesktopServices>
+#include <QLoggingCategory>
 #include <QPainter>
 #include <QPixmap>
 #include <QUrl>
@@ -16,6 +17,8 @@
 #include "XapSettings.h"
 #include "xap.h"
 #include "xapGlobal.h"
+
+Q_LOGGING_CATEGORY(lcApp, "brindle")
 
 namespace {
 
@@ -102,6 +105,8 @@ void BrindleForm::startUp() {
         m_xap->SendHeartbeat(60);
         xapGlobal::values().XapReady = true;
         LogEvent("brindlehub", "Using xAP port " + std::to_string(result));
+        qCInfo(lcApp, "xAP port %d, sending to %s:%d, program folder %s", result,
+               m_xap->broadcastTarget().c_str(), xap::kXapPort, XapSettings::ProgramFolder().c_str());
     } else {
         LogError("brindlehub", "xAP Init Error " + std::to_string(result) + " occurred");
         m_xap.reset();

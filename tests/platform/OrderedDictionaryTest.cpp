@@ -28,3 +28,13 @@ TEST(OrderedDictionary, KeepsInsertionOrderThroughRemovals) {
     EXPECT_TRUE(d.empty());
     EXPECT_FALSE(d.Exists("k0"));
 }
+
+TEST(OrderedDictionary, CopiesAreIndependent) {
+    OrderedDictionary<int> a;
+    a.Add("x", 1);
+    OrderedDictionary<int> b = a;
+    a.Remove("x");  // must not leave b's index pointing at a's freed entry
+    ASSERT_NE(b.find("X"), nullptr);
+    EXPECT_EQ(*b.find("X"), 1);
+    EXPECT_EQ(b.Count(), 1u);
+}

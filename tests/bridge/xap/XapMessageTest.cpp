@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Err.h"
+#include "RuntimeError.h"
+#include "XapMessage.h"
+
+namespace {
+
+using Names = std::vector<std::string>;
+
+const std::string kHeader =
+    "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=xAPBSC.cmd\n"
+    "source=acme.switch.den\ntarget = qix.CM19A.host:A1 \n}\n";
+
+// A program folder of its own, so the error-log lines a test causes can be read back.
+class XapMessageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (const char* old = std::getenv("BRINDLE_HOME")) m_oldHome = old;
+        ASSERT_TRUE(m_home.isValid() && QDir(m_home.path()).mkdir("Data"));
+        setenv("BRINDLE_HOME", m_home.path().toLocal8Bit().constData(), 1);
+        Err::Clear();
+    }
+    void TearDown() override {
+        if (m_oldHome) setenv("BRINDLE_HOME", m_oldHome->c_str(), 1);
+        else unsetenv("BRINDLE_HOME");
+    }
+    std::vector<std::string> errorLog() const {
+        std::ifstream in(m_home.path().toStdString() + "/Data/brindlehub.txt");
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    static XapMessage parsed(const std::string& text) {
+        XapMessage m;
+        m.Init("");
+        m.Reset();
+        m.FromXap(text);
+        return m;
+    }
+
+    QTemporaryDir m_home;
+    std::optional<std::string> m_oldHome;
+};
+
+TEST_F(XapMessageTest, BuildsHeaderAndBlocksExactly) {
+    XapMessage m;
+    m.MsgClass = "xAP-X10.event";
+    m.msgSource = "qix.CM19A.host:A3";
+    m.MsgUID = "FF008700";
+    m.AddHeader();
+    m.AddSection("xAP-X10.event");
+    m.AddItem("ignored", "device", "A3");
+    m.AddItem("", " event ", "on=1");
+    m.AddSection("second");
+    const std::string head = "xap-header\n{\nv=12\nhop=1\nuid=FF008700\nclass=xAP-X10.event\n"
+                             "source=qix.CM19A.host:A3\n";
+    EXPECT_EQ(m.ToXap(), head + "target=Unknown\n}\n"
+                                "xAP-X10.event\n{\ndevice=A3\n event =on=1\n}\nsecond\n{\n}\n");
+
+    // Init starts a new text but keeps the fields; an empty target writes no line.
+    m.Init("");
+    m.MsgTarget = "";
+    m.AddHeader();
+    EXPECT_EQ(m.ToXap(), head + "}\n}\n");
+
+    // AddHeader forgets an open block, so the next section is not preceded by "}".
+    m.Init("");
+    m.AddSection("a");
+    m.AddHeader();
+    m.AddSection("b");
+    EXPECT_EQ(m.ToXap(), "a\n{\n" + head + "}\nb\n{\n}\n");
+
+    const std::string saved = XapMessage::headerPrefix();
+    XapMessage::setHeaderPrefix("P|");
+    m.Init("");
+    m.AddHeader();
+    XapMessage::setHeaderPrefix(saved);
+    EXPECT_EQ(m.ToXap().substr(0, 11), "P|FF008700\n");
+}
+
+TEST_F(XapMessageTest, ParsesHeaderTrimmedAndItemsUntrimmedIgnoringCase) {
+    const XapMessage m = parsed(kHeader + "Output.State\n{\nSTATE = on \nText=a=b\nnoequals\n}\n"
+                                          "second\n{\n=empty key\n}\n");
+    EXPECT_EQ(m.MsgUID + m.MsgClass + m.msgSource, "FF123400xAPBSC.cmdacme.switch.den");
+    EXPECT_EQ(m.MsgTarget, "qix.CM19A.host:A1");
+    EXPECT_EQ(m.GetItem("output.state", "state"), " on ");
+    EXPECT_EQ(m.GetItem("OUTPUT.STATE", "text"), "a=b");
+    EXPECT_EQ(m.GetItem("second", ""), "empty key");
+    EXPECT_EQ(m.GetItem("output.state", "noequals"), "Unknown");
+    EXPECT_EQ(m.GetItem("missing", "state"), "Unknown");
+    EXPECT_EQ(m.MsgSection(), (Names{"output.state", "second"}));
+    EXPECT_EQ(*m.msgCollection(0).find("state"), "STATE = on ");
+    EXPECT_EQ(m.msgCollection(2).Count(), 0u);  // the nameless block after the last "}"
+    try {
+        m.msgCollection(3);
+        ADD_FAILURE() << "no fault";
+    } catch (const RuntimeError& e) {
+        EXPECT_EQ(e.number(), 9);
+    }
+    EXPECT_TRUE(errorLog().empty());
+}
+
+TEST_F(XapMessageTest, HalfUnderstandsOrIgnoresOddTexts) {
+    std::string crlf = kHeader + "blk\n{\nk=v\n}\n";
+    for (size_t at = crlf.find('\n'); at != std::string::npos; at = crlf.find('\n', at + 2))
+        crlf.insert(at, "\r");
+    const XapMessage m = parsed(crlf);
+    EXPECT_EQ(m.MsgClass, "xAPBSC.cmd\r");
+    EXPECT_EQ(m.GetItem("blk", "k"), "Unknown");
+    EXPECT_EQ(m.MsgSection(), Names{""});
+
+    for (const std::string& text : {std::string(), std::string("xap-hbeat\n{\nclass=x\n}\n")}) {
+        const XapMessage h = parsed(text);
+        EXPECT_EQ(h.MsgClass, "Unknown");
+        EXPECT_EQ(h.MsgSection(), Names{""});
+        EXPECT_TRUE(h.CompareTarget("Unknown"));
+    }
+
+    const XapMessage nul = parsed(kHeader + std::string("b\0x\n{\nk=\0v\n}\n", 14));
+    EXPECT_EQ(nul.GetItem(std::string("B\0X", 3), "k"), std::string("\0v", 2));
+
+    // 64 KiB of line breaks, braces, "=", NUL, CR and random bytes.
+    std::string noise = "XAP-HEADER\n{\n";
+    for (unsigned seed = 7; noise.size() < 64 * 1024;) {
+        seed = seed * 1103515245u + 12345u;
+        const char pick[] = {'\n', '}', '{', '=', '\0', '\r', 'a', static_cast<char>(seed >> 24)};
+        noise += pick[(seed >> 16) % 8];
+    }
+    const XapMessage big = parsed(noise);
+    for (const std::string& name : big.MsgSection()) big.GetItem(name, "a");
+    EXPECT_LE(errorLog().size(), 1u);
+}
+
+TEST_F(XapMessageTest, FaultEndsParseKeepsWhatWasReadAndLogsOnce) {
+    struct Case {
+        std::string text, oneK;  // oneK: item k of block one after the parse
+        Names sections;
+        std::string logged;
+    };
+    const std::string one = "one\n{\nk=1\n}\n";
+    const std::string dup = "This key is already associated", end = "Subscript out of range";
+    // MsgSection drops the last registered name even when the fault came before
+    // the trailing nameless block.
+    for (const Case& c : std::vector<Case>{
+             {kHeader + one + "ONE\n{\nk=2\n}\n", "1", {""}, dup},
+             {kHeader + "one\n{\nk=1\n K =2\nz=3\n}\n", "1", {""}, dup},
+             {kHeader + one + "two\n{\nk=2\n}", "1", {"one"}, end},
+             {"xap-header\n{\nclass=c\n}", "Unknown", {""}, end},
+         }) {
+        SCOPED_TRACE(c.text);
+        const size_t before = errorLog().size();
+        const XapMessage m = parsed(c.text);
+        EXPECT_EQ(m.MsgSection(), c.sections);
+        EXPECT_EQ(m.GetItem("one", "k"), c.oneK);
+        EXPECT_EQ(m.GetItem("one", "z"), "Unknown");
+        EXPECT_NE(m.MsgClass, "Unknown");
+        const auto log = errorLog();
+        ASSERT_EQ(log.size(), before + 1);
+        EXPECT_EQ(log.back().rfind("From XAP  0 " + c.logged, 0), 0u) << log.back();
+        EXPECT_FALSE(Err::pending());
+    }
+}
+
+TEST_F(XapMessageTest, ComparesAddressesWithWildcardsAndClassesWithout) {
+    const XapMessage m;
+    struct Case {
+        const char *a, *b;
+        bool match;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"qix.CM19A.host", "qix.*.HOST", true}, {"qix.>", "qix.CM19A.host", true},
+             {"qix.CM19A.host", "qix.>", true}, {"qix.CM19A", "qix.CM19A.host", false},
+             {"qix.CM19A.host:kitchen", "qix.CM19A.host", true},
+             {"qix.CM19A.host", "qix.CM19A.den:host", false}, {"*.*", "a.b.c", false},
+             {">", "anything.at.all", true}, {">", ":sub", true}, {"", ">", false},
+             {">", "", false}, {"a.b", "a.c", false}}) {
+        EXPECT_EQ(m.CompareAddress(c.a, c.b), c.match) << c.a << " vs " << c.b;
+    }
+    const XapMessage p = parsed(kHeader);
+    EXPECT_TRUE(p.CompareTarget("QIX.cm19a.*"));
+    EXPECT_TRUE(p.CompareSource("acme.>"));
+    EXPECT_TRUE(p.CompareClass("xapbsc.CMD"));
+    EXPECT_FALSE(p.CompareClass("xAPBSC.*"));
+}
+
+}  // namespace
