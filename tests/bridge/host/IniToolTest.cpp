@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "Application.h"
+#include "IniTool.h"
+#include "xapGlobal.h"
+
+namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
+
+namespace {
+
+void put(const fs::path& p, const std::string& text) {
+    std::ofstream(p, std::ios::binary) << text;
+}
+
+std::string slurp(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Data items of the event-log messages queued since the test began.
+std::vector<std::string> loggedTexts(const std::string& type) {
+    std::vector<std::string> out;
+    for (const auto& m : xapGlobal::values().pending) {
+        if (m.MsgData.find(xapGlobal::item("Type", type)) == std::string::npos) continue;
+        const size_t at = m.MsgData.find("Data\x01");
+        out.push_back(m.MsgData.substr(at + 5, m.MsgData.find('\0', at) - at - 5));
+    }
+    return out;
+}
+
+class IniToolTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = (fs::temp_directory_path() / "initool-XXXXXX").string();
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        m_dir = tmpl;
+        m_file = (m_dir / "test.ini").string();
+        xapGlobal::reset();
+    }
+    void TearDown() override {
+        Application::release();
+        xapGlobal::reset();
+        fs::remove_all(m_dir);
+    }
+    IniTool loaded(const std::string& text) {
+        put(m_file, text);
+        IniTool t;
+        t.Load(m_file);
+        return t;
+    }
+
+    fs::path m_dir;
+    std::string m_file;
+};
+
+TEST_F(IniToolTest, LoadKeepsFirstDuplicateRawSidesAndStripsCr) {
+    const IniTool t = loaded(
+        "top=0\r\n; comment=x\r\n\r\n  [General]  \r\na=1\r\na=2\r\n"
+        "key = value \r\nempty=\r\nurl=http://h/?x=y\r\n[GENERAL]\r\nb=3");
+    EXPECT_EQ(t.Read("", "top", "d"), "0");
+    EXPECT_EQ(t.Read("general", "A", "d"), "1");
+    EXPECT_EQ(t.Read("General", "key ", "d"), " value");
+    EXPECT_EQ(t.Read("General", "key", "d"), "d");
+    EXPECT_EQ(t.Read("General", "empty", "d"), "d");
+    EXPECT_EQ(t.Read("General", "url", "d"), "http://h/?x=y");
+    EXPECT_EQ(t.Read("General", "b", "d"), "3");
+    EXPECT_EQ(t.Read("", "; comment", "none"), "none");
+    EXPECT_EQ(t.Keys("GENERAL"), (Names{"a", "key ", "empty", "url", "b"}));
+    EXPECT_EQ(t.Headers(), Names{"General"});
+}
+
+TEST_F(IniToolTest, LineWithoutEqualSignReportedOnlyWithHost) {
+    loaded("[S]\njunk line\nk=v\n");
+    EXPECT_TRUE(loggedTexts("IniTool").empty());
+    Application::create();
+    const IniTool t = loaded("[S]\n  junk line \nk=v\n");
+    EXPECT_EQ(loggedTexts("IniTool"), Names{" Equal sign not found on line junk line"});
+    EXPECT_EQ(t.Read("S", "k", ""), "v");
+}
+
+TEST_F(IniToolTest, ListingsAndRemoval) {
+    IniTool t;
+    EXPECT_EQ(t.Headers(), Names{""});
+    t.WriteKey("Plugins", "x", "1");
+    t.WriteKey("plugins", "Y", "2");
+    t.WriteKey("Empty", "z", "3");
+    t.RemoveSection("EMPTY");
+    EXPECT_EQ(t.Headers(), (Names{"Plugins", "Empty"}));
+    EXPECT_EQ(t.Keys("Empty"), Names{""});
+    EXPECT_EQ(t.Keys("PLUGINS"), (Names{"x", "Y"}));
+    t.RemoveKey("Plugins", "X");
+    EXPECT_EQ(t.Keys("Plugins"), Names{"Y"});
+    t.Clear();
+    EXPECT_EQ(t.Headers(), Names{""});
+}
+
+TEST_F(IniToolTest, KeysTreatsSectionNameAsPattern) {
+    IniTool t = loaded("[a[]\nk=1\n[General]\ng=1\n[\xC9t\xE9]\ne=1\n[Gen]\nh=1\n");
+    EXPECT_EQ(t.Keys("a["), Names{""});  // not a valid pattern: no keys, no crash
+    EXPECT_EQ(t.Read("a[", "k", ""), "1");
+    EXPECT_EQ(t.Keys("Gen.*"), (Names{"g", "h"}));
+    EXPECT_EQ(t.Keys("GEN"), Names{"h"});
+    EXPECT_EQ(t.Keys("\xE9T\xC9"), Names{"e"});  // Windows-1252 letters fold too
+    EXPECT_EQ(t.Keys("(a)\\1"), Names{""});
+
+    // Patterns that make a backtracking matcher take exponential time or
+    // recurse once per character must still answer promptly.
+    t.WriteKey(std::string(40, 'a'), "x", "1");
+    t.WriteKey("L", std::string(20000, 'k'), "1");
+    EXPECT_EQ(t.Keys("(a*)*b"), Names{""});
+    EXPECT_EQ(t.Keys(".*").size(), 6u);
+}
+
+TEST_F(IniToolTest, SaveSortsUpperCasesAndBacksUp) {
+    IniTool t = loaded(
+        "; lost\nnoSection=1\n[Zeta]\nb=2\nB2=x\n[General]\nzz=1\nA=2\n_u=3\n[plugins]\nk=v\n");
+    t.WriteKey("General", "a2", "4");
+    t.Save();
+    EXPECT_EQ(slurp(m_file),
+              "noSection=1\n[GENERAL]\n_u=3\nA=2\na2=4\nzz=1\n[PLUGINS]\nk=v\n[ZETA]\nb=2\nB2=x\n");
+    EXPECT_EQ(slurp(m_file + "_bck").substr(0, 6), "; lost");
+
+    IniTool back;
+    back.Load(m_file);
+    EXPECT_EQ(back.Keys("general"), (Names{"_u", "A", "a2", "zz"}));
+    EXPECT_EQ(back.Read("", "noSection", ""), "1");
+}
+
+TEST_F(IniToolTest, KeylessStoreSavesEmptyFileAndKeepsOldInBackup) {
+    IniTool t = loaded("[General]\na=1\n");
+    t.RemoveSection("General");
+    t.Save();
+    EXPECT_EQ(slurp(m_file), "");
+    EXPECT_EQ(slurp(m_file + "_bck"), "[General]\na=1\n");
+}
+
+TEST_F(IniToolTest, FailedSaveLeavesFileAndReports) {
+    Application::create();
+    const std::string old = "[S]\nk=v\n";
+
+    IniTool longKey = loaded(old);
+    longKey.WriteKey("S", std::string(65, 'k'), "ok");
+    longKey.WriteKey("S", std::string(66, 'k'), "too long");
+    longKey.Save();
+    EXPECT_EQ(slurp(m_file), old);
+
+    IniTool backupBlocked = loaded(old);
+    backupBlocked.WriteKey("S", "n", "new");
+    fs::create_directory(m_file + "_bck");
+    backupBlocked.Save();
+    EXPECT_EQ(slurp(m_file), old);
+
+    IniTool intoFolder;
+    intoFolder.Load(m_dir.string());
+    intoFolder.WriteKey("S", "k", "v");
+    intoFolder.Save();
+    EXPECT_TRUE(fs::is_directory(m_dir));
+
+    EXPECT_EQ(loggedTexts("brindlehub").size(), 3u);
+    ASSERT_FALSE(loggedTexts("brindlehub").empty());
+    EXPECT_EQ(loggedTexts("brindlehub")[0].rfind("IniTool Save " + m_file, 0), 0u);
+
+    Application::release();
+    xapGlobal::reset();
+    longKey.Save();  // without the host object the failure is silent
+    EXPECT_TRUE(loggedTexts("brindlehub").empty());
+}
+
+TEST_F(IniToolTest, MissingFileLoadsEmptyAndClearsPreviousContents) {
+    IniTool t = loaded("[S]\nk=v\n");
+    t.Load((m_dir / "absent.ini").string());
+    EXPECT_EQ(t.path(), (m_dir / "absent.ini").string());
+    EXPECT_EQ(t.Read("S", "k", "d"), "d");
+}
+
+}  // namespace
