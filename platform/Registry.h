@@ -58,6 +58,7 @@ public:
     static constexpr long ERROR_FILE_NOT_FOUND = 2;
     static constexpr long ERROR_ACCESS_DENIED = 5;  // deleting a root key
     static constexpr long ERROR_INVALID_HANDLE = 6;  // unknown root name
+    static constexpr long ERROR_INVALID_PARAMETER = 87;  // a line break in a key or value name
     static constexpr long ERROR_REGISTRY_IO_FAILED = 1016;
 
     struct Value {
@@ -127,8 +128,9 @@ public:
     // Lines of the last file read that were skipped, as "line N: text".
     const std::vector<std::string>& skippedLines() const { return m_skipped; }
 
-    // The file text for the current contents, and the reading of such a text into
-    // an empty registry; exposed for tools and for the parser's fuzz target.
+    // The file's bytes for the current contents (UTF-8), and the reading of a
+    // file's bytes in place of the current contents (not saved until the next
+    // change); exposed for tools and for the parser's fuzz target.
     std::string text();
     void loadText(std::string_view fileText);
 
@@ -136,8 +138,10 @@ private:
     struct Node;
     struct Stamp {
         bool exists = false;
-        std::filesystem::file_time_type time{};
-        std::uintmax_t size = 0;
+        uint64_t inode = 0;
+        int64_t size = 0;
+        int64_t seconds = 0;
+        int64_t nanoseconds = 0;
     };
 
     void ensureLoaded();
@@ -146,6 +150,7 @@ private:
     Stamp currentStamp() const;
     long changed();
     long save();
+    long removeKey(std::string_view keyPath);
     Node* root(HKey handle);
     Node* findKey(std::string_view keyPath, bool create, HKey* rootOut = nullptr);
     bool applyLine(const std::vector<std::string>& lines, size_t& index, Node*& current,
