@@ -11,14 +11,16 @@
 
 #include "Application.h"
 #include "Err.h"
+#include "RuntimeError.h"
 #include "GUISetup.h"
+#include "Setup.h"
 #include "WebSettings.h"
 #include "XapLog.h"
 #include "XapSettings.h"
 #include "xap.h"
 #include "xapGlobal.h"
 
-Q_LOGGING_CATEGORY(lcApp, "brindle")
+Q_LOGGING_CATEGORY(lcBrindle, "brindle")
 
 namespace {
 
@@ -58,12 +60,6 @@ BrindleForm::BrindleForm() {
         QObject::connect(action, &QAction::triggered, [this, i] { MenuArray_Click(i); });
     }
 
-    bindPluginAndLoadHost = [] {
-        if (Application* hs = Application::instance()) WebSettings::instance().load(*hs);
-    };
-    unloadHostForm = [] {
-        if (Application* hs = Application::instance()) hs->FlushIniCache();
-    };
     openUrl = [](const std::string& url) {
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(url.c_str())));
     };
@@ -105,7 +101,7 @@ void BrindleForm::startUp() {
         m_xap->SendHeartbeat(60);
         xapGlobal::values().XapReady = true;
         LogEvent("brindlehub", "Using xAP port " + std::to_string(result));
-        qCInfo(lcApp, "xAP port %d, sending to %s:%d, program folder %s", result,
+        qCInfo(lcBrindle, "xAP port %d, sending to %s:%d, program folder %s", result,
                m_xap->broadcastTarget().c_str(), xap::kXapPort, XapSettings::ProgramFolder().c_str());
     } else {
         LogError("brindlehub", "xAP Init Error " + std::to_string(result) + " occurred");
@@ -117,12 +113,24 @@ void BrindleForm::startUp() {
     // 6. The main window stays invisible: nothing to do.
 
     // 7. The plug-in and the host window.
-    if (bindPluginAndLoadHost) bindPluginAndLoadHost();
+    bindPluginAndLoadHost();
 
     // 8. The tray icon.
     m_tray.setCaption("Brindle");
     m_tray.SetCallback(this);
     Timer1_Timer();
+}
+
+void BrindleForm::bindPluginAndLoadHost() {
+    if (!Application::shared())
+        raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
+    m_hostForm = std::make_shared<Setup>(Application::shared());
+    m_hostForm->Form_Load();
+}
+
+void BrindleForm::unloadHostForm() {
+    if (m_hostForm) m_hostForm->Form_Unload();
+    m_hostForm.reset();
 }
 
 void BrindleForm::onMessage() {
@@ -197,7 +205,7 @@ void BrindleForm::Exit() {
     }
     m_xap.reset();
     try {
-        if (unloadHostForm) unloadHostForm();
+        unloadHostForm();
     } catch (...) {
         Err::capture();
         LogError("brindlehub", "Exit");

@@ -22,6 +22,7 @@
 #include "TrayIcon.h"
 #include "XapMessageCallback.h"
 
+class Setup;
 class xap;
 
 class BrindleForm : public XapMessageCallback, public TrayIconCallbackTarget {
@@ -46,13 +47,13 @@ public:
     // then asks the event loop to end with status 0. Runs once.
     void Exit();
 
-    // Where start-up binds the plug-in and loads the host window. Until the
-    // plug-in host exists this reads the web settings the host window reads.
-    std::function<void()> bindPluginAndLoadHost;
-    // Where shutdown unloads the host window; by default the INI cache is flushed.
-    std::function<void()> unloadHostForm;
+    // Start-up step 7: binds the plug-in, then loads the host window.
+    void bindPluginAndLoadHost();
+    // Shutdown's unload of the host window: saves the devices, flushes the INI cache.
+    void unloadHostForm();
 
     xap* transport() const { return m_xap.get(); }
+    Setup* hostForm() const { return m_hostForm.get(); }
     CommandDispatcher& dispatcher() { return m_dispatcher; }
     TrayIcon& trayIcon() { return m_tray; }
     QMenu& menu() { return m_menu; }
@@ -67,6 +68,7 @@ private:
     std::string serverUrl(const char* page) const;
 
     std::unique_ptr<xap> m_xap;
+    std::shared_ptr<Setup> m_hostForm;
     CommandDispatcher m_dispatcher;
     TrayIcon m_tray;
     QMenu m_menu;

@@ -5,7 +5,7 @@
 #include "XapLog.h"
 #include "XapMessage.h"
 
-Q_LOGGING_CATEGORY(lcDispatch, "brindle.xap.dispatch", QtWarningMsg)
+Q_LOGGING_CATEGORY(lcReadmessage, "brindle.xap.dispatch", QtWarningMsg)
 
 void CommandDispatcher::Readmessage(const std::string& text) {
     ++m_received;
@@ -14,7 +14,7 @@ void CommandDispatcher::Readmessage(const std::string& text) {
         msg.Init("");
         msg.Reset();
         msg.FromXap(text);
-        qCDebug(lcDispatch, "Readmessage class=%s source=%s target=%s", msg.MsgClass.c_str(),
+        qCDebug(lcReadmessage, "Readmessage class=%s source=%s target=%s", msg.MsgClass.c_str(),
                 msg.msgSource.c_str(), msg.MsgTarget.c_str());
     } catch (...) {
         LogFault("Readmessage ");

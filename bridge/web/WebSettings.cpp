@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Application.h"
+#include "Convert.h"
 
 namespace {
 std::string withoutQuotes(std::string s) {
@@ -20,4 +21,6 @@ void WebSettings::load(Application& hs) {
     StyleSheet = withoutQuotes(hs.GetINISetting("General", "StyleSheet", "StyleNoBody.css"));
     Background = withoutQuotes(hs.GetINISetting("General", "Background", "#000000"));
     ServerPort = withoutQuotes(hs.GetINISetting("General", "ServerPort", "8012"));
+    const double increment = vb::Val(withoutQuotes(hs.GetINISetting("General", "NinjaIncrement", "10")));
+    NinjaIncrement = vb::CInt(increment < 1 ? 1.0 : increment);
 }

@@ -1,8 +1,10 @@
 #pragma once
-// The web server's running settings: its port, the page background and the
-// style sheet. Read from "qixBrindle.ini", section "General", with every double
-// quote removed; the tray menu, the settings window and the pages use them.
+// The host's running settings from "qixBrindle.ini", section "General", read
+// when the host window loads, with every double quote removed: the web
+// server's port, the page background and style sheet (used by the tray menu,
+// the settings window and the pages), and the camera move increment.
 
+#include <cstdint>
 #include <string>
 
 class Application;
@@ -17,4 +19,6 @@ public:
     std::string ServerPort = "8012";
     std::string Background = "#000000";
     std::string StyleSheet = "StyleNoBody.css";
+    // How many steps a camera's Left or Right command moves; at least 1.
+    int16_t NinjaIncrement = 10;
 };

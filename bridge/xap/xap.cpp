@@ -10,7 +10,7 @@
 #include "XapSettings.h"
 #include "xapGlobal.h"
 
-Q_LOGGING_CATEGORY(lcTransport, "brindle.xap.transport")
+Q_LOGGING_CATEGORY(lcXapTransport, "brindle.xap.transport")
 
 namespace {
 
@@ -90,7 +90,7 @@ int xap::Init() {
         // The host name resolves to the loopback address Winsock1 already
         // holds at this port, so Winsock1 receives everything addressed there;
         // Winsock2 only needs a socket to send from.
-        qCInfo(lcTransport, "interface address %s is the receiving address; sending from a "
+        qCInfo(lcXapTransport, "interface address %s is the receiving address; sending from a "
                             "separate port", m_localAddress.empty() ? "(any)" : m_localAddress.c_str());
         e = m_winsock2.bind(m_localAddress.empty() ? "127.0.0.1" : m_localAddress, 0);
     }
@@ -177,7 +177,7 @@ std::string xap::SendXap(const std::string& sTarget, const std::string& sClass,
 bool xap::sendDatagram(const std::string& text) {
     if (!m_winsock2.isBound()) return false;
     const bool sent = m_winsock2.send(text);
-    if (!sent) qCWarning(lcTransport, "could not send to %s:%d", m_broadcastTarget.c_str(), kXapPort);
+    if (!sent) qCWarning(lcXapTransport, "could not send to %s:%d", m_broadcastTarget.c_str(), kXapPort);
     return sent;
 }
 
@@ -198,7 +198,7 @@ void xap::socketDataArrival(UdpSocket& socket) {
         // A flood the program cannot keep up with must not eat the memory of a
         // box that runs for months: beyond the bound, new texts are dropped.
         if (m_queue.size() >= kMaxQueued) {
-            qCWarning(lcTransport, "receive queue full; datagram dropped");
+            qCWarning(lcXapTransport, "receive queue full; datagram dropped");
             continue;
         }
         m_queue.push_back(m_receiveBuffer);

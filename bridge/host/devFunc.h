@@ -1,0 +1,53 @@
+#pragma once
+// One device action of an event (an element of EventClass::ev_devices), offered
+// to plug-ins and scripts through NewDevFunc. The host never carries it out.
+//
+// Every field is a read-write property of the same name, found ignoring case.
+// `devid` is kept in single precision, as the record defines it, and reads as
+// a Double; a value beyond single range raises error 6.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+
+#include "Dispatch.h"
+#include "Variant.h"
+
+class devFunc : public Dispatch {
+public:
+    float devid = 0;
+    int16_t dim_percent = 0;
+    int16_t dimto = 0;
+    int16_t eprom_address = 0;
+    int16_t func = 0;
+    std::string new_string;
+    int32_t secs_delay = 0;
+    int16_t setpoint_action = 0;
+    Variant tag;
+
+    std::string className() const override { return "devFunc"; }
+
+protected:
+    const MemberTable& members() const override;
+
+private:
+    double getDevid() const { return devid; }
+    void setDevid(double value);
+
+    template <auto Field>
+    using FieldType = std::remove_cvref_t<decltype(std::declval<devFunc&>().*Field)>;
+    template <auto Field>
+    FieldType<Field> getField() const {
+        return this->*Field;
+    }
+    template <auto Field>
+    void setField(FieldType<Field> value) {
+        this->*Field = std::move(value);
+    }
+    template <auto Field>
+    static auto field(std::string_view name) {
+        return property(name, &devFunc::getField<Field>, &devFunc::setField<Field>);
+    }
+};
