@@ -13,7 +13,9 @@
 #include "Err.h"
 #include "RuntimeError.h"
 #include "GUISetup.h"
+#include "CreateObject.h"
 #include "Setup.h"
+#include "X10Reporter.h"
 #include "WebSettings.h"
 #include "XapLog.h"
 #include "XapSettings.h"
@@ -60,6 +62,7 @@ BrindleForm::BrindleForm() {
         QObject::connect(action, &QAction::triggered, [this, i] { MenuArray_Click(i); });
     }
 
+    quit = [] { QCoreApplication::exit(0); };
     openUrl = [](const std::string& url) {
         QDesktopServices::openUrl(QUrl(QString::fromLatin1(url.c_str())));
     };
@@ -122,15 +125,41 @@ void BrindleForm::startUp() {
 }
 
 void BrindleForm::bindPluginAndLoadHost() {
-    if (!Application::shared())
-        raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
-    m_hostForm = std::make_shared<Setup>(Application::shared());
+    const std::shared_ptr<Application> hs = Application::shared();
+    if (!hs) raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
+    m_reporter = std::make_unique<X10Reporter>(*hs);
+    m_dispatcher.host = hs;
+    m_dispatcher.reporter = m_reporter.get();
+    m_dispatcher.swapIcons = [this] { SwapIcons(); };
+
+    m_hostForm = std::make_shared<Setup>(hs);
+    m_hostForm->reportX10Event = [this](const Variant& units, const Variant& house,
+                                        int16_t function, const Variant&, const Variant&) {
+        if (m_reporter) m_reporter->ReportX10Event(units.toString(), house.toString(), function);
+    };
+    m_hostForm->createPacedQueue = [this] {
+        if (m_reporter) m_reporter->reset();
+    };
+
+    // The order matters: the plug-in's own transceiver, created inside
+    // InitX10, must be the library's last (so it receives), and the host's
+    // device list is filled only when the host window loads at the end.
+    m_plugin = CreateObject("Kestrel.hspi");
+    m_transceiver = CreateObject("Kestrel.cFireCrackerUSB");
+    m_dispatcher.transceiver = m_transceiver;
+    std::vector<Variant> callback{Variant(std::static_pointer_cast<Dispatch>(m_hostForm))};
+    m_plugin->Invoke("RegisterCallback", callback);
+    m_plugin->call("InitX10", int32_t{0});
+    hs->setPlugin(m_plugin);
     m_hostForm->Form_Load();
 }
 
 void BrindleForm::unloadHostForm() {
     if (m_hostForm) m_hostForm->Form_Unload();
     m_hostForm.reset();
+    m_dispatcher.transceiver.reset();
+    m_transceiver.reset();
+    if (m_reporter) m_reporter->reset();
 }
 
 void BrindleForm::onMessage() {
@@ -197,6 +226,7 @@ void BrindleForm::Exit() {
     // The order matters: the plug-in goes first so nothing it does reaches a
     // closed transport, and the host window last so its save sees every change
     // the settings window made on its way out.
+    m_plugin.reset();
     m_timer1.setEnabled(false);
     m_tray.Update(false, QIcon());
     if (m_guiSetup) {
@@ -211,5 +241,5 @@ void BrindleForm::Exit() {
         LogError("brindlehub", "Exit");
     }
     Application::release();
-    QCoreApplication::exit(0);
+    if (quit) quit();
 }

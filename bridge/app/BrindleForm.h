@@ -22,7 +22,9 @@
 #include "TrayIcon.h"
 #include "XapMessageCallback.h"
 
+class Dispatch;
 class Setup;
+class X10Reporter;
 class xap;
 
 class BrindleForm : public XapMessageCallback, public TrayIconCallbackTarget {
@@ -54,6 +56,8 @@ public:
 
     xap* transport() const { return m_xap.get(); }
     Setup* hostForm() const { return m_hostForm.get(); }
+    X10Reporter* reporter() const { return m_reporter.get(); }
+    const std::shared_ptr<Dispatch>& plugin() const { return m_plugin; }
     CommandDispatcher& dispatcher() { return m_dispatcher; }
     TrayIcon& trayIcon() { return m_tray; }
     QMenu& menu() { return m_menu; }
@@ -62,6 +66,9 @@ public:
     bool showingActivity() const { return m_showingActivity; }
     // Opens URLs for "Browser" and "Help"; replaceable for tests.
     std::function<void(const std::string& url)> openUrl;
+    // Ends the event loop with status 0 at the end of Exit; replaceable for tests,
+    // which keep running event loops after one gateway has exited.
+    std::function<void()> quit;
 
 private:
     void startUp();
@@ -69,6 +76,9 @@ private:
 
     std::unique_ptr<xap> m_xap;
     std::shared_ptr<Setup> m_hostForm;
+    std::shared_ptr<Dispatch> m_plugin;       // "Kestrel.hspi"
+    std::shared_ptr<Dispatch> m_transceiver;  // "Kestrel.cFireCrackerUSB", for sending only
+    std::unique_ptr<X10Reporter> m_reporter;
     CommandDispatcher m_dispatcher;
     TrayIcon m_tray;
     QMenu m_menu;

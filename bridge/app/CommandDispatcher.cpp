@@ -2,10 +2,36 @@
 
 #include <QLoggingCategory>
 
+#include "Application.h"
+#include "Clock.h"
+#include "Convert.h"
+#include "NinjaCamera.h"
+#include "WebSettings.h"
+#include "X10Reporter.h"
+#include "X10Words.h"
 #include "XapLog.h"
 #include "XapMessage.h"
+#include "XapSettings.h"
+#include "xapGlobal.h"
 
 Q_LOGGING_CATEGORY(lcReadmessage, "brindle.xap.dispatch", QtWarningMsg)
+
+namespace {
+
+// Reads the one- or two-character hex ID of a BSC command: -1 selects every
+// index. Letters beyond F still count from 10 on, so "G1" is 257 (no camera).
+int selectedIndex(const std::string& id) {
+    if (id == "*" || id.empty() || id.size() > 2) return -1;
+    const std::string two = id.size() == 1 ? "0" + id : id;
+    int value = 0;
+    for (char c : vb::UCase(two)) {
+        const int digit = (c >= '0' && c <= '9') ? c - '0' : c - 'A' + 10;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+}  // namespace
 
 void CommandDispatcher::Readmessage(const std::string& text) {
     ++m_received;
@@ -16,7 +42,172 @@ void CommandDispatcher::Readmessage(const std::string& text) {
         msg.FromXap(text);
         qCDebug(lcReadmessage, "Readmessage class=%s source=%s target=%s", msg.MsgClass.c_str(),
                 msg.msgSource.c_str(), msg.MsgTarget.c_str());
+
+        const std::string& source = xapGlobal::values().XapSource;
+        if (!msg.CompareTarget(source) && !msg.CompareTarget("Unknown")) return;
+
+        if (msg.CompareClass("xAPBSC.query")) {
+            if (reporter != nullptr) reporter->BSCQuery(msg.MsgTarget);
+        } else if (msg.CompareClass("xAPBSC.cmd")) {
+            bscCommand(msg);
+        } else if (msg.CompareClass("xAP-X10.request")) {
+            x10Request(msg);
+        } else if (msg.CompareClass("WDT.Echo")) {
+            echo(msg);
+        } else if (msg.CompareClass("Time.Today")) {
+            timeToday(msg);
+        } else if (msg.CompareClass("Homeseer.Role")) {
+            role(msg);
+        }
     } catch (...) {
         LogFault("Readmessage ");
     }
+}
+
+void CommandDispatcher::blink() {
+    if (swapIcons) swapIcons();
+}
+
+void CommandDispatcher::bscCommand(XapMessage& msg) {
+    if (!host) return;
+    // Only a command addressed to the gateway; one without a target is ignored.
+    if (!msg.CompareTarget(xapGlobal::values().XapSource)) return;
+    int counter = 0;
+    std::string block = "output.state";
+    if (msg.GetItem(block, "ID") == "Unknown") {
+        counter = 1;
+        block = "output.state.1";
+    }
+    for (;;) {
+        const std::string id = msg.GetItem(block, "ID");
+        if (id == "Unknown") break;
+        const std::string state = vb::UCase(msg.GetItem(block, "State"));
+        std::string level = msg.GetItem(block, "Level");
+        if (level == "Unknown") level = msg.GetItem(block, "Text");
+        if (level == "Unknown") level = state == "ON" ? "1" : "0";
+        applyBscCommand(msg.MsgTarget, id, static_cast<int>(vb::Val(level)));
+        blink();
+        ++counter;
+        block = "output.state." + std::to_string(counter);
+    }
+}
+
+void CommandDispatcher::applyBscCommand(const std::string& target, const std::string& id,
+                                        int level) {
+    NinjaCamera::Pattern pattern;
+    if (!NinjaCamera::patternOf(target, pattern)) return;
+    if (level < 1 || level > X10Words::kLastWord) return;
+    const int selected = selectedIndex(id);
+    for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
+        if (selected != -1 && selected != index) continue;
+        const std::string code = NinjaCamera::hostCode(index);
+        const int16_t position = host->devices().DeviceExists(code);
+        if (position < 0) continue;
+        const auto device = host->devices().GetDevice(position);
+        if (!device || device->get("iotype").toInt() == 0) continue;
+        if (!NinjaCamera::matches(pattern,
+                                  NinjaCamera::bscAddress(device->get("name").toString(), index)))
+            continue;
+        SendNinjaCommand("Q" + std::to_string(index), X10Words::Word(level));
+    }
+}
+
+void CommandDispatcher::transmit(const std::string& house, int unit, int command, int times) {
+    if (!transceiver) return;
+    transceiver->let("housecode", house);
+    transceiver->let("DeviceCode", unit);
+    transceiver->let("command", command);
+    for (int i = 0; i < times; ++i) transceiver->call("SendCmd");
+}
+
+void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::string& sCmd) {
+    try {
+        if (!host) return;
+        const int index = NinjaCamera::indexOf(sCode);
+        const int k = X10Words::Position(sCmd);
+        if (k < 1) return;
+        const std::string rf = NinjaCamera::rfAddress(index);
+        const bool pan = k == X10Words::Position("Left") || k == X10Words::Position("Right");
+        transmit(rf.substr(0, 1), static_cast<int>(vb::Val(rf.substr(1))), k,
+                 pan ? WebSettings::instance().NinjaIncrement : 1);
+
+        const std::string code = NinjaCamera::hostCode(index);
+        DeviceTable& devices = host->devices();
+        devices.SetDeviceLastChange(code, Clock::current().now());
+        devices.SetDeviceStatus(code, static_cast<int16_t>(k + 1));
+        devices.SetDeviceString(code, sCmd);
+        devices.SetDeviceValue(code, k);
+        if (reporter != nullptr) reporter->SendXapBSC("Q" + std::to_string(index));
+    } catch (...) {
+        LogFault("SendNinjaCommand ");
+    }
+}
+
+void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string& sCommand,
+                                  const std::string& sCount) {
+    try {
+        const int k = X10Words::Position(sCommand);
+        if (!host || k < 1 || sDevice.empty()) return;
+        transmit(sDevice.substr(0, 1), static_cast<int>(vb::Val(sDevice.substr(1))), k, 1);
+
+        DeviceTable& devices = host->devices();
+        devices.SetDeviceLastChange(sDevice, Clock::current().now());
+        devices.SetDeviceStatus(sDevice, static_cast<int16_t>(k + 1));
+        devices.SetDeviceString(sDevice, sCommand);
+        devices.SetDeviceValue(sDevice, vb::CLng(vb::Val(sCount)));
+        std::string data = xapGlobal::item("Device", sDevice);
+        if (!sCount.empty()) data += xapGlobal::item("Count", sCount);
+        data += xapGlobal::item("Event", sCommand);
+        xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event", data);
+    } catch (...) {
+        LogFault("SendCM19A ");
+    }
+}
+
+void CommandDispatcher::x10Request(XapMessage& msg) {
+    if (!host) return;
+    const std::string devices = msg.GetItem("xAP-X10.request", "device");
+    if (devices == "Unknown") return;
+    const std::string command = vb::LCase(msg.GetItem("xAP-X10.request", "command"));
+    int16_t level = 0;
+    if (command == "dim" || command == "bright") {
+        level = vb::CInt(vb::Val(msg.GetItem("xAP-X10.request", "count")));
+    } else if (command != "on" && command != "off") {
+        return;
+    }
+    blink();
+    size_t start = 0;
+    for (;;) {
+        const size_t comma = devices.find(',', start);
+        const std::string code =
+            devices.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        if (command == "dim" || command == "bright") host->ExecX10(code, command, level);
+        else host->ExecX10(code, command);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+}
+
+void CommandDispatcher::echo(XapMessage& msg) {
+    const std::string query = msg.GetItem("Echo.Query", "Query");
+    if (query == "Unknown") return;
+    xapGlobal::SendXap(msg.msgSource, "WDT.Echo", "Echo.Response",
+                       xapGlobal::item("Response", vb::LCase(query)));
+}
+
+void CommandDispatcher::timeToday(XapMessage& msg) {
+    WebSettings& web = WebSettings::instance();
+    web.Sunrise = msg.GetItem("Time.Today", "Sunrise");
+    web.Sunset = msg.GetItem("Time.Today", "Sunset");
+}
+
+void CommandDispatcher::role(XapMessage& msg) {
+    const std::string wanted = vb::LCase(msg.GetItem("Role.Query", "Role"));
+    if (wanted != "application" && wanted != "any") return;
+    xapGlobal::SendXap("", "Homeseer.Role", "Role.Notification",
+                       xapGlobal::item("Role", "Application") +
+                           xapGlobal::item("Path", XapSettings::ProgramFilePath()) +
+                           xapGlobal::item("Server", XapSettings::ComputerName()) +
+                           xapGlobal::item("Port", WebSettings::instance().ServerPort) +
+                           xapGlobal::item("Form", "SetupForm"));
 }

@@ -1,18 +1,55 @@
 #pragma once
-// Receives every xAP text the main window takes from the transport's queue.
-// It parses the text and decides whether the message concerns the gateway;
-// acting on the classes the gateway answers comes with the command handling.
-// Never raises: a fault is reported as "Readmessage " on the event log.
+// Every xAP text the main window takes from the transport's queue ends here.
+// The dispatcher accepts messages addressed to the gateway (wildcards allowed)
+// or to nobody, and acts on six classes: BSC queries and commands for the
+// pan/tilt cameras, X10 requests (through the host's ExecX10), echo and role
+// queries (answered), and the daily sun times (stored).
+//
+// Answers never carry the query that caused them, so the gateway hearing its
+// own answers (the hub relays them back) does not answer again. A fault inside
+// one message is reported as "Readmessage " and the next message is handled
+// normally.
 
+#include <functional>
+#include <memory>
 #include <string>
+
+class Application;
+class Dispatch;
+class X10Reporter;
+class XapMessage;
 
 class CommandDispatcher {
 public:
     void Readmessage(const std::string& text);
 
+    // Drives the transceiver for a camera ("Q" + index) with a command word,
+    // updates the host device and sends the camera's BSC event.
+    void SendNinjaCommand(const std::string& sCode, const std::string& sCmd);
+    // Drives the transceiver once for an X10 address (A1 ... P16), updates the
+    // host device and sends an X10 event.
+    void SendCM19A(const std::string& sDevice, const std::string& sCommand,
+                   const std::string& sCount);
+
+    // What the dispatcher works with; set by the main window once they exist.
+    std::shared_ptr<Application> host;
+    std::shared_ptr<Dispatch> transceiver;
+    X10Reporter* reporter = nullptr;
+    std::function<void()> swapIcons;
+
     // How many texts reached the dispatcher; for the program's own diagnostics.
     unsigned long received() const { return m_received; }
 
 private:
+    void bscCommand(XapMessage& msg);
+    void applyBscCommand(const std::string& target, const std::string& id, int level);
+    void x10Request(XapMessage& msg);
+    void echo(XapMessage& msg);
+    void timeToday(XapMessage& msg);
+    void role(XapMessage& msg);
+    void blink();
+    // Sets the transceiver's address and command and sends, `times` times.
+    void transmit(const std::string& house, int unit, int command, int times);
+
     unsigned long m_received = 0;
 };

@@ -21,4 +21,7 @@ public:
     std::string StyleSheet = "StyleNoBody.css";
     // How many steps a camera's Left or Right command moves; at least 1.
     int16_t NinjaIncrement = 10;
+    // The day's sun times as the last "Time.Today" message gave them.
+    std::string Sunrise = "Unknown";
+    std::string Sunset = "Unknown";
 };

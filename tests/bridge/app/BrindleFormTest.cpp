@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "Application.h"
+#include "FakeKestrel.h"
 #include "BrindleForm.h"
 #include "GUISetup.h"
+#include "Setup.h"
 #include "TempHome.h"
 #include "TestHub.h"
 #include "WaitObject.h"
@@ -21,6 +23,7 @@ protected:
         xapGlobal::reset();
         form = std::make_unique<BrindleForm>();
         form->openUrl = [this](const std::string& url) { opened.push_back(url); };
+        form->quit = [] {};
     }
     void TearDown() override {
         form.reset();
@@ -30,6 +33,7 @@ protected:
 
     TempHome home;
     TestHub hub;
+    FakeKestrel kestrel;
     std::unique_ptr<BrindleForm> form;
     std::vector<std::string> opened;
 };
@@ -78,6 +82,43 @@ TEST_F(MainWindow, AnUnboundTransportEndsTheStartUp) {
     EXPECT_EQ(form->transport(), nullptr);
     EXPECT_EQ(home.read("Data/brindlehub.txt"), "brindlehub xAP Init Error -1 occurred 0 \n");
     EXPECT_EQ(hub.pending(), 0u);
+}
+
+TEST_F(MainWindow, BindsThePluginToTheHostBeforeTheHostLoads) {
+    ASSERT_TRUE(form->Form_Load());
+    ASSERT_TRUE(kestrel.plugin);
+    ASSERT_TRUE(kestrel.transceiver);
+    EXPECT_EQ(kestrel.plugin->callback.get(), form->hostForm());
+    EXPECT_EQ(kestrel.plugin->hs.get(), Application::instance());
+    EXPECT_EQ(kestrel.plugin->inits, 1);
+    EXPECT_EQ(Application::instance()->plugin(), kestrel.plugin);
+    EXPECT_TRUE(form->hostForm()->loaded());
+    EXPECT_EQ(Application::instance()->devices().DeviceCount(), 511);
+    form->Exit();
+    EXPECT_EQ(kestrel.plugin.use_count(), 1);  // every reference of the program released
+    EXPECT_EQ(kestrel.transceiver.use_count(), 1);
+}
+
+TEST(MainWindowWithoutPlugin, KeepsTheHeartbeatButLoadsNoHost) {
+    TempHome home;
+    TestHub hub;
+    ASSERT_TRUE(hub.ok());
+    xapGlobal::reset();
+    {
+        BrindleForm form;
+        form.quit = [] {};
+        ASSERT_TRUE(form.Form_Load());
+        EXPECT_NE(hub.next().find("xap-hbeat"), std::string::npos);
+        EXPECT_NE(home.read("Data/brindlehub.txt").find("brindlehub Main Load 0 "),
+                  std::string::npos);
+        EXPECT_FALSE(form.hostForm() && form.hostForm()->loaded());
+        EXPECT_FALSE(form.trayIcon().isShown());
+        form.Exit();
+        // Nothing was loaded, so nothing may overwrite the saved devices.
+        EXPECT_EQ(home.read("Config/qixBrindle.ini").find("PLUGINDEVICES"), std::string::npos);
+    }
+    Application::release();
+    xapGlobal::reset();
 }
 
 TEST_F(MainWindow, TrayOpensTheMenuOnButtonReleaseOnly) {

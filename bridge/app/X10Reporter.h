@@ -1,0 +1,44 @@
+#pragma once
+// Turns what happens on the radio side into xAP messages: received X10
+// commands become "xAP-X10.event" (after the host's device states are
+// updated), camera commands become "xapBSC.Event", and BSC queries are answered
+// with a value list and an info report per camera, paced one report every
+// 200 ms (the first at once) so a query for many cameras does not flood the hub.
+
+#include <deque>
+#include <string>
+
+#include "Timer.h"
+#include "Variant.h"
+#include "xapQueuedMessage.h"
+
+class Application;
+
+class X10Reporter {
+public:
+    static constexpr int kPaceMs = 200;
+
+    explicit X10Reporter(Application& hs);
+
+    // sUnits such as "A1+2+3" (or "1+2+3"), the house letter, the X10 function
+    // code 0 to 15; the two further values are not used.
+    void ReportX10Event(const std::string& sUnits, const std::string& sHouse, int16_t iFunction);
+    // After a camera command: the camera's state as an unpaced BSC event.
+    void SendXapBSC(const std::string& sCode);
+    // Answers a BSC query for every used camera its target addresses.
+    void BSCQuery(const std::string& sTarget);
+    void BSCTimer_Timer();
+
+    // Empties the pacing queue (the host's start creates it afresh).
+    void reset();
+    size_t pendingReports() const { return m_pending.size(); }
+
+private:
+    void sendPaced(const std::string& msgClass, const std::string& section,
+                   const std::string& data, const std::string& subAddress, const std::string& uid);
+    bool usedCamera(int index, std::string& name) const;
+
+    Application& m_hs;
+    Timer m_bscTimer;
+    std::deque<xapQueuedMessage> m_pending;
+};

@@ -1,0 +1,297 @@
+// What the gateway does with the xAP messages it receives, and what it reports.
+#include <gtest/gtest.h>
+
+#include "Application.h"
+#include "CommandDispatcher.h"
+#include "FakeKestrel.h"
+#include "Setup.h"
+#include "TempHome.h"
+#include "WebSettings.h"
+#include "X10Reporter.h"
+#include "XapMessage.h"
+#include "xapGlobal.h"
+
+namespace {
+
+const char* const kSource = "qix.CM19A.test";
+
+std::string message(const std::string& msgClass, const std::string& target,
+                    const std::string& blocks, const std::string& source = "acme.tester.box") {
+    std::string text = "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=" + msgClass +
+                       "\nsource=" + source + "\n";
+    if (!target.empty()) text += "target=" + target + "\n";
+    return text + "}\n" + blocks;
+}
+
+// Rebuilds the text the transport would send for a held-back message.
+std::string wire(const xapQueuedMessage& m) {
+    XapMessage msg;
+    msg.MsgClass = m.MsgClass;
+    msg.msgSource = m.MsgSubAddress.empty() ? kSource : std::string(kSource) + ":" + m.MsgSubAddress;
+    msg.MsgTarget = m.MsgTarget;
+    msg.MsgUID = m.MsgUID;
+    msg.AddHeader();
+    msg.AddSection(m.MsgSection);
+    size_t start = 0;
+    while (start < m.MsgData.size()) {
+        size_t end = m.MsgData.find('\0', start);
+        if (end == std::string::npos) end = m.MsgData.size();
+        const std::string itemText = m.MsgData.substr(start, end - start);
+        const size_t sep = itemText.find('\x01');
+        if (sep != std::string::npos)
+            msg.AddItem(m.MsgSection, itemText.substr(0, sep), itemText.substr(sep + 1));
+        start = end + 1;
+    }
+    return msg.ToXap();
+}
+
+class Dispatcher : public ::testing::Test {
+protected:
+    void SetUp() override {
+        xapGlobal::reset();
+        xapGlobal::values().XapSource = kSource;
+        xapGlobal::values().XapUID = "FF008700";
+        hs = Application::create().shared();
+        hostForm = std::make_shared<::Setup>(hs);
+        hostForm->Form_Load();
+        hs->setPlugin(plugin);
+        reporter = std::make_unique<X10Reporter>(*hs);
+        dispatcher.host = hs;
+        dispatcher.transceiver = transceiver;
+        dispatcher.reporter = reporter.get();
+        dispatcher.swapIcons = [this] { ++blinks; };
+        WebSettings::instance().NinjaIncrement = 10;
+        xapGlobal::values().pending.clear();
+    }
+    void TearDown() override {
+        reporter.reset();
+        Application::release();
+        xapGlobal::reset();
+    }
+    std::vector<xapQueuedMessage> sent(const std::string& msgClass = {}) {
+        std::vector<xapQueuedMessage> out;
+        for (const auto& m : xapGlobal::values().pending)
+            if (msgClass.empty() || m.MsgClass == msgClass) out.push_back(m);
+        return out;
+    }
+    void useCamera(int index, const std::string& name = {}) {
+        auto dev = hs->devices().GetDeviceByCode("Q" + std::to_string(index));
+        ASSERT_TRUE(dev);
+        dev->let("iotype", 1);
+        if (!name.empty()) dev->let("name", name);
+    }
+    // Re-reads the messages the last call produced, feeding them back in as
+    // the hub would.
+    void echoBack() {
+        const auto out = sent();
+        xapGlobal::values().pending.clear();
+        for (const auto& m : out) dispatcher.Readmessage(wire(m));
+    }
+
+    TempHome home;
+    std::shared_ptr<Application> hs;
+    std::shared_ptr<::Setup> hostForm;
+    std::shared_ptr<FakePlugin> plugin = std::make_shared<FakePlugin>();
+    std::shared_ptr<FakeTransceiver> transceiver = std::make_shared<FakeTransceiver>();
+    std::unique_ptr<X10Reporter> reporter;
+    CommandDispatcher dispatcher;
+    int blinks = 0;
+};
+
+TEST_F(Dispatcher, X10RequestsGoToTheHostUntrimmed) {
+    dispatcher.Readmessage(message("xAP-X10.request", "",
+                                   "xAP-X10.request\n{\ndevice=A1,A2\ncommand=ON\n}\n"));
+    ASSERT_EQ(plugin->execs.size(), 2u);
+    EXPECT_EQ(plugin->execs[0][1].toString() + plugin->execs[0][2].toString(), "A1");
+    EXPECT_EQ(plugin->execs[1][1].toString() + plugin->execs[1][2].toString(), "A2");
+    EXPECT_EQ(plugin->execs[1][3].toInt(), 2);
+    EXPECT_EQ(blinks, 1);
+
+    dispatcher.Readmessage(message("xAP-X10.request", "",
+                                   "xAP-X10.request\n{\ndevice=B1, B2\ncommand=off\n}\n"));
+    EXPECT_EQ(plugin->execs.size(), 3u);  // " B2" starts with a blank: not a house
+
+    dispatcher.Readmessage(message("xAP-X10.request", "",
+                                   "xAP-X10.request\n{\ndevice=C3\ncommand=dim\n}\n"));
+    ASSERT_EQ(plugin->execs.size(), 4u);
+    EXPECT_EQ(plugin->execs[3][3].toInt(), 4);
+    EXPECT_EQ(plugin->execs[3][4].toInt(), 0);
+
+    dispatcher.Readmessage(message("xAP-X10.request", "",
+                                   "xAP-X10.request\n{\ndevice=C3\ncommand=all_lights_on\n}\n"));
+    EXPECT_EQ(plugin->execs.size(), 4u);
+    EXPECT_EQ(blinks, 3);
+}
+
+TEST_F(Dispatcher, OnlyMessagesForTheGatewayOrForNobodyAreHandled) {
+    const std::string block = "xAP-X10.request\n{\ndevice=A1\ncommand=on\n}\n";
+    dispatcher.Readmessage(message("xAP-X10.request", "other.vendor.box", block));
+    dispatcher.Readmessage(message("xAP-X10.request", "qix.CM19A.other", block));
+    EXPECT_TRUE(plugin->execs.empty());
+    dispatcher.Readmessage(message("xAP-X10.request", "qix.*.TEST:kitchen", block));
+    dispatcher.Readmessage(message("XAP-x10.REQUEST", "qix.>", block));
+    EXPECT_EQ(plugin->execs.size(), 2u);
+}
+
+TEST_F(Dispatcher, BscCommandMovesEveryMatchingUsedCamera) {
+    useCamera(1);
+    useCamera(2);
+    const std::string cmd = "output.state\n{\nID=*\nLevel=7\n}\n";
+    dispatcher.Readmessage(message("xAPBSC.cmd", "", cmd));  // no target: ignored
+    EXPECT_TRUE(transceiver->sends.empty());
+
+    dispatcher.Readmessage(message("xapbsc.CMD", std::string(kSource) + ":>", cmd));
+    ASSERT_EQ(transceiver->sends.size(), 20u);  // Left, ten times per camera
+    EXPECT_EQ(transceiver->sends[0].house, "A");
+    EXPECT_EQ(transceiver->sends[0].unit, 1);
+    EXPECT_EQ(transceiver->sends[0].command, 7);
+    EXPECT_EQ(transceiver->sends[19].unit, 2);
+    EXPECT_EQ(hs->devices().DeviceStatus("Q2"), 8);
+    EXPECT_EQ(hs->devices().DeviceString("Q2"), "Left");
+    EXPECT_EQ(hs->devices().DeviceValue("Q2"), 7);
+
+    const auto events = sent("xapBSC.Event");
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(events[0].MsgUID, "FF008701");
+    EXPECT_EQ(events[0].MsgSubAddress, "A1.CM19A_Ninja___A1.Ninja");
+    EXPECT_EQ(wire(events[1]),
+              "xap-header\n{\nv=12\nhop=1\nuid=FF008702\nclass=xapBSC.Event\n"
+              "source=qix.CM19A.test:A2.CM19A_Ninja___A2.Ninja\n}\noutput.state\n{\n"
+              "State=OFF\nLevel=7/20\n}\n");
+    EXPECT_EQ(blinks, 1);
+}
+
+TEST_F(Dispatcher, BscCommandBlocksIdsAndLevels) {
+    useCamera(1);
+    useCamera(10);
+    const std::string target = std::string(kSource) + ":>";
+    // .1 and .2 run, .4 after the gap does not.
+    dispatcher.Readmessage(message("xAPBSC.cmd", target,
+                                   "output.state.1\n{\nID=01\nState=on\n}\n"
+                                   "output.state.2\n{\nID=0A\nText=5\n}\n"
+                                   "output.state.4\n{\nID=*\nLevel=6\n}\n"));
+    ASSERT_EQ(transceiver->sends.size(), 2u);
+    EXPECT_EQ(transceiver->sends[0].command, 1);  // State ON without a level: On
+    EXPECT_EQ(transceiver->sends[1].unit, 10);
+    EXPECT_EQ(transceiver->sends[1].command, 5);
+
+    for (const char* level : {"0", "21", "abc"})
+        dispatcher.Readmessage(message("xAPBSC.cmd", target,
+                                       std::string("output.state\n{\nID=*\nLevel=") + level + "\n}\n"));
+    dispatcher.Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=G1\nLevel=1\n}\n"));
+    EXPECT_EQ(transceiver->sends.size(), 2u);
+    dispatcher.Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=ABC\nLevel=3/20\n}\n"));
+    EXPECT_EQ(transceiver->sends.size(), 4u);
+    // A camera whose name does not match the address pattern is left alone.
+    dispatcher.Readmessage(
+        message("xAPBSC.cmd", std::string(kSource) + ":porch.>", "output.state\n{\nID=*\nLevel=1\n}\n"));
+    EXPECT_EQ(transceiver->sends.size(), 4u);
+}
+
+TEST_F(Dispatcher, BscQueryIsAnsweredPerCameraAndPaced) {
+    useCamera(1, "Porch Cam");
+    useCamera(10, "Door:Left=1");
+    dispatcher.Readmessage(message("xAPBSC.query", std::string(kSource) + ":porch_cam.>", ""));
+    ASSERT_EQ(sent().size(), 1u);  // the first report leaves at once
+    EXPECT_EQ(sent()[0].MsgClass, "xAPBSC.Values");
+    EXPECT_EQ(sent()[0].MsgSubAddress, "Porch_Cam.CM19A_Ninja___A1.Ninja");
+    reporter->BSCTimer_Timer();
+    ASSERT_EQ(sent().size(), 2u);
+    EXPECT_EQ(sent()[1].MsgClass, "xAPBSC.Info");
+    reporter->BSCTimer_Timer();
+    EXPECT_EQ(sent().size(), 2u);
+    reporter->BSCTimer_Timer();  // nothing left: the timer stops
+
+    xapGlobal::values().pending.clear();
+    hs->devices().SetDeviceString("Q10", "Up");
+    hs->devices().SetDeviceValue("Q10", 5);
+    dispatcher.Readmessage(message("xAPBSC.query", std::string(kSource) + ":*.*.ninja", ""));
+    for (int i = 0; i < 4; ++i) reporter->BSCTimer_Timer();
+    const auto out = sent();
+    ASSERT_EQ(out.size(), 4u);
+    EXPECT_EQ(out[2].MsgSubAddress, "Door-Left-1.CM19A_Ninja__A10.Ninja");
+    EXPECT_EQ(out[3].MsgUID, "FF00870A");
+    const std::string values = wire(out[0]);
+    EXPECT_NE(values.find("\nvalues.1\n{\nText=\nLevel=0/20\n}\nvalues.2\n{\nText=On\nLevel=1/20\n}\n"),
+              std::string::npos) << values;
+    EXPECT_NE(values.find("\nvalues.21\n{\nText=Sweep_Program\nLevel=20/20\n}\n"), std::string::npos);
+    XapMessage parsed;
+    parsed.FromXap(values);
+    EXPECT_EQ(parsed.MsgSection().size(), 21u);
+    EXPECT_EQ(wire(out[3]).substr(wire(out[3]).find("output.state")),
+              "output.state\n{\nState=OFF\nDisplayText=Up\nLevel=5/20\n}\n");
+
+    xapGlobal::values().pending.clear();
+    dispatcher.Readmessage(message("xAPBSC.query", kSource, ""));  // no sub-address: no answer
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(Dispatcher, EchoAndRoleAreAnsweredOnceAndNeverAnswerThemselves) {
+    dispatcher.Readmessage(message("WDT.Echo", "", "Echo.Query\n{\nQuery=Ping\n}\n"));
+    ASSERT_EQ(sent("WDT.Echo").size(), 1u);
+    EXPECT_EQ(sent()[0].MsgTarget, "acme.tester.box");
+    EXPECT_EQ(sent()[0].MsgData, xapGlobal::item("Response", "ping"));
+    echoBack();  // the hub relays the gateway's own answer back to it
+    EXPECT_TRUE(sent().empty());
+
+    // A query that names the gateway itself as its source is handled too,
+    // and its answer does not start a loop.
+    dispatcher.Readmessage(message("WDT.Echo", kSource, "Echo.Query\n{\nQuery=x\n}\n", kSource));
+    EXPECT_EQ(sent().size(), 1u);
+    for (int i = 0; i < 3; ++i) echoBack();
+    EXPECT_TRUE(sent().empty());
+
+    dispatcher.Readmessage(message("Homeseer.Role", "", "Role.Query\n{\nRole=plugin\n}\n"));
+    EXPECT_TRUE(sent().empty());
+    dispatcher.Readmessage(message("Homeseer.Role", "", "Role.Query\n{\nRole=ANY\n}\n"));
+    ASSERT_EQ(sent("Homeseer.Role").size(), 1u);
+    const std::string answer = wire(sent()[0]);
+    EXPECT_NE(answer.find("Role.Notification\n{\nRole=Application\nPath="), std::string::npos);
+    EXPECT_NE(answer.find("\nPort=8012\nForm=SetupForm\n}\n"), std::string::npos) << answer;
+    echoBack();
+    EXPECT_TRUE(sent().empty());
+}
+
+TEST_F(Dispatcher, SunTimesAreKept) {
+    dispatcher.Readmessage(message("Time.Today", "", "Time.Today\n{\nSunrise=07:41\n}\n"));
+    EXPECT_EQ(WebSettings::instance().Sunrise, "07:41");
+    EXPECT_EQ(WebSettings::instance().Sunset, "Unknown");
+}
+
+TEST_F(Dispatcher, ReceivedX10UpdatesDevicesAndAlwaysReports) {
+    reporter->ReportX10Event("A1+2+3", "A", 2);
+    ASSERT_EQ(sent("xAP-X10.event").size(), 1u);
+    EXPECT_EQ(sent()[0].MsgData, xapGlobal::item("Device", "A1,A2,A3") + xapGlobal::item("Event", "on"));
+    EXPECT_TRUE(sent()[0].MsgSubAddress.empty());
+    for (const char* code : {"A1", "A2", "A3"}) {
+        EXPECT_EQ(hs->devices().DeviceStatus(code), 2);
+        EXPECT_EQ(hs->devices().DeviceString(code), "On");
+    }
+    hs->devices().SetDeviceString("A2", "kept");
+    reporter->ReportX10Event("2", "A", 2);  // unchanged status: no update, still an event
+    EXPECT_EQ(hs->devices().DeviceString("A2"), "kept");
+    EXPECT_EQ(sent("xAP-X10.event").size(), 2u);
+
+    reporter->ReportX10Event("C0", "C", 0);
+    EXPECT_EQ(sent().back().MsgData,
+              xapGlobal::item("Device", "C0") + xapGlobal::item("Event", "all_units_off"));
+
+    dispatcher.SendCM19A("B3", "dim", "5");
+    EXPECT_EQ(transceiver->sends.back().command, 3);
+    EXPECT_EQ(hs->devices().DeviceValue("B3"), 5);
+    EXPECT_EQ(sent().back().MsgData, xapGlobal::item("Device", "B3") + xapGlobal::item("Count", "5") +
+                                         xapGlobal::item("Event", "dim"));
+}
+
+TEST_F(Dispatcher, HostileMessagesAreDroppedQuietly) {
+    for (const std::string& text :
+         {std::string(), std::string(70000, 'x'), std::string("xap-header\n}\n}\n}"),
+          message("xAPBSC.cmd", std::string(kSource) + ":>", "output.state\n{\nID=*\nLevel=99999999\n}\n"),
+          message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=,,,\ncommand=dim\ncount=99999999\n}\n"),
+          std::string("xap-header\n{\nclass=WDT.Echo\n}\nEcho.Query\n{\nQuery\n}\n")})
+        dispatcher.Readmessage(text);
+    EXPECT_EQ(dispatcher.received(), 6u);
+    EXPECT_TRUE(transceiver->sends.empty());
+}
+
+}  // namespace
