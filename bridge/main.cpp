@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
 
     BrindleForm form;
-    SignalNotifier terminationSignals([&form](int) { form.Exit(); });
+    SignalNotifier terminationSignals([&form](int) { form.requestExit(); });
     // A session ending under the tray icon saves like "Exit" does.
     QObject::connect(&app, &QCoreApplication::aboutToQuit, [&form] { form.Exit(); });
     if (!form.Form_Load()) return 1;

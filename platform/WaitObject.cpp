@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "DoEvents.h"
 #include "RuntimeError.h"
 
 WaitObject::WaitObject() = default;
@@ -25,7 +26,10 @@ void WaitObject::Wait(long waitMilliseconds) {
     QObject::connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
     deadline.start(static_cast<int>(std::min<long>(waitMilliseconds, 0x7fffffffL)));
     m_loop = &loop;
-    if (!m_signalled) loop.exec();
+    if (!m_signalled) {
+        NestedEventScope nested;
+        loop.exec();
+    }
     m_loop = nullptr;
     m_waiting = false;
     if (m_onComplete) m_onComplete();

@@ -14,6 +14,7 @@
 #include "RuntimeError.h"
 #include "GUISetup.h"
 #include "CreateObject.h"
+#include "DoEvents.h"
 #include "Setup.h"
 #include "X10Reporter.h"
 #include "WebSettings.h"
@@ -49,6 +50,9 @@ BrindleForm::BrindleForm() {
     m_image1 = paintIcon(QColor(0x50, 0x60, 0x50));
     m_image2 = paintIcon(QColor(0x40, 0xff, 0x40));
     m_timer1.onTimer([this] { Timer1_Timer(); });
+    m_exitRetry.onTimer([this] {
+        if (!m_startingUp) requestExit();
+    });
 
     m_menu.setTitle(QStringLiteral("CM19A"));
     const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
@@ -73,13 +77,28 @@ BrindleForm::~BrindleForm() {
 }
 
 bool BrindleForm::Form_Load() {
+    m_startingUp = true;
     try {
         startUp();
     } catch (...) {
         Err::capture();
         LogError("brindlehub", "Main Load");
     }
+    m_startingUp = false;
+    if (m_exitPending && !m_initFailed) requestExit();
     return !m_initFailed;
+}
+
+void BrindleForm::requestExit() {
+    if (m_exited) return;
+    if (m_startingUp || m_busy || nestedEventDepth() > 0) {
+        m_exitPending = true;
+        m_exitRetry.setInterval(50);
+        m_exitRetry.setEnabled(true);
+        return;
+    }
+    m_exitRetry.setEnabled(false);
+    Exit();
 }
 
 void BrindleForm::startUp() {
@@ -213,7 +232,7 @@ void BrindleForm::MenuArray_Click(int Index) {
             if (openUrl) openUrl(serverUrl("help"));
             break;
         case kExit:
-            Exit();
+            requestExit();
             break;
         default:
             break;  // "System Config" and "System Status" have no action

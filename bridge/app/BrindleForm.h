@@ -48,6 +48,10 @@ public:
     // window, the transport and the host window (saving devices and settings),
     // then asks the event loop to end with status 0. Runs once.
     void Exit();
+    // Exit as a signal or the session asks for it: at once when nothing is
+    // running below, else as soon as start-up and every operation that lets
+    // events run have returned.
+    void requestExit();
 
     // Start-up step 7: binds the plug-in, then loads the host window.
     void bindPluginAndLoadHost();
@@ -89,5 +93,8 @@ private:
     bool m_busy = false;
     bool m_exited = false;
     bool m_initFailed = false;
+    bool m_startingUp = false;
+    bool m_exitPending = false;
+    Timer m_exitRetry;
     bool m_showingActivity = false;
 };

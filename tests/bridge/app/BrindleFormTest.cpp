@@ -1,7 +1,10 @@
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <gtest/gtest.h>
 
 #include "Application.h"
+#include "DoEvents.h"
 #include "FakeKestrel.h"
 #include "BrindleForm.h"
 #include "GUISetup.h"
@@ -119,6 +122,22 @@ TEST(MainWindowWithoutPlugin, KeepsTheHeartbeatButLoadsNoHost) {
     }
     Application::release();
     xapGlobal::reset();
+}
+
+TEST_F(MainWindow, ExitWaitsForOperationsThatLetEventsRun) {
+    ASSERT_TRUE(form->Form_Load());
+    {
+        // As if a signal arrived while the plug-in waits with events running.
+        NestedEventScope inside;
+        form->requestExit();
+        EXPECT_FALSE(form->exited());
+    }
+    // Events as the top-level loop runs them (a wait would itself hold it back).
+    QElapsedTimer t;
+    t.start();
+    while (!form->exited() && t.elapsed() < 2000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_TRUE(form->exited());
 }
 
 TEST_F(MainWindow, TrayOpensTheMenuOnButtonReleaseOnly) {
