@@ -28,3 +28,4 @@ fi
 if [ -d "$src/html" ]; then
     cp -R -n "$src/html/." "$home/HTML/" 2>/dev/null || true
 fi
+reg=${KESTREL_REGISTER:-$(dirname "$home")/kestrel-register}; if [ -x "$reg" ]; then "$reg" "$home" "$(cd "$(dirname "$reg")" && pwd)/libkestrel.so"; fi

@@ -1,0 +1,220 @@
+// The gateway doing its job end to end: the real program with the real plug-in
+// library, the command-line virtual transceiver as the radio, and a test hub
+// on 127.0.0.1:3639 that talks to the port announced in the heartbeat.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "ChildProcess.h"
+#include "TempHome.h"
+#include "TestHub.h"
+#include "WaitObject.h"
+
+namespace {
+
+std::string hostName() {
+    char host[128] = {};
+    gethostname(host, sizeof host - 1);
+    return host;
+}
+
+std::string regString(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '\\' || c == '"') out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+class Gateway : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(hub.ok()) << "port 3639 is taken on 127.0.0.1"; }
+    void TearDown() override {
+        gateway.stop();
+        radio.stop();
+    }
+
+    void writeRegistry(bool withKestrel = true) {
+        std::string reg = "Windows Registry Editor Version 5.00\n\n"
+                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
+                          "\"0\"=\"" + regString("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
+        if (withKestrel) {
+            for (const char* progId : {"Kestrel.hspi", "Kestrel.cFireCrackerUSB"})
+                reg += std::string("[HKEY_CLASSES_ROOT\\") + progId + "\\InprocServer32]\n@=\"" +
+                       regString(KESTREL_LIB) + "\"\n\n";
+        }
+        home.write("Config/registry.reg", reg);
+    }
+    void startRadio() {
+        std::filesystem::create_directories(home.path() + "/bus");
+        radio.start(VIRTUAL_CM19A, {home.path() + "/bus", "cm19a"});
+        ASSERT_GE(radio.waitOut("ready"), 0) << "virtual transceiver did not start";
+    }
+    // Starts the gateway and waits for its heartbeat and its port announcement.
+    void startGateway() {
+        gateway.start(BRINDLE_EXE, {}, {{"BRINDLE_HOME", home.path()}});
+        const std::string heartbeat = hub.next(15000);
+        const size_t at = heartbeat.find("\nport=");
+        ASSERT_NE(at, std::string::npos) << heartbeat;
+        port = std::atoi(heartbeat.c_str() + at + 6);
+        source = "qix.CM19A." + hostName();
+        ASSERT_FALSE(hub.nextContaining("Data=Using xAP port").empty());
+    }
+    void send(const std::string& msgClass, const std::string& target, const std::string& blocks) {
+        std::string text = "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=" + msgClass +
+                           "\nsource=acme.tester.box\n";
+        if (!target.empty()) text += "target=" + target + "\n";
+        ASSERT_TRUE(hub.sendTo(port, text + "}\n" + blocks));
+    }
+    // Frames the radio saw written from line `from` on that contain the text.
+    size_t frames(const std::string& text, size_t from = 0) {
+        const auto& lines = radio.out();
+        return static_cast<size_t>(std::count_if(lines.begin() + static_cast<long>(std::min(from, lines.size())),
+                                                 lines.end(), [&](const std::string& l) {
+                                                     return l.rfind("W ", 0) == 0 &&
+                                                            l.find(text) != std::string::npos;
+                                                 }));
+    }
+    // Lets the gateway run for a while (the hub keeps collecting).
+    void settle(int ms) { WaitObject().Wait(ms); }
+    // One field of a device's saved line once the gateway has shut down.
+    std::string savedField(const std::string& code, int field) {
+        std::istringstream in(home.read("Config/qixBrindle.ini"));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind(code + "=", 0) != 0) continue;
+            std::istringstream fields(line.substr(code.size() + 1));
+            std::string f;
+            for (int i = 0; std::getline(fields, f, ';'); ++i)
+                if (i == field) return f;
+        }
+        return "(none)";
+    }
+    void shutDown() {
+        gateway.signal(SIGTERM);
+        ASSERT_TRUE(gateway.waitFinished());
+        EXPECT_EQ(gateway.exitCode(), 0);
+    }
+
+    TempHome home;
+    TestHub hub;
+    ChildProcess radio;
+    ChildProcess gateway;
+    int port = 0;
+    std::string source;
+};
+
+TEST_F(Gateway, RadioCommandsBecomeXapEvents) {
+    writeRegistry();
+    startRadio();
+    startGateway();
+    ASSERT_GE(radio.waitOut("W 80 01 00 20 14 24 20 20"), 0);  // initialised on open
+
+    radio.writeLine("A3 on");
+    const std::string event = hub.nextContaining("class=xAP-X10.event");
+    EXPECT_NE(event.find("\nxAP-X10.event\n{\nDevice=A3\nEvent=on\n}\n"), std::string::npos) << event;
+
+    // Repeats within the debounce time are one command.
+    settle(900);
+    hub.clear();
+    for (int i = 0; i < 3; ++i) radio.writeLine("A4 on");
+    EXPECT_NE(hub.nextContaining("Device=A4").find("Event=on"), std::string::npos);
+    EXPECT_TRUE(hub.nextContaining("Device=A4", 1000).empty());
+
+    // A camera button is a value change of the camera last addressed on house A.
+    radio.writeLine("A up");
+    const std::string io = hub.nextContaining("class=Homeseer.IO");
+    EXPECT_NE(io.find("Value.Receive\n{\nDevicecode=A4\nValue=5\n}\n"), std::string::npos) << io;
+
+    shutDown();
+    EXPECT_EQ(savedField("A3", 7), "2");  // the host recorded A3 as on
+}
+
+TEST_F(Gateway, XapCommandsAreTransmitted) {
+    writeRegistry();
+    home.write("Config/qixBrindle.ini",
+               "[GENERAL]\nNinjaIncrement=2\n[PLUGINDEVICES]\n"
+               "Q1=;Porch Cam;X10 CM19A FireCracker USB;1;100;0;Ninja Pan & Tilt Camera;0;0;;\n"
+               "Q2=;Yard Cam;X10 CM19A FireCracker USB;1;100;0;Ninja Pan & Tilt Camera;0;0;;\n");
+    startRadio();
+    startGateway();
+    ASSERT_GE(radio.waitOut("W 80 01 00 20 14 24 20 20"), 0);
+    size_t mark = radio.out().size();
+
+    send("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=A1,A2\ncommand=ON\n}\n");
+    radio.waitOut("A2 On", mark);
+    settle(300);
+    EXPECT_EQ(frames("A1 On", mark), 3u);
+    EXPECT_EQ(frames("A2 On", mark), 3u);
+
+    mark = radio.out().size();
+    send("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=B1\ncommand=dim\n}\n");
+    send("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=B1\ncommand=all_lights_on\n}\n");
+    radio.waitOut("Dim", mark);
+    settle(400);
+    EXPECT_EQ(frames("Dim", mark), 3u);
+    EXPECT_EQ(frames("", mark), 3u);  // all_lights_on sent nothing
+
+    // Both used cameras pan left, "NinjaIncrement" times each.
+    mark = radio.out().size();
+    hub.clear();
+    send("xAPBSC.cmd", source + ":>", "output.state\n{\nID=*\nLevel=7\n}\n");
+    const std::string first = hub.nextContaining("class=xapBSC.Event");
+    const std::string second = hub.nextContaining("class=xapBSC.Event");
+    EXPECT_NE(first.find("uid=FF008701\n"), std::string::npos) << first;
+    EXPECT_NE(first.find(":Porch_Cam.CM19A_Ninja___A1.Ninja\n"), std::string::npos);
+    EXPECT_NE(second.find("uid=FF008702\n"), std::string::npos) << second;
+    EXPECT_NE(second.find("Level=7/20"), std::string::npos);
+    EXPECT_EQ(frames("Left", mark), 2u * 2u * 3u);  // 2 cameras, 2 moves, 3 writes a move
+
+    // Queries are answered per camera, values before info, in camera order.
+    hub.clear();
+    send("xAPBSC.query", source + ":>", "request\n{\n}\n");
+    std::vector<std::string> answers;
+    for (int i = 0; i < 4; ++i) answers.push_back(hub.nextContaining("class=xAPBSC."));
+    EXPECT_NE(answers[0].find("class=xAPBSC.Values\n"), std::string::npos);
+    EXPECT_NE(answers[0].find("uid=FF008701"), std::string::npos);
+    EXPECT_NE(answers[1].find("class=xAPBSC.Info\n"), std::string::npos);
+    EXPECT_NE(answers[2].find("uid=FF008702"), std::string::npos);
+    EXPECT_NE(answers[3].find("DisplayText=Left\n"), std::string::npos) << answers[3];
+
+    // Echo and role.
+    send("WDT.Echo", "", "Echo.Query\n{\nQuery=Ping\n}\n");
+    const std::string pong = hub.nextContaining("class=WDT.Echo");
+    EXPECT_NE(pong.find("target=acme.tester.box\n"), std::string::npos);
+    EXPECT_NE(pong.find("Response=ping\n"), std::string::npos);
+    send("Homeseer.Role", "", "Role.Query\n{\nRole=plugin\n}\n");
+    send("Homeseer.Role", "", "Role.Query\n{\nRole=ANY\n}\n");
+    EXPECT_NE(hub.nextContaining("class=Homeseer.Role").find("Role=Application\n"), std::string::npos);
+    EXPECT_TRUE(hub.nextContaining("class=Homeseer.Role", 800).empty());
+    shutDown();
+}
+
+TEST_F(Gateway, StartsWithoutTheTransceiverAndTakesItWhenPluggedIn) {
+    writeRegistry();
+    startGateway();
+    const std::string log = hub.nextContaining("CM19A USB Not Connected", 8000);
+    EXPECT_NE(log.find("Type=Quillon\n"), std::string::npos) << log;
+
+    startRadio();
+    ASSERT_GE(radio.waitOut("W 80 01 00 20 14 24 20 20", 0, 8000), 0);
+    settle(300);
+    radio.writeLine("B2 off");
+    EXPECT_NE(hub.nextContaining("class=xAP-X10.event", 5000).find("Device=B2\nEvent=off"),
+              std::string::npos);
+    shutDown();
+}
+
+TEST_F(Gateway, WithoutThePluginTheHeartbeatGoesOn) {
+    writeRegistry(false);
+    gateway.start(BRINDLE_EXE, {}, {{"BRINDLE_HOME", home.path()}});
+    EXPECT_NE(hub.next(15000).find("xap-hbeat"), std::string::npos);
+    settle(500);
+    EXPECT_TRUE(gateway.running());
+    EXPECT_NE(home.read("Data/brindlehub.txt").find("brindlehub Main Load 0 "), std::string::npos);
+    shutDown();
+}
+
+}  // namespace
