@@ -1,18 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "RaisedError.h"
+
 #include "Convert.h"
 #include "RuntimeError.h"
 
 namespace {
 
-int errorNumber(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 TEST(Convert, ValReadsTheLeadingNumberOnly) {
     EXPECT_EQ(vb::Val("  42abc"), 42);

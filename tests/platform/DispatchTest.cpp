@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "RaisedError.h"
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <filesystem>
@@ -15,14 +17,6 @@ class DispatchTestBareObject : public Dispatch {};
 
 namespace {
 
-int errorNumber(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 // A small device with one member of every shape the tables allow.
 class Lamp : public Dispatch {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+
+#include "RaisedError.h"
 #include <functional>
 
 #include "Dispatch.h"
@@ -9,14 +11,6 @@ namespace {
 
 using Type = Variant::Type;
 
-int errorNumber(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 TEST(Variant, ConstructorsPickTheSystemsTypes) {
     EXPECT_EQ(Variant().type(), Type::Empty);

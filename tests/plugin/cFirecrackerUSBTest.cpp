@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include "FakeDevice.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -46,68 +48,7 @@ void runFor(int ms) {
     runUntil([] { return false; }, ms);
 }
 
-bool waitFor(int fd, short events, int timeoutMs) {
-    pollfd p{fd, events, 0};
-    return ::poll(&p, 1, timeoutMs) > 0 && (p.revents & events) != 0;
-}
 
-// The device's end of the socket: listens (plugged in), accepts the program's
-// connection, receives the frames written and sends reads.
-class FakeDevice {
-public:
-    explicit FakeDevice(std::string path) : m_path(std::move(path)) { plug(); }
-    ~FakeDevice() {
-        if (m_conn >= 0) ::close(m_conn);
-        unplug();
-    }
-    void plug() {
-        m_listen = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-        sockaddr_un a{};
-        a.sun_family = AF_UNIX;
-        std::strncpy(a.sun_path, m_path.c_str(), sizeof a.sun_path - 1);
-        EXPECT_EQ(::bind(m_listen, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-        EXPECT_EQ(::listen(m_listen, 4), 0);
-    }
-    void unplug() {
-        if (m_listen < 0) return;
-        ::close(m_listen);
-        m_listen = -1;
-        ::unlink(m_path.c_str());
-    }
-    // Drops the program's connection while staying plugged in.
-    void hangUp() {
-        if (m_conn >= 0) ::close(m_conn);
-        m_conn = -1;
-    }
-    bool accept() {
-        if (!waitFor(m_listen, POLLIN, 1000)) return false;
-        if (m_conn >= 0) ::close(m_conn);
-        m_conn = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
-        return m_conn >= 0;
-    }
-    void send(const std::string& packet) {
-        ASSERT_EQ(::send(m_conn, packet.data(), packet.size(), MSG_NOSIGNAL),
-                  static_cast<ssize_t>(packet.size()));
-    }
-    std::optional<std::string> receive(int timeoutMs = 1000) {
-        if (!waitFor(m_conn, POLLIN, timeoutMs)) return std::nullopt;
-        char buf[512];
-        const ssize_t n = ::recv(m_conn, buf, sizeof buf, MSG_DONTWAIT);
-        if (n <= 0) return std::nullopt;
-        return std::string(buf, static_cast<std::size_t>(n));
-    }
-    // Every packet written until the program goes quiet.
-    std::vector<std::string> drain() {
-        std::vector<std::string> packets;
-        while (auto p = receive(150)) packets.push_back(*p);
-        return packets;
-    }
-
-private:
-    std::string m_path;
-    int m_listen = -1;
-    int m_conn = -1;
-};
 
 // What one object's events said, one text each.
 struct Heard {

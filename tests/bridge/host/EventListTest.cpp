@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "RaisedError.h"
+
 #include <cfloat>
 #include <functional>
 #include <memory>
@@ -16,14 +18,6 @@
 
 namespace {
 
-int errorNumber(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 // Event-log messages written since the last reset; held back because no
 // transport is up in these tests.
