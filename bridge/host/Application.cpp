@@ -40,6 +40,10 @@ Application::Application() : m_devices(m_callbacks) {
     m_commands.Add("OFF", 3);
     m_commands.Add("DIM", 4);
     m_commands.Add("BRIGHT", 5);
+    m_callbacks.scriptRunner = [this](const std::string& script, const std::string& func,
+                                      const std::vector<Variant>& params) {
+        return m_scripts.runCallback(script, func, params);
+    };
 }
 
 Application::~Application() = default;

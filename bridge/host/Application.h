@@ -18,6 +18,7 @@
 #include "EventList.h"
 #include "IniCache.h"
 #include "OrderedDictionary.h"
+#include "ScriptRunner.h"
 
 class Application : public Dispatch {
 public:
@@ -40,6 +41,7 @@ public:
     DeviceTable& devices() { return m_devices; }
     EventList& events() { return m_events; }
     EventCallbacks& callbacks() { return m_callbacks; }
+    ScriptRunner& scripts() { return m_scripts; }
 
     // INI members.
     std::string GetINISetting(const std::string& group, const std::string& Key,
@@ -107,4 +109,6 @@ private:
     std::shared_ptr<Dispatch> m_plugin;
     int32_t m_debugLevel = 0;
     bool m_noLog = false;
+    // Last, so scripts are closed while the parts they may hold still exist.
+    ScriptRunner m_scripts{*this};
 };

@@ -109,6 +109,11 @@ const MemberTable& Application::members() const {
         method("RegisterEventCB", via(&A::callbacks, &C::RegisterEventCB)),
         method("RegisterStatusChangeCB", via(&A::callbacks, &C::RegisterStatusChangeCB)),
 
+        // scripts
+        method("Run", via(&A::scripts, &ScriptRunner::Run)),
+        method("RunEx", via(&A::scripts, &ScriptRunner::RunEx)),
+        method("GetScriptPath", via(&A::scripts, &ScriptRunner::GetScriptPath)),
+
         // logging, commands
         method("WriteLog", &A::WriteLog),
         method("ExecX10", &A::ExecX10, {int16_t{0}, int16_t{0}}),

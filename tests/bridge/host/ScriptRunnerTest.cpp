@@ -1,0 +1,234 @@
+// Host scripts: Run and RunEx load a file of the Scripts folder into a new
+// module and call one of its functions; scripts reach the host as `hs`.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <filesystem>
+
+#include "Application.h"
+#include "ScriptEngine.h"
+#include "Setup.h"
+#include "TempHome.h"
+#include "xapGlobal.h"
+
+namespace {
+
+class Scripts : public ::testing::Test {
+protected:
+    void SetUp() override {
+        xapGlobal::reset();
+        std::filesystem::create_directories(home.path() + "/Scripts");
+        hs = Application::create().shared();
+        setup = std::make_shared<::Setup>(hs);
+        setup->Form_Load();
+        xapGlobal::values().pending.clear();
+    }
+    void TearDown() override {
+        Application::release();
+        xapGlobal::reset();
+    }
+    void script(const std::string& name, const std::string& code) {
+        home.write("Scripts/" + name, code);
+    }
+    ScriptEngine& engine() { return hs->scripts().engine(); }
+    // The texts of the event-log messages sent so far.
+    std::vector<std::string> logs() {
+        std::vector<std::string> out;
+        for (const auto& m : xapGlobal::values().pending) {
+            if (m.MsgClass != "Homeseer.Event") continue;
+            const std::string key = std::string("Data") + '\x01';
+            const std::size_t at = m.MsgData.find(key);
+            if (at == std::string::npos) continue;
+            const std::size_t from = at + key.size();
+            out.push_back(m.MsgData.substr(from, m.MsgData.find('\0', from) - from));
+        }
+        return out;
+    }
+
+    TempHome home;
+    std::shared_ptr<Application> hs;
+    std::shared_ptr<::Setup> setup;
+};
+
+TEST_F(Scripts, MissingFilesRunNothingAndSayNothing) {
+    hs->call("Run", "absent.lua");
+    EXPECT_TRUE(hs->call("RunEx", "absent.lua", "main", "x").isEmpty());
+    script("lonely.lua", "#include \"nowhere.lua\"\nfunction f(p) return 'ran ' .. p end");
+    EXPECT_EQ(hs->call("RunEx", "lonely.lua", "f", "x").toString(), "ran x");
+    EXPECT_TRUE(logs().empty());
+    EXPECT_EQ(hs->call("GetScriptPath").toString(), home.path() + "/Scripts");
+}
+
+TEST_F(Scripts, AnIncludedFileLoadsFirstAndItsDirectiveIsRemoved) {
+    std::filesystem::create_directories(home.path() + "/Scripts/lib");
+    script("lib/second.lua", "order = 'second'");
+    script("first.lua",
+           "#INCLUDE \" Lib\\Second.LUA \" -- the rest of the line stays\n"
+           "order = order .. ',first'\n"
+           "function get(p) return order end\n");
+    EXPECT_EQ(hs->call("RunEx", "first.lua", "get", "").toString(), "second,first");
+    // Names starting with "\" are below the Scripts folder too; "/" is absolute.
+    EXPECT_EQ(hs->call("RunEx", "\\first.lua", "get", "").toString(), "second,first");
+    home.write("Data/outside.lua", "function get(p) return 'outside' end");
+    EXPECT_EQ(hs->call("RunEx", home.path() + "/Data/outside.lua", "get", "").toString(),
+              "outside");
+    EXPECT_TRUE(logs().empty());
+}
+
+TEST_F(Scripts, IncludeCyclesEnd) {
+    script("a.lua", "#include \"b.lua\"\n#include \"a.lua\"\nfunction f(p) return seen end");
+    script("b.lua", "#include \"a.lua\"\nseen = (seen or 0) + 1");
+    EXPECT_EQ(hs->call("RunEx", "a.lua", "f", "").toLong(), 1);
+}
+
+TEST_F(Scripts, EveryRunHasAModuleOfItsOwn) {
+    script("count.lua", "function bump(p) counter = (counter or 0) + 1 return counter end");
+    EXPECT_EQ(hs->call("RunEx", "count.lua", "bump", "").toLong(), 1);
+    EXPECT_EQ(hs->call("RunEx", "count.lua", "bump", "").toLong(), 1);
+    EXPECT_TRUE(engine().hasModule("M1"));
+    EXPECT_TRUE(engine().hasModule("M2"));
+    EXPECT_EQ(hs->scripts().runCount(), 2);
+    // A script may run another, nested; the inner one gets the next key.
+    script("outer.lua", "function main(p) return hs.RunEx('count.lua', 'bump', '') + 10 end");
+    EXPECT_EQ(hs->call("RunEx", "outer.lua", "main", "").toLong(), 11);
+    EXPECT_TRUE(engine().hasModule("M4"));
+}
+
+TEST_F(Scripts, ManyRunsDoNotGrowTheEngine) {
+    // A status-change callback runs a module per change, for months.
+    script("tick.lua", "local big = string.rep('x', 4096)\nfunction f(p) return #big end");
+    for (int i = 0; i < 20; ++i) hs->call("RunEx", "tick.lua", "f", "");
+    const std::size_t settled = engine().memoryUsed();
+    for (int i = 0; i < 500; ++i) hs->call("RunEx", "tick.lua", "f", "");
+    EXPECT_LT(engine().memoryUsed(), settled + 256 * 1024);
+    EXPECT_EQ(hs->call("RunEx", "tick.lua", "f", "").toLong(), 4096);
+    EXPECT_TRUE(engine().hasModule("M1"));  // names stay taken
+}
+
+TEST_F(Scripts, AScriptThatRunsItselfEnds) {
+    script("again.lua", "function main(p) return hs.RunEx('again.lua', 'main', '') end");
+    EXPECT_TRUE(hs->call("RunEx", "again.lua", "main", "").isEmpty());
+    // The innermost run fails to load; every run around it returns Empty.
+    const auto texts = logs();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_NE(texts[0].find("stack overflow"), std::string::npos) << texts[0];
+}
+
+TEST_F(Scripts, SyntaxErrorIsLoggedWithFileLineAndColumn) {
+    script("bad.lua", "function main(p)\n  x = = 1\nend\n");
+    EXPECT_TRUE(hs->call("RunEx", "bad.lua", "main", "").isEmpty());
+    const auto texts = logs();
+    ASSERT_FALSE(texts.empty());
+    const std::string& first = texts[0];
+    EXPECT_EQ(first.rfind("Error in script syntax ", 0), 0u) << first;
+    EXPECT_NE(first.find(" / " + home.path() + "/Scripts/bad.lua "), std::string::npos) << first;
+    EXPECT_NE(first.find("@ Line 2 col 0"), std::string::npos) << first;
+    EXPECT_EQ(engine().error().number, 0);  // cleared once logged
+}
+
+TEST_F(Scripts, RunTimeErrorsAreLoggedAndHostFaultsCanBeCaught) {
+    script("err.lua",
+           "function main(p)\n  error('boom')\nend\n"
+           "function member(p) hs.NoSuchMember() end\n"
+           "function guarded(p)\n"
+           "  local ok, message = pcall(hs.NoSuchMember)\n"
+           "  return tostring(ok) .. ': ' .. message\n"
+           "end\n");
+    hs->call("Run", "err.lua");
+    ASSERT_EQ(logs().size(), 1u);
+    EXPECT_EQ(logs()[0].rfind("Script Run Error boom / 1000 - boom@ Line 2 col 0", 0), 0u)
+        << logs()[0];
+
+    xapGlobal::values().pending.clear();
+    EXPECT_TRUE(hs->call("RunEx", "err.lua", "member", "").isEmpty());
+    ASSERT_EQ(logs().size(), 1u);
+    EXPECT_EQ(logs()[0].rfind("Script Run Error Object doesn't support this property or method / "
+                              "438 - ",
+                              0),
+              0u)
+        << logs()[0];
+
+    xapGlobal::values().pending.clear();
+    const std::string guarded = hs->call("RunEx", "err.lua", "guarded", "").toString();
+    EXPECT_NE(guarded.find("false: "), std::string::npos) << guarded;
+    EXPECT_NE(guarded.find("Object doesn't support this property or method"), std::string::npos);
+    EXPECT_TRUE(logs().empty());
+}
+
+TEST_F(Scripts, AnEndlessLoopStopsAndTheProgramGoesOn) {
+    engine().setTimeout(200);
+    script("loop.lua", "function main(p)\n  while true do end\nend\n");
+    bool fired = false;
+    QTimer::singleShot(0, [&] { fired = true; });
+    QElapsedTimer clock;
+    clock.start();
+    hs->call("Run", "loop.lua");
+    EXPECT_LT(clock.elapsed(), 3000);
+    ASSERT_EQ(logs().size(), 1u);
+    EXPECT_EQ(logs()[0].rfind("Script Run Error Script timed out after 200 ms", 0), 0u)
+        << logs()[0];
+    for (int i = 0; i < 100 && !fired; ++i) QCoreApplication::processEvents();
+    EXPECT_TRUE(fired);
+}
+
+TEST_F(Scripts, WaitingThroughTheHostIsNotScriptTime) {
+    engine().setTimeout(200);
+    script("wait.lua", "function main(p) hs.WaitSecs(1) return 'awake' end");
+    bool fired = false;
+    QTimer::singleShot(100, [&] { fired = true; });
+    EXPECT_EQ(hs->call("RunEx", "wait.lua", "main", "").toString(), "awake");
+    EXPECT_TRUE(fired);  // events ran during the wait
+    EXPECT_TRUE(logs().empty());
+}
+
+TEST_F(Scripts, AScriptWorksTheHost) {
+    script("host.lua", R"(
+        function main(p)
+            hs.SetDeviceString("A1", "from lua")
+            hs:WriteLog("lua", "hello " .. p)
+            local dv = hs.GetDeviceByCode("A1")
+            dv.Name = "Porch"
+            return dv.Name .. "/" .. hs.DeviceString("A1") .. "/" .. hs.DebugMode
+        end
+    )");
+    EXPECT_EQ(hs->call("RunEx", "host.lua", "main", "there").toString(), "Porch/from lua/0");
+    EXPECT_EQ(hs->call("DeviceString", "A1").toString(), "from lua");
+    EXPECT_EQ(hs->call("GetDeviceByCode", "A1").toObject()->get("Name").toString(), "Porch");
+    ASSERT_EQ(logs().size(), 1u);
+    EXPECT_EQ(logs()[0], "hello there");
+}
+
+TEST_F(Scripts, StatusChangeCallbackGetsTheFourValues) {
+    script("register.lua",
+           "function main(p) hs.RegisterStatusChangeCB('changed.lua', 'onChange') end");
+    script("changed.lua", R"(
+        function onChange(hc, unit, status, ref)
+            hs.SaveVar("seen", table.concat({hc, unit, status, ref, math.type(status)}, "|"))
+        end
+    )");
+    hs->call("Run", "register.lua");
+    hs->call("SetDeviceStatus", "A1", 2);
+    const std::string ref = std::to_string(hs->call("GetDeviceRef", "A1").toLong());
+    EXPECT_EQ(hs->call("GetVar", "seen").toString(), "A|1|2|" + ref + "|integer");
+    EXPECT_TRUE(logs().empty());
+}
+
+TEST_F(Scripts, MemoryOverrunIsALoggedRunError) {
+    script("hog.lua", R"(
+        function main(p)
+            local t = {}
+            for i = 1, 1e8 do t[i] = ("x"):rep(64) .. i end
+        end
+        function small(p) return "ok" end
+    )");
+    engine().setMemoryLimit(engine().memoryUsed() + (std::size_t{4} << 20));
+    hs->call("Run", "hog.lua");
+    ASSERT_EQ(logs().size(), 1u);
+    EXPECT_EQ(logs()[0].rfind("Script Run Error Out of memory / 7 - Out of memory", 0), 0u)
+        << logs()[0];
+    EXPECT_EQ(hs->call("RunEx", "hog.lua", "small", "").toString(), "ok");
+}
+
+}  // namespace
