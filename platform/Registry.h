@@ -1,7 +1,9 @@
 #pragma once
 // The process's registry: keys holding named, typed values, kept in one
 // human-editable text file in the regedit export format (by default
-// Config/registry.reg below the program folder).
+// Config/registry.reg below the program folder). This class keeps the tree and
+// decides when the file is read and saved; RegistryFile reads and writes the
+// format.
 //
 // Key paths start with a root name: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER,
 // HKEY_CLASSES_ROOT, HKEY_USERS, HKEY_CURRENT_CONFIG, or their short forms
@@ -136,6 +138,7 @@ public:
 
 private:
     struct Node;
+    class Loader;  // RegistryFile's view of the tree while a file is read
     struct Stamp {
         bool exists = false;
         uint64_t inode = 0;
@@ -153,8 +156,6 @@ private:
     long removeKey(std::string_view keyPath);
     Node* root(HKey handle);
     Node* findKey(std::string_view keyPath, bool create, HKey* rootOut = nullptr);
-    bool applyLine(const std::vector<std::string>& lines, size_t& index, Node*& current,
-                   bool unicodeHex);
 
     std::filesystem::path m_file;
     std::vector<std::pair<HKey, std::unique_ptr<Node>>> m_roots;

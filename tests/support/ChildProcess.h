@@ -70,6 +70,18 @@ public:
         return waitFor(m_err, fragment, from, ms);
     }
 
+    // Collects output for a while, with events running.
+    void collectFor(int ms) {
+        QElapsedTimer t;
+        t.start();
+        do {
+            collect();
+            DoEvents();
+            m_process.waitForReadyRead(5);
+        } while (t.elapsed() < ms);
+        collect();
+    }
+
 private:
     int waitFor(std::vector<std::string>& lines, const std::string& fragment, size_t from, int ms) {
         QElapsedTimer t;
