@@ -16,11 +16,15 @@ namespace {
 constexpr int kArgumentNotOptional = 449;
 constexpr int kWrongArgumentCount = 450;
 
-[[noreturn]] void wrongArgumentCount() {
+}  // namespace
+
+namespace dispatch_detail {
+void wrongArgumentCount() {
     raiseError(kWrongArgumentCount, "Wrong number of arguments or invalid property assignment");
 }
+}  // namespace dispatch_detail
 
-}  // namespace
+using dispatch_detail::wrongArgumentCount;
 
 namespace dispatch_detail {
 

@@ -235,6 +235,16 @@ Member::Call bind(Fn fn, std::vector<Variant> defaults = {}) {
 }
 
 [[noreturn]] void tooManyDefaults(std::string_view name);
+[[noreturn]] void wrongArgumentCount();
+
+// The class and type of a data member pointer.
+template <typename M>
+struct FieldOf;
+template <typename C, typename V>
+struct FieldOf<V C::*> {
+    using Class = C;
+    using Type = V;
+};
 
 }  // namespace dispatch_detail
 
@@ -336,5 +346,22 @@ protected:
     static dispatch_detail::PropertyDef<Get, Set> property(std::string_view name, Get get,
                                                            Set set) {
         return {name, get, set};
+    }
+    // A plain data member as a read-write property of its own type, so a
+    // record needs no getter and setter per field: field<&DeviceClass::hc>("hc").
+    template <auto Field>
+    static auto field(std::string_view name) {
+        using F = dispatch_detail::FieldOf<decltype(Field)>;
+        using C = typename F::Class;
+        using V = typename F::Type;
+        auto get = [](C& self, std::vector<Variant>& args) -> Variant {
+            if (!args.empty()) dispatch_detail::wrongArgumentCount();
+            return Variant(self.*Field);
+        };
+        auto set = [](C& self, std::vector<Variant>& args) {
+            if (args.size() != 1) dispatch_detail::wrongArgumentCount();
+            self.*Field = dispatch_detail::fromVariant<V>(args[0]);
+        };
+        return property(name, get, set);
     }
 };

@@ -58,22 +58,4 @@ public:
 
 protected:
     const MemberTable& members() const override;
-
-private:
-    template <auto Field>
-    using FieldType = std::remove_cvref_t<decltype(std::declval<DeviceClass&>().*Field)>;
-
-    // The read and write side of one field, for the member table.
-    template <auto Field>
-    FieldType<Field> getField() const {
-        return this->*Field;
-    }
-    template <auto Field>
-    void letField(FieldType<Field> value) {
-        this->*Field = std::move(value);
-    }
-    template <auto Field>
-    static auto field(std::string_view fieldName) {
-        return property(fieldName, &DeviceClass::getField<Field>, &DeviceClass::letField<Field>);
-    }
 };

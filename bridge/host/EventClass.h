@@ -91,22 +91,4 @@ public:
 
 protected:
     const MemberTable& members() const override;
-
-private:
-    template <auto Field>
-    using FieldType = std::remove_cvref_t<decltype(std::declval<EventClass&>().*Field)>;
-
-    template <auto Field>
-    FieldType<Field> getField() const {
-        return this->*Field;
-    }
-    template <auto Field>
-    void setField(FieldType<Field> value) {
-        this->*Field = std::move(value);
-    }
-    // One line of the member table: the field as a read-write property.
-    template <auto Field>
-    static auto field(std::string_view name) {
-        return property(name, &EventClass::getField<Field>, &EventClass::setField<Field>);
-    }
 };

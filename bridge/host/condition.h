@@ -32,19 +32,4 @@ protected:
 private:
     double getDevRef() const { return dev_ref; }
     void setDevRef(double value);
-
-    template <auto Field>
-    using FieldType = std::remove_cvref_t<decltype(std::declval<condition&>().*Field)>;
-    template <auto Field>
-    FieldType<Field> getField() const {
-        return this->*Field;
-    }
-    template <auto Field>
-    void setField(FieldType<Field> value) {
-        this->*Field = std::move(value);
-    }
-    template <auto Field>
-    static auto field(std::string_view name) {
-        return property(name, &condition::getField<Field>, &condition::setField<Field>);
-    }
 };

@@ -35,19 +35,4 @@ protected:
 private:
     double getDevid() const { return devid; }
     void setDevid(double value);
-
-    template <auto Field>
-    using FieldType = std::remove_cvref_t<decltype(std::declval<devFunc&>().*Field)>;
-    template <auto Field>
-    FieldType<Field> getField() const {
-        return this->*Field;
-    }
-    template <auto Field>
-    void setField(FieldType<Field> value) {
-        this->*Field = std::move(value);
-    }
-    template <auto Field>
-    static auto field(std::string_view name) {
-        return property(name, &devFunc::getField<Field>, &devFunc::setField<Field>);
-    }
 };

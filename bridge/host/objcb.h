@@ -24,20 +24,4 @@ public:
 
 protected:
     const MemberTable& members() const override;
-
-private:
-    template <auto Field>
-    using FieldType = std::remove_cvref_t<decltype(std::declval<objcb&>().*Field)>;
-    template <auto Field>
-    FieldType<Field> getField() const {
-        return this->*Field;
-    }
-    template <auto Field>
-    void setField(FieldType<Field> value) {
-        this->*Field = std::move(value);
-    }
-    template <auto Field>
-    static auto field(std::string_view name) {
-        return property(name, &objcb::getField<Field>, &objcb::setField<Field>);
-    }
 };
