@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "RaisedError.h"
-
 #include "Convert.h"
+#include "RaisedError.h"
 #include "RuntimeError.h"
 
 namespace {

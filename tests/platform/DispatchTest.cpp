@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-
-#include "RaisedError.h"
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <filesystem>
@@ -9,6 +7,7 @@
 
 #include "CreateObject.h"
 #include "Dispatch.h"
+#include "RaisedError.h"
 #include "Registry.h"
 #include "RuntimeError.h"
 

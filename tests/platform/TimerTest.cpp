@@ -3,19 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "DoEvents.h"
+#include "RunEvents.h"
 #include "RuntimeError.h"
 #include "Timer.h"
 #include "WaitObject.h"
 
 namespace {
-
-// Runs events until the condition holds or the limit passes.
-bool runUntil(const std::function<bool()>& done, int limitMs = 2000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs) DoEvents();
-    return done();
-}
 
 TEST(Timer, FiresOnlyWhenEnabledWithAnInterval) {
     Timer timer;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeDevice.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -19,7 +18,9 @@
 #include <string>
 
 #include "DoEvents.h"
+#include "FakeDevice.h"
 #include "ProgramFolder.h"
+#include "RunEvents.h"
 #include "UsbDeviceEntry.h"
 #include "UsbDeviceNotices.h"
 #include "UsbPort.h"
@@ -28,19 +29,6 @@ namespace {
 
 using Bytes = UsbPort::Bytes;
 using Status = UsbPort::ReadStatus;
-
-bool runUntil(const std::function<bool()>& done, int limitMs = 2000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs) DoEvents();
-    return done();
-}
-
-void runFor(int ms) {
-    runUntil([] { return false; }, ms);
-}
-
-
 
 struct Completion {
     int count = 0;

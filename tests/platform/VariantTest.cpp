@@ -1,9 +1,8 @@
 #include <gtest/gtest.h>
-
-#include "RaisedError.h"
 #include <functional>
 
 #include "Dispatch.h"
+#include "RaisedError.h"
 #include "RuntimeError.h"
 #include "Variant.h"
 

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "FakeDevice.h"
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,7 +22,9 @@
 
 #include "CreateObject.h"
 #include "DoEvents.h"
+#include "FakeDevice.h"
 #include "Registry.h"
+#include "RunEvents.h"
 #include "RuntimeError.h"
 #include "TempHome.h"
 #include "UsbPort.h"
@@ -36,19 +37,6 @@ using Bytes = cFirecrackerUSB::Bytes;
 const std::string kInit("W\x80\x01\x00\x20\x14\x24\x20\x20", 9);
 const std::string kA3On("W\x20\x60\x9F\x08\xF7");
 constexpr const char* kEnumKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum";
-
-bool runUntil(const std::function<bool()>& done, int limitMs = 2000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs) DoEvents();
-    return done();
-}
-
-void runFor(int ms) {
-    runUntil([] { return false; }, ms);
-}
-
-
 
 // What one object's events said, one text each.
 struct Heard {

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "RaisedError.h"
-
 #include <cfloat>
 #include <functional>
 #include <memory>
@@ -10,6 +8,7 @@
 
 #include "EventClass.h"
 #include "EventList.h"
+#include "RaisedError.h"
 #include "RuntimeError.h"
 #include "condition.h"
 #include "devFunc.h"
