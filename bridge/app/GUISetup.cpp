@@ -49,9 +49,9 @@ void GUISetup::Form_Unload() {
         web.Background = text(aBackground);
         web.StyleSheet = text(aStyleSheet);
         if (Application* hs = Application::instance()) {
-            hs->SaveINISetting("General", "ServerPort", web.ServerPort, "qixBrindle.ini");
-            hs->SaveINISetting("General", "Background", web.Background, "qixBrindle.ini");
-            hs->SaveINISetting("General", "StyleSheet", web.StyleSheet, "qixBrindle.ini");
+            hs->iniCache().SaveINISetting("General", "ServerPort", web.ServerPort, "qixBrindle.ini");
+            hs->iniCache().SaveINISetting("General", "Background", web.Background, "qixBrindle.ini");
+            hs->iniCache().SaveINISetting("General", "StyleSheet", web.StyleSheet, "qixBrindle.ini");
         }
     } catch (...) {
         LogFault("GUISetup Unload ");

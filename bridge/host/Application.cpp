@@ -58,29 +58,6 @@ Application& Application::create() {
 
 void Application::release() { g_host.reset(); }
 
-// --- INI members ---------------------------------------------------------
-
-std::string Application::GetINISetting(const std::string& group, const std::string& Key,
-                                       const std::string& defaultValue,
-                                       const std::string& sFile) {
-    return m_iniCache.GetINISetting(group, Key, defaultValue, sFile);
-}
-
-void Application::SaveINISetting(const std::string& group, const std::string& Key,
-                                 const std::string& Value, const std::string& sFile) {
-    m_iniCache.SaveINISetting(group, Key, Value, sFile);
-}
-
-std::string Application::GetINISection(const std::string& group, const std::string& sFile) {
-    return m_iniCache.GetINISection(group, sFile);
-}
-
-void Application::ClearIniSection(const std::string& group, const std::string& sFile) {
-    m_iniCache.ClearIniSection(group, sFile);
-}
-
-void Application::FlushIniCache() { m_iniCache.FlushIniCache(); }
-
 // --- Logging and commands ------------------------------------------------
 
 void Application::WriteLog(const std::string& c, const std::string& message) {

@@ -43,15 +43,6 @@ public:
     EventCallbacks& callbacks() { return m_callbacks; }
     ScriptRunner& scripts() { return m_scripts; }
 
-    // INI members.
-    std::string GetINISetting(const std::string& group, const std::string& Key,
-                              const std::string& defaultValue, const std::string& sFile = {});
-    void SaveINISetting(const std::string& group, const std::string& Key,
-                        const std::string& Value, const std::string& sFile = {});
-    std::string GetINISection(const std::string& group, const std::string& sFile = {});
-    void ClearIniSection(const std::string& group, const std::string& sFile = {});
-    void FlushIniCache();
-
     // Logging, X10 and I/O commands.
     void WriteLog(const std::string& c, const std::string& message);
     int16_t ExecX10(const std::string& device, const std::string& command, int16_t brightness = 0,

@@ -48,6 +48,7 @@ const MemberTable& Application::members() const {
     using D = DeviceTable;
     using E = EventList;
     using C = EventCallbacks;
+    using I = IniCache;
     static const MemberTable table = MemberTable::of<Application>({
         // devices
         method("NewDevice", via(&A::devices, &D::NewDevice)),
@@ -86,11 +87,11 @@ const MemberTable& Application::members() const {
         method("SetDeviceValueByName", via(&A::devices, &D::SetDeviceValueByName)),
 
         // settings files
-        method("GetINISetting", &A::GetINISetting, {std::string()}),
-        method("SaveINISetting", &A::SaveINISetting, {std::string()}),
-        method("GetINISection", &A::GetINISection, {std::string()}),
-        method("ClearIniSection", &A::ClearIniSection, {std::string()}),
-        method("FlushIniCache", &A::FlushIniCache),
+        method("GetINISetting", via(&A::iniCache, &I::GetINISetting, {std::string()})),
+        method("SaveINISetting", via(&A::iniCache, &I::SaveINISetting, {std::string()})),
+        method("GetINISection", via(&A::iniCache, &I::GetINISection, {std::string()})),
+        method("ClearIniSection", via(&A::iniCache, &I::ClearIniSection, {std::string()})),
+        method("FlushIniCache", via(&A::iniCache, &I::FlushIniCache)),
 
         // events and callbacks
         method("NewEvent", via(&A::events, &E::NewEvent)),

@@ -49,7 +49,7 @@ void Setup::Form_Unload() {
         LogFault("SaveDevices ");
     }
     try {
-        m_hs->FlushIniCache();
+        m_hs->iniCache().FlushIniCache();
     } catch (...) {
         LogFault("FlushIniCache ");
     }

@@ -18,9 +18,9 @@ WebSettings& WebSettings::instance() {
 }
 
 void WebSettings::load(Application& hs) {
-    StyleSheet = withoutQuotes(hs.GetINISetting("General", "StyleSheet", "StyleNoBody.css"));
-    Background = withoutQuotes(hs.GetINISetting("General", "Background", "#000000"));
-    ServerPort = withoutQuotes(hs.GetINISetting("General", "ServerPort", "8012"));
-    const double increment = vb::Val(withoutQuotes(hs.GetINISetting("General", "NinjaIncrement", "10")));
+    StyleSheet = withoutQuotes(hs.iniCache().GetINISetting("General", "StyleSheet", "StyleNoBody.css"));
+    Background = withoutQuotes(hs.iniCache().GetINISetting("General", "Background", "#000000"));
+    ServerPort = withoutQuotes(hs.iniCache().GetINISetting("General", "ServerPort", "8012"));
+    const double increment = vb::Val(withoutQuotes(hs.iniCache().GetINISetting("General", "NinjaIncrement", "10")));
     NinjaIncrement = vb::CInt(increment < 1 ? 1.0 : increment);
 }

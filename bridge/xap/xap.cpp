@@ -147,15 +147,15 @@ void xap::HBeatTimer_Timer() {
     if (m_heartbeatCount == 0) SendHeartbeat(m_hbeatTimer.interval() / 1000);
 }
 
-std::string xap::SendXap(const std::string& sTarget, const std::string& sClass,
-                         const std::string& sSection, const std::string& sData,
-                         const std::string& sSubaddress, const std::string& sUID) {
-    const auto& v = xapGlobal::values();
+std::string xap::BuildXap(const std::string& source, const std::string& uid,
+                          const std::string& sTarget, const std::string& sClass,
+                          const std::string& sSection, const std::string& sData,
+                          const std::string& sSubaddress) {
     XapMessage msg;
     msg.MsgClass = sClass;
-    msg.msgSource = sSubaddress.empty() ? v.XapSource : v.XapSource + ":" + sSubaddress;
+    msg.msgSource = sSubaddress.empty() ? source : source + ":" + sSubaddress;
     msg.MsgTarget = sTarget;
-    msg.MsgUID = sUID.empty() ? v.XapUID : sUID;
+    msg.MsgUID = uid;
     msg.AddHeader();
     msg.AddSection(sSection);
     size_t start = 0;
@@ -169,8 +169,16 @@ std::string xap::SendXap(const std::string& sTarget, const std::string& sClass,
                         std::string(itemText.substr(sep + 1)));
         start = end + 1;
     }
+    return msg.ToXap();
+}
+
+std::string xap::SendXap(const std::string& sTarget, const std::string& sClass,
+                         const std::string& sSection, const std::string& sData,
+                         const std::string& sSubaddress, const std::string& sUID) {
+    const auto& v = xapGlobal::values();
     m_winsock2.setRemoteHost(m_broadcastTarget);
-    sendDatagram(msg.ToXap());
+    sendDatagram(BuildXap(v.XapSource, sUID.empty() ? v.XapUID : sUID, sTarget, sClass, sSection,
+                          sData, sSubaddress));
     return {};
 }
 

@@ -40,6 +40,13 @@ public:
                         const std::string& sSection, const std::string& sData,
                         const std::string& sSubaddress = {}, const std::string& sUID = {});
     std::string GetMessage();
+    // The text SendXap sends: one message with one block, from `source` (":"
+    // and the sub-address added when there is one), items taken from the data
+    // argument (key, code 1, value, code 0, ...; an item without code 1 is dropped).
+    static std::string BuildXap(const std::string& source, const std::string& uid,
+                                const std::string& sTarget, const std::string& sClass,
+                                const std::string& sSection, const std::string& sData,
+                                const std::string& sSubaddress);
     void RegisterNewMessageCallback(XapMessageCallback* oForm) { m_callback = oForm; }
 
     bool FilterHeartbeats = true;

@@ -3,6 +3,7 @@
 #include <functional>
 #include <ostream>
 
+#include "RaisedError.h"
 #include "RuntimeError.h"
 #include "X10FrameCodec.h"
 
@@ -21,16 +22,6 @@ void PrintTo(const Codec::Decoded& d, std::ostream* os) {
 }
 
 namespace {
-
-RuntimeError errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const RuntimeError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return RuntimeError(0, "");
-}
 
 // Frames built from the transmit state, and what the same bytes give when the
 // device reads them back.

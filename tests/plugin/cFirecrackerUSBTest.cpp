@@ -25,6 +25,7 @@
 #include "FakeDevice.h"
 #include "Registry.h"
 #include "RunEvents.h"
+#include "RaisedError.h"
 #include "RuntimeError.h"
 #include "TempHome.h"
 #include "UsbPort.h"
@@ -267,16 +268,6 @@ TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
     EXPECT_EQ(device.drain(), std::vector<std::string>{kInit});
     device.send("R\x20\x60\x9F\x08\xF7");
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
-}
-
-RuntimeError errorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const RuntimeError& e) {
-        return e;
-    }
-    ADD_FAILURE() << "no error raised";
-    return RuntimeError(0, "");
 }
 
 TEST_F(TransceiverTest, MembersByNameCheckTheirValues) {

@@ -1,7 +1,9 @@
 #pragma once
-// The number of the run-time fault a call raises, 0 when it raises none.
+// The run-time fault a call raises: its number (0 when it raises none), or the
+// fault itself (a test failure when there is none).
 
 #include <functional>
+#include <gtest/gtest.h>
 
 #include "RuntimeError.h"
 
@@ -12,4 +14,14 @@ inline int errorNumber(const std::function<void()>& f) {
         return e.number();
     }
     return 0;
+}
+
+inline RuntimeError errorOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const RuntimeError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error raised";
+    return RuntimeError(0, "");
 }

@@ -9,6 +9,7 @@
 #include "WebSettings.h"
 #include "X10Reporter.h"
 #include "XapMessage.h"
+#include "xap.h"
 #include "xapGlobal.h"
 
 namespace {
@@ -23,26 +24,10 @@ std::string message(const std::string& msgClass, const std::string& target,
     return text + "}\n" + blocks;
 }
 
-// Rebuilds the text the transport would send for a held-back message.
+// The text the transport would send for a held-back message.
 std::string wire(const xapQueuedMessage& m) {
-    XapMessage msg;
-    msg.MsgClass = m.MsgClass;
-    msg.msgSource = m.MsgSubAddress.empty() ? kSource : std::string(kSource) + ":" + m.MsgSubAddress;
-    msg.MsgTarget = m.MsgTarget;
-    msg.MsgUID = m.MsgUID;
-    msg.AddHeader();
-    msg.AddSection(m.MsgSection);
-    size_t start = 0;
-    while (start < m.MsgData.size()) {
-        size_t end = m.MsgData.find('\0', start);
-        if (end == std::string::npos) end = m.MsgData.size();
-        const std::string itemText = m.MsgData.substr(start, end - start);
-        const size_t sep = itemText.find('\x01');
-        if (sep != std::string::npos)
-            msg.AddItem(m.MsgSection, itemText.substr(0, sep), itemText.substr(sep + 1));
-        start = end + 1;
-    }
-    return msg.ToXap();
+    return xap::BuildXap(kSource, m.MsgUID, m.MsgTarget, m.MsgClass, m.MsgSection, m.MsgData,
+                         m.MsgSubAddress);
 }
 
 class Dispatcher : public ::testing::Test {
