@@ -10,9 +10,9 @@
 #include <memory>
 #include <string>
 
-#include "DeviceTable.h"
-#include "EventCallbacks.h"
-#include "IniCache.h"
+#include "host/DeviceTable.h"
+#include "host/EventCallbacks.h"
+#include "host/IniCache.h"
 
 namespace {
 

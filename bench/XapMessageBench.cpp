@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "XapMessage.h"
+#include "xap/XapMessage.h"
 
 namespace {
 

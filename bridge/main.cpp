@@ -3,8 +3,8 @@
 #include <QApplication>
 #include <cstdlib>
 
-#include "BrindleForm.h"
-#include "SignalNotifier.h"
+#include "app/BrindleForm.h"
+#include "base/SignalNotifier.h"
 
 int main(int argc, char** argv) {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)

@@ -5,33 +5,19 @@
 #include <exception>
 #include <string_view>
 
-#include "CreateObject.h"
-#include "cFirecrackerUSB.h"
-
-// The plug-in interface joins the factory once its class is part of the library.
-#if __has_include("hspi.h")
-#include "hspi.h"
-#define KESTREL_HAS_HSPI 1
-#endif
+#include "base/Convert.h"
+#include "binding/CreateObject.h"
+#include "hspi/hspi.h"
+#include "usb/cFirecrackerUSB.h"
 
 Q_LOGGING_CATEGORY(lcKestrel, "kestrel.factory", QtWarningMsg)
 
 namespace {
 
-bool sameProgId(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
+// ProgIDs compare ignoring case, as the registry's class keys do.
 Dispatch* make(std::string_view progId) {
-    if (sameProgId(progId, "Kestrel.cFireCrackerUSB")) return new cFirecrackerUSB;
-#ifdef KESTREL_HAS_HSPI
-    if (sameProgId(progId, "Kestrel.hspi")) return new hspi;
-#endif
+    if (vb::equalsIgnoreCase(progId, "Kestrel.cFireCrackerUSB")) return new cFirecrackerUSB;
+    if (vb::equalsIgnoreCase(progId, "Kestrel.hspi")) return new hspi;
     return nullptr;
 }
 

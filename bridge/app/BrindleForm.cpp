@@ -1,4 +1,4 @@
-#include "BrindleForm.h"
+#include "app/BrindleForm.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -9,19 +9,21 @@
 #include <QPixmap>
 #include <QUrl>
 
-#include "Application.h"
-#include "Err.h"
-#include "RuntimeError.h"
-#include "GUISetup.h"
-#include "CreateObject.h"
-#include "DoEvents.h"
-#include "Setup.h"
-#include "X10Reporter.h"
-#include "WebSettings.h"
-#include "XapLog.h"
-#include "XapSettings.h"
-#include "xap.h"
-#include "xapGlobal.h"
+#include "app/GUISetup.h"
+#include "app/X10Reporter.h"
+#include "base/DoEvents.h"
+#include "base/Err.h"
+#include "base/ProgramFolder.h"
+#include "base/RuntimeError.h"
+#include "binding/CreateObject.h"
+#include "host/Application.h"
+#include "host/IniTool.h"
+#include "host/Setup.h"
+#include "host/WebSettings.h"
+#include "xap/XapLog.h"
+#include "xap/XapSettings.h"
+#include "xap/xap.h"
+#include "xap/xapGlobal.h"
 
 Q_LOGGING_CATEGORY(lcBrindle, "brindle")
 
@@ -104,6 +106,15 @@ void BrindleForm::requestExit() {
 void BrindleForm::startUp() {
     // 1. Shared settings, vocabulary and the host object.
     XapSettings::InitXap();
+    {
+        IniTool ini;
+        ini.Load(
+            ProgramFolder::resolveIgnoringCase(XapSettings::ProgramFolder(), "config/qixXap.ini")
+                .string());
+        XapSettings::SetAddresses(ini.Read("Interface", "InterfaceAddress", "Default"),
+                                  ini.Read("Interface", "BroadcastAddress", "Default"));
+    }
+    Application::create();
 
     // 2. The transport, with this window as its callback.
     m_xap = std::make_unique<xap>();
@@ -124,7 +135,8 @@ void BrindleForm::startUp() {
         xapGlobal::values().XapReady = true;
         LogEvent("brindlehub", "Using xAP port " + std::to_string(result));
         qCInfo(lcBrindle, "xAP port %d, sending to %s:%d, program folder %s", result,
-               m_xap->broadcastTarget().c_str(), xap::kXapPort, XapSettings::ProgramFolder().c_str());
+               m_xap->broadcastTarget().c_str(), xap::kXapPort,
+               XapSettings::ProgramFolder().c_str());
     } else {
         LogError("brindlehub", "xAP Init Error " + std::to_string(result) + " occurred");
         m_xap.reset();
@@ -145,7 +157,8 @@ void BrindleForm::startUp() {
 
 void BrindleForm::bindPluginAndLoadHost() {
     const std::shared_ptr<Application> hs = Application::shared();
-    if (!hs) raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
+    if (!hs)
+        raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
     m_reporter = std::make_unique<X10Reporter>(*hs);
     m_dispatcher.host = hs;
     m_dispatcher.reporter = m_reporter.get();
@@ -186,7 +199,8 @@ void BrindleForm::onMessage() {
     m_busy = true;
     // The dispatcher may let events run; a hand-over that arrives meanwhile
     // returns at once and this loop picks up its texts.
-    for (std::string text = m_xap->GetMessage(); !text.empty(); text = m_xap ? m_xap->GetMessage() : std::string())
+    for (std::string text = m_xap->GetMessage(); !text.empty();
+         text = m_xap ? m_xap->GetMessage() : std::string())
         m_dispatcher.Readmessage(text);
     m_busy = false;
 }

@@ -13,14 +13,14 @@
 #include <QMenu>
 #include <QPointer>
 
-#include "GUISetup.h"
 #include <functional>
 #include <memory>
+#include "app/GUISetup.h"
 
-#include "CommandDispatcher.h"
-#include "Timer.h"
-#include "TrayIcon.h"
-#include "XapMessageCallback.h"
+#include "app/CommandDispatcher.h"
+#include "app/TrayIcon.h"
+#include "base/Timer.h"
+#include "xap/XapMessageCallback.h"
 
 class Dispatch;
 class Setup;
@@ -29,7 +29,15 @@ class xap;
 
 class BrindleForm : public XapMessageCallback, public TrayIconCallbackTarget {
 public:
-    enum MenuIndex { kBrowser = 0, kGuiSetup, kSystemConfig, kSystemStatus, kHelp, kSeparator, kExit };
+    enum MenuIndex {
+        kBrowser = 0,
+        kGuiSetup,
+        kSystemConfig,
+        kSystemStatus,
+        kHelp,
+        kSeparator,
+        kExit
+    };
 
     BrindleForm();
     ~BrindleForm() override;

@@ -1,18 +1,18 @@
-#include "CommandDispatcher.h"
+#include "app/CommandDispatcher.h"
 
 #include <QLoggingCategory>
 
-#include "Application.h"
-#include "Clock.h"
-#include "Convert.h"
-#include "NinjaCamera.h"
-#include "WebSettings.h"
-#include "X10Reporter.h"
-#include "X10Words.h"
-#include "XapLog.h"
-#include "XapMessage.h"
-#include "XapSettings.h"
-#include "xapGlobal.h"
+#include "app/NinjaCamera.h"
+#include "app/X10Reporter.h"
+#include "base/Clock.h"
+#include "base/Convert.h"
+#include "host/Application.h"
+#include "host/WebSettings.h"
+#include "xap/X10Words.h"
+#include "xap/XapLog.h"
+#include "xap/XapMessage.h"
+#include "xap/XapSettings.h"
+#include "xap/xapGlobal.h"
 
 Q_LOGGING_CATEGORY(lcReadmessage, "brindle.xap.dispatch", QtWarningMsg)
 
@@ -181,8 +181,10 @@ void CommandDispatcher::x10Request(XapMessage& msg) {
         const size_t comma = devices.find(',', start);
         const std::string code =
             devices.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-        if (command == "dim" || command == "bright") host->ExecX10(code, command, level);
-        else host->ExecX10(code, command);
+        if (command == "dim" || command == "bright")
+            host->ExecX10(code, command, level);
+        else
+            host->ExecX10(code, command);
         if (comma == std::string::npos) break;
         start = comma + 1;
     }

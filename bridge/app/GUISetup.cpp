@@ -1,16 +1,18 @@
-#include "GUISetup.h"
+#include "app/GUISetup.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
 
-#include "Application.h"
-#include "WebSettings.h"
-#include "XapLog.h"
+#include "host/Application.h"
+#include "host/WebSettings.h"
+#include "xap/XapLog.h"
 
 namespace {
-QString latin1(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+QString latin1(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
 std::string text(const QLineEdit* e) {
     const QByteArray b = e->text().toLatin1();
     return std::string(b.constData(), static_cast<size_t>(b.size()));
@@ -49,9 +51,12 @@ void GUISetup::Form_Unload() {
         web.Background = text(aBackground);
         web.StyleSheet = text(aStyleSheet);
         if (Application* hs = Application::instance()) {
-            hs->iniCache().SaveINISetting("General", "ServerPort", web.ServerPort, "qixBrindle.ini");
-            hs->iniCache().SaveINISetting("General", "Background", web.Background, "qixBrindle.ini");
-            hs->iniCache().SaveINISetting("General", "StyleSheet", web.StyleSheet, "qixBrindle.ini");
+            hs->iniCache().SaveINISetting("General", "ServerPort", web.ServerPort,
+                                          "qixBrindle.ini");
+            hs->iniCache().SaveINISetting("General", "Background", web.Background,
+                                          "qixBrindle.ini");
+            hs->iniCache().SaveINISetting("General", "StyleSheet", web.StyleSheet,
+                                          "qixBrindle.ini");
         }
     } catch (...) {
         LogFault("GUISetup Unload ");

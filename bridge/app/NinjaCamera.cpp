@@ -1,8 +1,8 @@
-#include "NinjaCamera.h"
+#include "app/NinjaCamera.h"
 
 #include <cstdio>
 
-#include "Convert.h"
+#include "base/Convert.h"
 
 std::string NinjaCamera::hostCode(int index) {
     const int d = index - 1;
@@ -23,8 +23,10 @@ std::string NinjaCamera::uid(const std::string& gatewayUid, int index) {
 NinjaCamera::Pattern NinjaCamera::bscAddress(const std::string& deviceName, int index) {
     std::string first = deviceName;
     for (char& c : first) {
-        if (c == ' ') c = '_';
-        else if (c == '=' || c == ':') c = '-';
+        if (c == ' ')
+            c = '_';
+        else if (c == '=' || c == ':')
+            c = '-';
     }
     const std::string padded = "_____" + rfAddress(index);
     return {first, "CM19A_Ninja" + padded.substr(padded.size() - 5), "Ninja"};

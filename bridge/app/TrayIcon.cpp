@@ -1,10 +1,14 @@
-#include "TrayIcon.h"
+#include "app/TrayIcon.h"
 
 TrayIcon::TrayIcon() = default;
 
-TrayIcon::~TrayIcon() { Update(false, QIcon()); }
+TrayIcon::~TrayIcon() {
+    Update(false, QIcon());
+}
 
-void TrayIcon::setCaption(const std::string& caption) { m_caption = caption.substr(0, 64); }
+void TrayIcon::setCaption(const std::string& caption) {
+    m_caption = caption.substr(0, 64);
+}
 
 void TrayIcon::Update(bool IconOn, const QIcon& img) {
     if (!IconOn) {
@@ -18,12 +22,17 @@ void TrayIcon::Update(bool IconOn, const QIcon& img) {
         QObject::connect(m_icon.get(), &QSystemTrayIcon::activated,
                          [this](QSystemTrayIcon::ActivationReason reason) {
                              switch (reason) {
-                                 case QSystemTrayIcon::Trigger: mouseMessage(kLeftButtonUp); break;
-                                 case QSystemTrayIcon::Context: mouseMessage(kRightButtonUp); break;
+                                 case QSystemTrayIcon::Trigger:
+                                     mouseMessage(kLeftButtonUp);
+                                     break;
+                                 case QSystemTrayIcon::Context:
+                                     mouseMessage(kRightButtonUp);
+                                     break;
                                  case QSystemTrayIcon::DoubleClick:
                                      mouseMessage(kLeftDoubleClick);
                                      break;
-                                 default: break;
+                                 default:
+                                     break;
                              }
                          });
     }

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "TrayIconCallbackTarget.h"
+#include "app/TrayIconCallbackTarget.h"
 
 class TrayIcon {
 public:

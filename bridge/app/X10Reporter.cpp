@@ -1,13 +1,13 @@
-#include "X10Reporter.h"
+#include "app/X10Reporter.h"
 
 #include <cctype>
 
-#include "Application.h"
-#include "Clock.h"
-#include "NinjaCamera.h"
-#include "X10Words.h"
-#include "XapLog.h"
-#include "xapGlobal.h"
+#include "app/NinjaCamera.h"
+#include "base/Clock.h"
+#include "host/Application.h"
+#include "xap/X10Words.h"
+#include "xap/XapLog.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 std::string levelOf(int32_t value) {
@@ -27,8 +27,10 @@ void X10Reporter::ReportX10Event(const std::string& sUnits, const std::string& s
             units.erase(0, 1);
         std::string list = sHouse;
         for (char c : units) {
-            if (c == '+') list += "," + sHouse;
-            else list += c;
+            if (c == '+')
+                list += "," + sHouse;
+            else
+                list += c;
         }
 
         DeviceTable& devices = m_hs.devices();
@@ -76,12 +78,11 @@ void X10Reporter::SendXapBSC(const std::string& sCode) {
         const auto device = m_hs.devices().GetDevice(position);
         if (!device) return;
         const std::string name = device->get("name").toString();
-        xapGlobal::SendXap(
-            "", "xapBSC.Event", "output.state",
-            xapGlobal::item("State", "OFF") +
-                xapGlobal::item("Level", levelOf(m_hs.devices().DeviceValue(code))),
-            NinjaCamera::subAddress(name, index),
-            NinjaCamera::uid(xapGlobal::values().XapUID, index));
+        xapGlobal::SendXap("", "xapBSC.Event", "output.state",
+                           xapGlobal::item("State", "OFF") +
+                               xapGlobal::item("Level", levelOf(m_hs.devices().DeviceValue(code))),
+                           NinjaCamera::subAddress(name, index),
+                           NinjaCamera::uid(xapGlobal::values().XapUID, index));
     } catch (...) {
         LogFault("SendXapBSC ");
     }

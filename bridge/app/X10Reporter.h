@@ -8,9 +8,9 @@
 #include <deque>
 #include <string>
 
-#include "Timer.h"
-#include "Variant.h"
-#include "xapQueuedMessage.h"
+#include "base/Timer.h"
+#include "binding/Variant.h"
+#include "xap/xapQueuedMessage.h"
 
 class Application;
 
@@ -34,8 +34,8 @@ public:
     size_t pendingReports() const { return m_pending.size(); }
 
 private:
-    void sendPaced(const std::string& msgClass, const std::string& section,
-                   const std::string& data, const std::string& subAddress, const std::string& uid);
+    void sendPaced(const std::string& msgClass, const std::string& section, const std::string& data,
+                   const std::string& subAddress, const std::string& uid);
     bool usedCamera(int index, std::string& name) const;
 
     Application& m_hs;

@@ -1,22 +1,24 @@
-#include "Application.h"
+#include "host/Application.h"
 
 #include <QProcess>
 
-#include "Clock.h"
-#include "Convert.h"
-#include "DoEvents.h"
-#include "ProgramFolder.h"
-#include "RuntimeError.h"
-#include "WaitObject.h"
-#include "XapLog.h"
-#include "XapSettings.h"
-#include "xapGlobal.h"
+#include "base/Clock.h"
+#include "base/Convert.h"
+#include "base/DoEvents.h"
+#include "base/ProgramFolder.h"
+#include "base/RuntimeError.h"
+#include "base/WaitObject.h"
+#include "xap/XapLog.h"
+#include "xap/XapSettings.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 
 std::shared_ptr<Application> g_host;
 
-std::string nowText() { return vb::dateTimeText(Clock::current().now()); }
+std::string nowText() {
+    return vb::dateTimeText(Clock::current().now());
+}
 
 // Tells one listener, ignoring its failure as every notification does.
 void tell(const std::shared_ptr<Dispatch>& listener, const std::vector<std::string>& elements) {
@@ -48,15 +50,21 @@ Application::Application() : m_devices(m_callbacks) {
 
 Application::~Application() = default;
 
-Application* Application::instance() { return g_host.get(); }
-std::shared_ptr<Application> Application::shared() { return g_host; }
+Application* Application::instance() {
+    return g_host.get();
+}
+std::shared_ptr<Application> Application::shared() {
+    return g_host;
+}
 
 Application& Application::create() {
     if (!g_host) g_host = std::make_shared<Application>();
     return *g_host;
 }
 
-void Application::release() { g_host.reset(); }
+void Application::release() {
+    g_host.reset();
+}
 
 // --- Logging and commands ------------------------------------------------
 
@@ -117,8 +125,9 @@ int16_t Application::ExecX10ByName(const std::string& name, const std::string& c
 void Application::ExecIO(const std::string& code, const std::string& cmd, int16_t brightness,
                          int16_t iData1) {
     try {
-        if (!m_plugin) raiseError(RuntimeError::kObjectRequired,
-                                  "Object variable or With block variable not set");
+        if (!m_plugin)
+            raiseError(RuntimeError::kObjectRequired,
+                       "Object variable or With block variable not set");
         std::vector<Variant> args{Variant(nullptr),
                                   Variant(code.substr(0, 1)),
                                   Variant(code.size() > 1 ? code.substr(1) : std::string()),
@@ -139,9 +148,9 @@ void Application::SetX10Status(const std::string& device, const std::string& com
         if (status < 2 || status > 5) status = 17;
         const int16_t old = m_devices.DeviceStatus(device);
         const std::string type = status != old ? "20" : "16";
-        m_callbacks.notify(4, {type, device.size() > 1 ? device.substr(1) : std::string(),
-                               device.substr(0, 1), command, std::to_string(brightness),
-                               std::to_string(data)});
+        m_callbacks.notify(
+            4, {type, device.size() > 1 ? device.substr(1) : std::string(), device.substr(0, 1),
+                command, std::to_string(brightness), std::to_string(data)});
         m_devices.SetDeviceStatusNoReport(device, status, old);
     } catch (...) {
         LogFault("SetX10Status ");
@@ -155,7 +164,9 @@ std::string Application::Version() {
            "." + std::to_string(BRINDLE_VERSION_PATCH);
 }
 
-std::string Application::GetAppPath() { return ProgramFolder::path(); }
+std::string Application::GetAppPath() {
+    return ProgramFolder::path();
+}
 
 void Application::WaitSecs(int16_t secs) {
     try {
@@ -167,7 +178,9 @@ void Application::WaitSecs(int16_t secs) {
     }
 }
 
-void Application::WaitEvents() { DoEvents(); }
+void Application::WaitEvents() {
+    DoEvents();
+}
 
 int32_t Application::Launch(const std::string& name, const std::string& params,
                             const std::string& /*direc*/) {
@@ -195,7 +208,8 @@ std::string Application::StringItem(const std::string& st, int32_t idx, const st
         size_t start = 0;
         for (int32_t i = 1;; ++i) {
             const size_t end = st.find(sep, start);
-            if (i == idx) return st.substr(start, end == std::string::npos ? std::string::npos : end - start);
+            if (i == idx)
+                return st.substr(start, end == std::string::npos ? std::string::npos : end - start);
             if (end == std::string::npos) return {};
             start = end + sep.size();
         }
@@ -221,7 +235,9 @@ std::string Application::SaveVar(const std::string& name, const Variant& obj) {
     return {};
 }
 
-void Application::DeleteVar(const std::string& name) { m_variables.Remove(name); }
+void Application::DeleteVar(const std::string& name) {
+    m_variables.Remove(name);
+}
 
 // --- Speech and infrared ---------------------------------------------------
 

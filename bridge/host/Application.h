@@ -12,13 +12,13 @@
 #include <memory>
 #include <string>
 
-#include "DeviceTable.h"
-#include "Dispatch.h"
-#include "EventCallbacks.h"
-#include "EventList.h"
-#include "IniCache.h"
-#include "OrderedDictionary.h"
-#include "ScriptRunner.h"
+#include "base/OrderedDictionary.h"
+#include "binding/Dispatch.h"
+#include "host/DeviceTable.h"
+#include "host/EventCallbacks.h"
+#include "host/EventList.h"
+#include "host/IniCache.h"
+#include "host/ScriptRunner.h"
 
 class Application : public Dispatch {
 public:

@@ -1,9 +1,9 @@
 // The host object's late-bound surface: every member a plug-in or a script may
 // call, one line each, grouped as plug-in authors know them.
-#include "Application.h"
-#include "Clock.h"
-#include "Err.h"
-#include "XapLog.h"
+#include "base/Clock.h"
+#include "base/Err.h"
+#include "host/Application.h"
+#include "xap/XapLog.h"
 
 namespace {
 
@@ -24,11 +24,21 @@ template <typename V>
 auto answer(V value) {
     return [value](Application&, Args&) { return Variant(value); };
 }
-Variant noObject(Application&, Args&) { return Variant(nullptr); }
-Variant emptyText(Application&, Args&) { return Variant(std::string()); }
-Variant zero(Application&, Args&) { return Variant(int16_t{0}); }
-Variant no(Application&, Args&) { return Variant(false); }
-Variant now(Application&, Args&) { return Variant(Clock::current().now()); }
+Variant noObject(Application&, Args&) {
+    return Variant(nullptr);
+}
+Variant emptyText(Application&, Args&) {
+    return Variant(std::string());
+}
+Variant zero(Application&, Args&) {
+    return Variant(int16_t{0});
+}
+Variant no(Application&, Args&) {
+    return Variant(false);
+}
+Variant now(Application&, Args&) {
+    return Variant(Clock::current().now());
+}
 
 // The sunset time is stored as the text "8", which is no date: the read
 // reports the failed conversion and answers the zero date.
@@ -149,68 +159,121 @@ const MemberTable& Application::members() const {
         method("SendIR", &A::SendIR),
 
         // accepted, doing nothing
-        method("AddVoiceCommand", nothing), method("AppReset", nothing),
-        method("ClearAllVoiceCommands", nothing), method("ClearLastX10", nothing),
-        method("ClearLog", nothing), method("DelayTrigger", nothing),
-        method("DeleteIODevices", nothing), method("DeviceButtonAdd", nothing),
-        method("DeviceButtonRemove", nothing), method("DeviceValueAdd", nothing),
-        method("EnterCriticalSection", nothing), method("ExitCriticalSection", nothing),
-        method("ftpSetProxy", nothing), method("ListenForCommands", nothing),
-        method("MailDelete", nothing), method("MediaMute", nothing),
-        method("MediaPause", nothing), method("MediaPlay", nothing),
-        method("MediaStop", nothing), method("PlayWavFile", nothing),
-        method("PlayWavFileEx", nothing), method("PollDevice", nothing),
-        method("PowerFailRecover", nothing), method("RemoveDelayedEvent", nothing),
-        method("ResetHSPCallback", nothing), method("RestartSystem", nothing),
-        method("SendEmail", nothing), method("SetAudioEvent", nothing),
-        method("SetConfigChangeEvent", nothing), method("SetHSPCallback", nothing),
-        method("SetLogEvent", nothing), method("SetRemoteTimeout", nothing),
-        method("SetSecurityMode", nothing), method("SetSpeaker", nothing),
-        method("SetStatusChange", nothing), method("SetStringChangeEvent", nothing),
-        method("SetVolume", nothing), method("SetVRThreshold", nothing),
-        method("SetX10Event", nothing), method("SetX10TransmitEvent", nothing),
-        method("shutdown", nothing), method("SpeakProxy", nothing),
-        method("StartListen", nothing), method("StopListen", nothing),
-        method("StopSpeaking", nothing), method("hsSetIO", nothing),
+        method("AddVoiceCommand", nothing),
+        method("AppReset", nothing),
+        method("ClearAllVoiceCommands", nothing),
+        method("ClearLastX10", nothing),
+        method("ClearLog", nothing),
+        method("DelayTrigger", nothing),
+        method("DeleteIODevices", nothing),
+        method("DeviceButtonAdd", nothing),
+        method("DeviceButtonRemove", nothing),
+        method("DeviceValueAdd", nothing),
+        method("EnterCriticalSection", nothing),
+        method("ExitCriticalSection", nothing),
+        method("ftpSetProxy", nothing),
+        method("ListenForCommands", nothing),
+        method("MailDelete", nothing),
+        method("MediaMute", nothing),
+        method("MediaPause", nothing),
+        method("MediaPlay", nothing),
+        method("MediaStop", nothing),
+        method("PlayWavFile", nothing),
+        method("PlayWavFileEx", nothing),
+        method("PollDevice", nothing),
+        method("PowerFailRecover", nothing),
+        method("RemoveDelayedEvent", nothing),
+        method("ResetHSPCallback", nothing),
+        method("RestartSystem", nothing),
+        method("SendEmail", nothing),
+        method("SetAudioEvent", nothing),
+        method("SetConfigChangeEvent", nothing),
+        method("SetHSPCallback", nothing),
+        method("SetLogEvent", nothing),
+        method("SetRemoteTimeout", nothing),
+        method("SetSecurityMode", nothing),
+        method("SetSpeaker", nothing),
+        method("SetStatusChange", nothing),
+        method("SetStringChangeEvent", nothing),
+        method("SetVolume", nothing),
+        method("SetVRThreshold", nothing),
+        method("SetX10Event", nothing),
+        method("SetX10TransmitEvent", nothing),
+        method("shutdown", nothing),
+        method("SpeakProxy", nothing),
+        method("StartListen", nothing),
+        method("StopListen", nothing),
+        method("StopSpeaking", nothing),
+        method("hsSetIO", nothing),
 
         // accepted, answering false
-        method("AppStarting", no), method("CheckRunStatus", no),
-        method("isScriptRunning", no), method("MediaIsPlaying", no),
+        method("AppStarting", no),
+        method("CheckRunStatus", no),
+        method("isScriptRunning", no),
+        method("MediaIsPlaying", no),
 
         // accepted, answering 0
-        method("GetComPortCount", zero), method("GetVolume", zero),
-        method("ListenMode", zero), method("LocalDST", zero),
-        method("LocalTimeZone", zero), method("MailMsgCount", zero),
-        method("MailTrigger", zero), method("MoveSettings", zero),
-        method("NewIRKey", zero), method("NewRecurringEvent", zero),
-        method("NewTimeEvent", zero), method("ping", zero),
-        method("SetSpeakingSpeed", zero), method("Transmit", zero),
-        method("TriggerEvent", zero), method("TriggerEventEx", zero),
+        method("GetComPortCount", zero),
+        method("GetVolume", zero),
+        method("ListenMode", zero),
+        method("LocalDST", zero),
+        method("LocalTimeZone", zero),
+        method("MailMsgCount", zero),
+        method("MailTrigger", zero),
+        method("MoveSettings", zero),
+        method("NewIRKey", zero),
+        method("NewRecurringEvent", zero),
+        method("NewTimeEvent", zero),
+        method("ping", zero),
+        method("SetSpeakingSpeed", zero),
+        method("Transmit", zero),
+        method("TriggerEvent", zero),
+        method("TriggerEventEx", zero),
         method("X10InterfaceStatus", zero),
 
         // accepted, answering the empty string
-        method("CloseComPort", emptyText), method("ControlThermostat", emptyText),
-        method("DecryptString", emptyText), method("DeviceVCBuild", emptyText),
-        method("DeviceVCProcess", emptyText), method("EncryptString", emptyText),
-        method("ftp", emptyText), method("FTPLastError", emptyText),
-        method("GetComPortData", emptyText), method("GetIPAddress", emptyText),
-        method("GetLastEvent", emptyText), method("GetURL", emptyText),
-        method("GetURLIE", emptyText), method("InstallScript", emptyText),
-        method("LastSecurityEvent", emptyText), method("LastX10", emptyText),
-        method("MailDate", emptyText), method("MailFrom", emptyText),
-        method("MailFromDisplay", emptyText), method("MailSubject", emptyText),
-        method("MailText", emptyText), method("MailTo", emptyText),
-        method("MailToDisplay", emptyText), method("OpenComPort", emptyText),
-        method("OpenComPortEx", emptyText), method("PhoneEvent", emptyText),
-        method("PrintOut", emptyText), method("PrintOutRaw", emptyText),
-        method("PutURL", emptyText), method("RegisterLink", emptyText),
-        method("SaveEventDevices", emptyText), method("SendToComPort", emptyText),
-        method("SetComPortRTSDTR", emptyText), method("SystemUpTime", emptyText),
-        method("UnregisterStatusChangeCB", emptyText), method("UpdateSingleDevice", emptyText),
-        method("URLAction", emptyText), method("WebLoggedInUser", emptyText),
+        method("CloseComPort", emptyText),
+        method("ControlThermostat", emptyText),
+        method("DecryptString", emptyText),
+        method("DeviceVCBuild", emptyText),
+        method("DeviceVCProcess", emptyText),
+        method("EncryptString", emptyText),
+        method("ftp", emptyText),
+        method("FTPLastError", emptyText),
+        method("GetComPortData", emptyText),
+        method("GetIPAddress", emptyText),
+        method("GetLastEvent", emptyText),
+        method("GetURL", emptyText),
+        method("GetURLIE", emptyText),
+        method("InstallScript", emptyText),
+        method("LastSecurityEvent", emptyText),
+        method("LastX10", emptyText),
+        method("MailDate", emptyText),
+        method("MailFrom", emptyText),
+        method("MailFromDisplay", emptyText),
+        method("MailSubject", emptyText),
+        method("MailText", emptyText),
+        method("MailTo", emptyText),
+        method("MailToDisplay", emptyText),
+        method("OpenComPort", emptyText),
+        method("OpenComPortEx", emptyText),
+        method("PhoneEvent", emptyText),
+        method("PrintOut", emptyText),
+        method("PrintOutRaw", emptyText),
+        method("PutURL", emptyText),
+        method("RegisterLink", emptyText),
+        method("SaveEventDevices", emptyText),
+        method("SendToComPort", emptyText),
+        method("SetComPortRTSDTR", emptyText),
+        method("SystemUpTime", emptyText),
+        method("UnregisterStatusChangeCB", emptyText),
+        method("UpdateSingleDevice", emptyText),
+        method("URLAction", emptyText),
+        method("WebLoggedInUser", emptyText),
 
         // accepted, answering no object or a fixed list
-        method("CreateClassString", noObject), method("GetHSPRef", noObject),
+        method("CreateClassString", noObject),
+        method("GetHSPRef", noObject),
         method("GetPrinter", noObject),
         method("GetPlugins", [](A&, Args&) { return Variant(std::vector<Variant>{}); }),
         method("WEBValidateUser", answer(true)),

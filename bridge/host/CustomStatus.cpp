@@ -1,4 +1,4 @@
-#include "CustomStatus.h"
+#include "host/CustomStatus.h"
 
 const MemberTable& CustomStatus::members() const {
     static const MemberTable table = MemberTable::of<CustomStatus>({

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "Dispatch.h"
+#include "binding/Dispatch.h"
 
 class CustomStatus : public Dispatch {
 public:

@@ -1,4 +1,4 @@
-#include "DeviceClass.h"
+#include "host/DeviceClass.h"
 
 const MemberTable& DeviceClass::members() const {
     using D = DeviceClass;

@@ -18,9 +18,9 @@
 #include <string_view>
 #include <type_traits>
 
-#include "CustomStatus.h"
-#include "Dispatch.h"
-#include "Variant.h"
+#include "binding/Dispatch.h"
+#include "binding/Variant.h"
+#include "host/CustomStatus.h"
 
 class DeviceClass : public Dispatch {
 public:

@@ -1,11 +1,11 @@
-#include "DeviceTable.h"
+#include "host/DeviceTable.h"
 
 #include <array>
 #include <limits>
 
-#include "Convert.h"
-#include "RuntimeError.h"
-#include "XapLog.h"
+#include "base/Convert.h"
+#include "base/RuntimeError.h"
+#include "xap/XapLog.h"
 
 namespace {
 

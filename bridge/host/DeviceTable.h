@@ -52,10 +52,10 @@
 #include <string_view>
 #include <vector>
 
-#include "DeviceClass.h"
-#include "EventCallbacks.h"
-#include "IniCache.h"
-#include "Variant.h"
+#include "binding/Variant.h"
+#include "host/DeviceClass.h"
+#include "host/EventCallbacks.h"
+#include "host/IniCache.h"
 
 class DeviceTable {
 public:

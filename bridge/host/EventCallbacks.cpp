@@ -1,4 +1,4 @@
-#include "EventCallbacks.h"
+#include "host/EventCallbacks.h"
 
 void EventCallbacks::RegisterEventCB(int32_t evtype, const std::shared_ptr<Dispatch>& obj) {
     for (int bit = 0; bit < kLists; ++bit) {

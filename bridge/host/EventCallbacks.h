@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "Dispatch.h"
+#include "binding/Dispatch.h"
 
 class EventCallbacks {
 public:

@@ -1,4 +1,4 @@
-#include "EventClass.h"
+#include "host/EventClass.h"
 
 const MemberTable& EventClass::members() const {
     using E = EventClass;

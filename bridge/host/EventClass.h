@@ -20,8 +20,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "Dispatch.h"
-#include "Variant.h"
+#include "binding/Dispatch.h"
+#include "binding/Variant.h"
 
 class EventClass : public Dispatch {
 public:

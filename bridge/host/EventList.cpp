@@ -1,7 +1,7 @@
-#include "EventList.h"
+#include "host/EventList.h"
 
-#include "Convert.h"
-#include "XapLog.h"
+#include "base/Convert.h"
+#include "xap/XapLog.h"
 
 namespace {
 

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "EventClass.h"
-#include "Variant.h"
-#include "condition.h"
-#include "devFunc.h"
+#include "binding/Variant.h"
+#include "host/EventClass.h"
+#include "host/condition.h"
+#include "host/devFunc.h"
 
 class EventList {
 public:

@@ -1,9 +1,9 @@
-#include "IniCache.h"
+#include "host/IniCache.h"
 
-#include "AtomicFile.h"
-#include "Convert.h"
-#include "ProgramFolder.h"
-#include "XapLog.h"
+#include "base/AtomicFile.h"
+#include "base/Convert.h"
+#include "base/ProgramFolder.h"
+#include "xap/XapLog.h"
 
 namespace fs = std::filesystem;
 
@@ -21,8 +21,8 @@ size_t IniCache::OpenIniFile(const std::string& name, bool noReload) {
     // The cache treats names ignoring case, so the disk must too: otherwise a
     // second spelling would create a fresh empty file on a case-sensitive file
     // system and reload the slot from it.
-    const fs::path full = ProgramFolder::resolveIgnoringCase(
-        fs::path(ProgramFolder::path()) / "Config", name);
+    const fs::path full =
+        ProgramFolder::resolveIgnoringCase(fs::path(ProgramFolder::path()) / "Config", name);
 
     if (!fs::exists(full)) writeFileAtomically(full, {});
 

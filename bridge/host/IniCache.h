@@ -20,14 +20,14 @@
 #include <string>
 #include <vector>
 
-#include "IniTool.h"
+#include "host/IniTool.h"
 
 class IniCache {
 public:
     std::string GetINISetting(const std::string& group, const std::string& Key,
                               const std::string& defaultValue, const std::string& sFile = {});
-    void SaveINISetting(const std::string& group, const std::string& Key,
-                        const std::string& Value, const std::string& sFile = {});
+    void SaveINISetting(const std::string& group, const std::string& Key, const std::string& Value,
+                        const std::string& sFile = {});
     // The section as key=value pairs separated by NUL characters, with no NUL at
     // either end; an empty text when the section has no keys.
     std::string GetINISection(const std::string& group, const std::string& sFile = {});

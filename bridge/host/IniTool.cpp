@@ -1,4 +1,4 @@
-#include "IniTool.h"
+#include "host/IniTool.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -9,11 +9,11 @@
 #include <string_view>
 #include <system_error>
 
-#include "Application.h"
-#include "AtomicFile.h"
-#include "Convert.h"
-#include "RuntimeError.h"
-#include "XapLog.h"
+#include "base/AtomicFile.h"
+#include "base/Convert.h"
+#include "base/RuntimeError.h"
+#include "host/Application.h"
+#include "xap/XapLog.h"
 
 namespace fs = std::filesystem;
 
@@ -105,7 +105,8 @@ void IniTool::Load(const std::string& fPath) {
     size_t pos = 0;
     while (pos < all.size()) {
         const size_t nl = all.find('\n', pos);
-        std::string_view raw = nl == std::string_view::npos ? all.substr(pos) : all.substr(pos, nl - pos);
+        std::string_view raw =
+            nl == std::string_view::npos ? all.substr(pos) : all.substr(pos, nl - pos);
         pos = nl == std::string_view::npos ? all.size() : nl + 1;
         // Files edited on Windows end their lines in CR LF; the CR must not end
         // up in a key or value.
@@ -192,7 +193,9 @@ std::vector<std::string> IniTool::Keys(const std::string& header) const {
     return splitList(std::move(list));
 }
 
-void IniTool::Clear() { m_dict.RemoveAll(); }
+void IniTool::Clear() {
+    m_dict.RemoveAll();
+}
 
 void IniTool::Save() {
     try {
@@ -221,7 +224,8 @@ void IniTool::Save() {
         // Keys that differ only in case fall back to exact byte order, which makes
         // the written file the same for the same store every time.
         std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-            if (const int c = vb::compareIgnoreCase(a.headerSort, b.headerSort); c != 0) return c < 0;
+            if (const int c = vb::compareIgnoreCase(a.headerSort, b.headerSort); c != 0)
+                return c < 0;
             if (const int c = vb::compareIgnoreCase(a.key, b.key); c != 0) return c < 0;
             return a.key < b.key;
         });

@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "OrderedDictionary.h"
+#include "base/OrderedDictionary.h"
 
 class IniTool {
 public:

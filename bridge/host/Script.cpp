@@ -1,15 +1,15 @@
-#include "Script.h"
+#include "host/Script.h"
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
-#include "Convert.h"
-#include "Err.h"
-#include "ProgramFolder.h"
-#include "RuntimeError.h"
-#include "ScriptEngine.h"
-#include "XapLog.h"
+#include "base/Convert.h"
+#include "base/Err.h"
+#include "base/ProgramFolder.h"
+#include "base/RuntimeError.h"
+#include "script/ScriptEngine.h"
+#include "xap/XapLog.h"
 
 namespace fs = std::filesystem;
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "Dispatch.h"
+#include "binding/Dispatch.h"
 
 class ScriptEngine;
 

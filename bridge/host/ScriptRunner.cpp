@@ -1,13 +1,13 @@
-#include "ScriptRunner.h"
+#include "host/ScriptRunner.h"
 
 #include <limits>
 
-#include "Dispatch.h"
-#include "ProgramFolder.h"
-#include "RuntimeError.h"
-#include "Script.h"
-#include "ScriptEngine.h"
-#include "XapLog.h"
+#include "base/ProgramFolder.h"
+#include "base/RuntimeError.h"
+#include "binding/Dispatch.h"
+#include "host/Script.h"
+#include "script/ScriptEngine.h"
+#include "xap/XapLog.h"
 
 ScriptRunner::ScriptRunner(Dispatch& host) : m_host(host) {}
 ScriptRunner::~ScriptRunner() = default;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "Variant.h"
+#include "binding/Variant.h"
 
 class Dispatch;
 class ScriptEngine;

@@ -1,15 +1,15 @@
-#include "Setup.h"
+#include "host/Setup.h"
 
 #include <cstring>
 
-#include "Application.h"
-#include "Clock.h"
-#include "Convert.h"
-#include "ProgramFolder.h"
-#include "RuntimeError.h"
-#include "WebSettings.h"
-#include "XapLog.h"
-#include "xapGlobal.h"
+#include "base/Clock.h"
+#include "base/Convert.h"
+#include "base/ProgramFolder.h"
+#include "base/RuntimeError.h"
+#include "host/Application.h"
+#include "host/WebSettings.h"
+#include "xap/XapLog.h"
+#include "xap/xapGlobal.h"
 
 Setup::Setup(std::shared_ptr<Application> hs) : m_hs(std::move(hs)) {}
 
@@ -58,7 +58,9 @@ void Setup::Form_Unload() {
     m_menus.RemoveAll();
 }
 
-std::shared_ptr<Dispatch> Setup::GetHSIface() { return m_hs; }
+std::shared_ptr<Dispatch> Setup::GetHSIface() {
+    return m_hs;
+}
 
 void Setup::addMenu(const std::string& key, const std::string& display) {
     try {
@@ -105,15 +107,15 @@ void Setup::IREvent(int16_t IR_NUMBER) {
 }
 
 void Setup::ValueChangeEvent(const std::string& device, int32_t Value) {
-    xapGlobal::SendXap("", "Homeseer.IO", "Value.Receive",
-                       xapGlobal::item("Devicecode", device) +
-                           xapGlobal::item("Value", std::to_string(Value)));
+    xapGlobal::SendXap(
+        "", "Homeseer.IO", "Value.Receive",
+        xapGlobal::item("Devicecode", device) + xapGlobal::item("Value", std::to_string(Value)));
     m_hs->devices().SetDeviceValueNoReport(device, Value, 3);
 }
 
 void Setup::RegisterEventCB(int16_t iType, const std::shared_ptr<Dispatch>& obj) {
-    if (!obj) raiseError(RuntimeError::kObjectRequired,
-                         "Object variable or With block variable not set");
+    if (!obj)
+        raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
     // Naming the listener comes first: an object without a name is refused
     // before it reaches any list.
     const std::string name = obj->get("name").toString();

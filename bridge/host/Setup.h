@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "Dispatch.h"
-#include "IniTool.h"
-#include "OrderedDictionary.h"
+#include "base/OrderedDictionary.h"
+#include "binding/Dispatch.h"
+#include "host/IniTool.h"
 
 class Application;
 

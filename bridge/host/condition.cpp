@@ -1,9 +1,9 @@
-#include "condition.h"
+#include "host/condition.h"
 
 #include <cmath>
 #include <limits>
 
-#include "RuntimeError.h"
+#include "base/RuntimeError.h"
 
 void condition::setDevRef(double value) {
     // Narrowing silently to infinity would hide a wrong device reference.

@@ -13,7 +13,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "Dispatch.h"
+#include "binding/Dispatch.h"
 
 class condition : public Dispatch {
 public:

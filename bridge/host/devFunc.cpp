@@ -1,9 +1,9 @@
-#include "devFunc.h"
+#include "host/devFunc.h"
 
 #include <cmath>
 #include <limits>
 
-#include "RuntimeError.h"
+#include "base/RuntimeError.h"
 
 void devFunc::setDevid(double value) {
     // Narrowing silently to infinity would hide a wrong device id.

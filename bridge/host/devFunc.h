@@ -12,8 +12,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "Dispatch.h"
-#include "Variant.h"
+#include "binding/Dispatch.h"
+#include "binding/Variant.h"
 
 class devFunc : public Dispatch {
 public:

@@ -1,4 +1,4 @@
-#include "objcb.h"
+#include "host/objcb.h"
 
 const MemberTable& objcb::members() const {
     using O = objcb;

@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "Dispatch.h"
+#include "binding/Dispatch.h"
 
 class objcb : public Dispatch {
 public:

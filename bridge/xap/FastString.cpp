@@ -1,4 +1,4 @@
-#include "FastString.h"
+#include "xap/FastString.h"
 
 #include <utility>
 

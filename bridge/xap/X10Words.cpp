@@ -1,6 +1,6 @@
-#include "X10Words.h"
+#include "xap/X10Words.h"
 
-#include "Convert.h"
+#include "base/Convert.h"
 
 namespace {
 const std::string kEmpty;
@@ -8,18 +8,18 @@ const std::string kEmpty;
 
 const std::array<std::string, X10Words::kLastWord + 1>& X10Words::Words() {
     static const std::array<std::string, kLastWord + 1> words = {
-        "",   "On",     "Off", "Dim",    "Bright", "Up",     "Down",   "Left",   "Right",  "P1",
-        "P1_Set", "P2", "P2_Set", "P3",  "P3_Set", "P4",     "P4_Set", "Center", "Clear",  "Sweep",
-        "Sweep_Program"};
+        "",       "On",    "Off",    "Dim",    "Bright", "Up",     "Down",
+        "Left",   "Right", "P1",     "P1_Set", "P2",     "P2_Set", "P3",
+        "P3_Set", "P4",    "P4_Set", "Center", "Clear",  "Sweep",  "Sweep_Program"};
     return words;
 }
 
 const std::array<std::string, X10Words::kLastFunction + 1>& X10Words::FunctionNames() {
     static const std::array<std::string, kLastFunction + 1> names = {
-        "all_units_off", "all_lights_on", "on",          "off",
-        "dim",           "bright",        "all_lights_off", "extended",
-        "hail_request",  "hail_ack",      "preset_dim_1", "preset_dim_2",
-        "data_xfer",     "status_on",     "status_off",  "status_request"};
+        "all_units_off", "all_lights_on",  "on",        "off",          "dim",
+        "bright",        "all_lights_off", "extended",  "hail_request", "hail_ack",
+        "preset_dim_1",  "preset_dim_2",   "data_xfer", "status_on",    "status_off",
+        "status_request"};
     return names;
 }
 

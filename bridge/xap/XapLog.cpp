@@ -1,20 +1,19 @@
-#include "XapLog.h"
+#include "xap/XapLog.h"
 
 #include <fstream>
 
-#include "Clock.h"
-#include "Convert.h"
-#include "Err.h"
-#include "ProgramFolder.h"
-#include "xapGlobal.h"
+#include "base/Clock.h"
+#include "base/Convert.h"
+#include "base/Err.h"
+#include "base/ProgramFolder.h"
+#include "xap/xapGlobal.h"
 
 void LogError(const std::string& label, const std::string& text) {
     try {
         const std::string dir = ProgramFolder::path() + "/Data";
         std::ofstream out(dir + "/brindlehub.txt", std::ios::app | std::ios::binary);
         if (out) {
-            out << label << ' ' << text << ' ' << Err::Erl() << ' ' << Err::Description()
-                << "\n";
+            out << label << ' ' << text << ' ' << Err::Erl() << ' ' << Err::Description() << "\n";
         }
     } catch (...) {
         // The error log is the last resort; nothing is left to report to.
@@ -32,8 +31,7 @@ void LogEvent(const std::string& type, const std::string& text) {
         std::string data = xapGlobal::item("Time", vb::dateTimeText(Clock::current().now()));
         data += xapGlobal::item("Type", type);
         data += xapGlobal::item("Data", text + note);
-        xapGlobal::SendXap("", "Homeseer.Event", "Event.Log", data, "",
-                           xapGlobal::values().XapUID);
+        xapGlobal::SendXap("", "Homeseer.Event", "Event.Log", data, "", xapGlobal::values().XapUID);
     } catch (...) {
         // A log that cannot be sent is dropped; logging never fails its caller.
     }

@@ -1,14 +1,14 @@
-#include "XapMessage.h"
+#include "xap/XapMessage.h"
 
 #include <algorithm>
 #include <cstddef>
 #include <string_view>
 #include <utility>
 
-#include "Convert.h"
-#include "Err.h"
-#include "RuntimeError.h"
-#include "XapLog.h"
+#include "base/Convert.h"
+#include "base/Err.h"
+#include "base/RuntimeError.h"
+#include "xap/XapLog.h"
 
 namespace {
 
@@ -59,9 +59,13 @@ std::vector<std::string> addressParts(const std::string& address) {
 
 }  // namespace
 
-const std::string& XapMessage::headerPrefix() { return headerPrefixStorage(); }
+const std::string& XapMessage::headerPrefix() {
+    return headerPrefixStorage();
+}
 
-void XapMessage::setHeaderPrefix(std::string prefix) { headerPrefixStorage() = std::move(prefix); }
+void XapMessage::setHeaderPrefix(std::string prefix) {
+    headerPrefixStorage() = std::move(prefix);
+}
 
 int XapMessage::Init(const std::string& /*sMessage*/) {
     m_output.Reset();
@@ -102,7 +106,9 @@ void XapMessage::AddItem(const std::string& /*sSection*/, const std::string& sIt
     m_output.Add("\n");
 }
 
-std::string XapMessage::ToXap() { return m_output.Value() + "}\n"; }
+std::string XapMessage::ToXap() {
+    return m_output.Value() + "}\n";
+}
 
 int XapMessage::FromXap(const std::string& sRawMessage) {
     if (sRawMessage.empty()) return 0;
@@ -147,10 +153,14 @@ void XapMessage::parse(const std::string& text) {
                 raiseError(kKeyAlreadyExists, kKeyAlreadyExistsText);
             continue;
         }
-        if (key == "uid") MsgUID = vb::Trim(line.substr(eq + 1));
-        else if (key == "class") MsgClass = vb::Trim(line.substr(eq + 1));
-        else if (key == "source") msgSource = vb::Trim(line.substr(eq + 1));
-        else if (key == "target") MsgTarget = vb::Trim(line.substr(eq + 1));
+        if (key == "uid")
+            MsgUID = vb::Trim(line.substr(eq + 1));
+        else if (key == "class")
+            MsgClass = vb::Trim(line.substr(eq + 1));
+        else if (key == "source")
+            msgSource = vb::Trim(line.substr(eq + 1));
+        else if (key == "target")
+            MsgTarget = vb::Trim(line.substr(eq + 1));
     }
 }
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "FastString.h"
-#include "OrderedDictionary.h"
+#include "base/OrderedDictionary.h"
+#include "xap/FastString.h"
 
 // The items of one received block: the whole received "key=value" line, keyed
 // by the key (text before the first "=", space-trimmed, lower-cased), in the
@@ -54,8 +54,7 @@ public:
     void AddSection(const std::string& sSection);
     // Appends sItem "=" sValue as given to the block opened last; sSection
     // is not looked at.
-    void AddItem(const std::string& sSection, const std::string& sItem,
-                 const std::string& sValue);
+    void AddItem(const std::string& sSection, const std::string& sItem, const std::string& sValue);
     // The text built so far followed by "}" LF, which closes the last block.
     std::string ToXap();
 

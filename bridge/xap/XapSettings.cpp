@@ -1,13 +1,11 @@
-#include "XapSettings.h"
+#include "xap/XapSettings.h"
 
 #include <filesystem>
 #include <system_error>
 
-#include "Application.h"
-#include "HostName.h"
-#include "IniTool.h"
-#include "ProgramFolder.h"
-#include "X10Words.h"
+#include "base/HostName.h"
+#include "base/ProgramFolder.h"
+#include "xap/X10Words.h"
 
 namespace fs = std::filesystem;
 
@@ -41,13 +39,11 @@ void XapSettings::InitXap() {
     s.programFilePath = s.programFolder + "/" + ProgramFolder::programName();
     CreateFolders(s.programFolder + "/Config/x");
     CreateFolders(s.programFolder + "/Data/x");
-
-    IniTool ini;
-    ini.Load(ProgramFolder::resolveIgnoringCase(s.programFolder, "config/qixXap.ini").string());
-    s.interfaceAddress = ini.Read("Interface", "InterfaceAddress", "Default");
-    s.broadcastAddress = ini.Read("Interface", "BroadcastAddress", "Default");
-
     X10Words::Words();
     X10Words::FunctionNames();
-    Application::create();
+}
+
+void XapSettings::SetAddresses(std::string interfaceAddress, std::string broadcastAddress) {
+    state().interfaceAddress = std::move(interfaceAddress);
+    state().broadcastAddress = std::move(broadcastAddress);
 }

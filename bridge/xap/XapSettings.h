@@ -1,15 +1,17 @@
 #pragma once
-// The bridge's shared settings and paths, filled once by InitXap as the first
-// step of start-up: the computer name, the program folder, the transport's
-// interface and broadcast addresses (Config/qixXap.ini, section "Interface"),
-// the word tables, and the host object.
+// The bridge's shared settings and paths, filled once as the first step of
+// start-up: InitXap fills the computer name, the program folder and the word
+// tables; the program then reads the transport's interface and broadcast
+// addresses (Config/qixXap.ini, section "Interface") and hands them to
+// SetAddresses before it creates the host object.
 
 #include <string>
 
 class XapSettings {
 public:
-    // Fills the values in their fixed order and creates the host object.
+    // Fills the paths, the computer name and the word tables, in that order.
     static void InitXap();
+    static void SetAddresses(std::string interfaceAddress, std::string broadcastAddress);
 
     // The computer name, read from the system on first use and cached.
     static const std::string& ComputerName();

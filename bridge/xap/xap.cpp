@@ -1,14 +1,14 @@
-#include "xap.h"
+#include "xap/xap.h"
 
 #include <QLoggingCategory>
 #include <sstream>
 
-#include "Convert.h"
-#include "HostName.h"
-#include "XapMessage.h"
-#include "XapMessageCallback.h"
-#include "XapSettings.h"
-#include "xapGlobal.h"
+#include "base/Convert.h"
+#include "base/HostName.h"
+#include "xap/XapMessage.h"
+#include "xap/XapMessageCallback.h"
+#include "xap/XapSettings.h"
+#include "xap/xapGlobal.h"
 
 Q_LOGGING_CATEGORY(lcXapTransport, "brindle.xap.transport")
 
@@ -90,8 +90,10 @@ int xap::Init() {
         // The host name resolves to the loopback address Winsock1 already
         // holds at this port, so Winsock1 receives everything addressed there;
         // Winsock2 only needs a socket to send from.
-        qCInfo(lcXapTransport, "interface address %s is the receiving address; sending from a "
-                            "separate port", m_localAddress.empty() ? "(any)" : m_localAddress.c_str());
+        qCInfo(lcXapTransport,
+               "interface address %s is the receiving address; sending from a "
+               "separate port",
+               m_localAddress.empty() ? "(any)" : m_localAddress.c_str());
         e = m_winsock2.bind(m_localAddress.empty() ? "127.0.0.1" : m_localAddress, 0);
     }
     if (e != 0) return e > 0 ? -e : e;
@@ -126,16 +128,25 @@ void xap::setXapUID(const std::string& v) {
     rebuildHeartbeat();
 }
 
-void xap::setXapClass(const std::string& v) { xapGlobal::values().XapClass = v; }
+void xap::setXapClass(const std::string& v) {
+    xapGlobal::values().XapClass = v;
+}
 
-const std::string& xap::XapSource() const { return xapGlobal::values().XapSource; }
-const std::string& xap::XapUID() const { return xapGlobal::values().XapUID; }
+const std::string& xap::XapSource() const {
+    return xapGlobal::values().XapSource;
+}
+const std::string& xap::XapUID() const {
+    return xapGlobal::values().XapUID;
+}
 
 void xap::SendHeartbeat(long LongInterval) {
     long n = LongInterval;
-    if (n > 60) n = 60;
-    else if (n <= 0) n = 0;
-    else if (n < 5) n = 5;
+    if (n > 60)
+        n = 60;
+    else if (n <= 0)
+        n = 0;
+    else if (n < 5)
+        n = 5;
     m_hbeatTimer.setInterval(static_cast<int>(n * 1000));
     m_hbeatTimer.setEnabled(n >= 1);
     m_winsock2.setRemoteHost(m_broadcastTarget);
@@ -185,7 +196,8 @@ std::string xap::SendXap(const std::string& sTarget, const std::string& sClass,
 bool xap::sendDatagram(const std::string& text) {
     if (!m_winsock2.isBound()) return false;
     const bool sent = m_winsock2.send(text);
-    if (!sent) qCWarning(lcXapTransport, "could not send to %s:%d", m_broadcastTarget.c_str(), kXapPort);
+    if (!sent)
+        qCWarning(lcXapTransport, "could not send to %s:%d", m_broadcastTarget.c_str(), kXapPort);
     return sent;
 }
 
@@ -199,9 +211,10 @@ std::string xap::GetMessage() {
 void xap::socketDataArrival(UdpSocket& socket) {
     while (socket.hasPendingDatagram()) {
         m_receiveBuffer = socket.readDatagram();
-        const bool wanted = !FilterHeartbeats ||
-                            (m_receiveBuffer.size() >= 8 &&
-                             vb::LCase(std::string_view(m_receiveBuffer).substr(0, 8)) == "xap-head");
+        const bool wanted =
+            !FilterHeartbeats ||
+            (m_receiveBuffer.size() >= 8 &&
+             vb::LCase(std::string_view(m_receiveBuffer).substr(0, 8)) == "xap-head");
         if (!wanted) continue;
         // A flood the program cannot keep up with must not eat the memory of a
         // box that runs for months: beyond the bound, new texts are dropped.

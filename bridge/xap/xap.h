@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "Timer.h"
-#include "UdpSocket.h"
+#include "base/Timer.h"
+#include "base/UdpSocket.h"
 
 class XapMessageCallback;
 

@@ -1,6 +1,6 @@
-#include "xapGlobal.h"
+#include "xap/xapGlobal.h"
 
-#include "xap.h"
+#include "xap/xap.h"
 
 namespace xapGlobal {
 
@@ -22,8 +22,8 @@ void SendXap(const std::string& target, const std::string& msgClass, const std::
         std::vector<xapQueuedMessage> held;
         held.swap(v.pending);
         for (const auto& m : held)
-            v.transport->SendXap(m.MsgTarget, m.MsgClass, m.MsgSection, m.MsgData,
-                                 m.MsgSubAddress, m.MsgUID);
+            v.transport->SendXap(m.MsgTarget, m.MsgClass, m.MsgSection, m.MsgData, m.MsgSubAddress,
+                                 m.MsgUID);
     }
     v.transport->SendXap(target, msgClass, section, data, subaddress, useUid);
 }
@@ -38,6 +38,8 @@ std::string item(std::string_view key, std::string_view value) {
     return s;
 }
 
-void reset() { values() = Values{}; }
+void reset() {
+    values() = Values{};
+}
 
 }  // namespace xapGlobal

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "xapQueuedMessage.h"
+#include "xap/xapQueuedMessage.h"
 
 class xap;
 

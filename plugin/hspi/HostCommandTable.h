@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "eX10CMD.h"
+#include "usb/eX10CMD.h"
 
 class HostCommandTable {
 public:

@@ -1,8 +1,8 @@
-#include "HostLink.h"
+#include "hspi/HostLink.h"
 
 #include <exception>
 
-#include "RuntimeError.h"
+#include "base/RuntimeError.h"
 
 void HostLink::registerCallback(std::shared_ptr<Dispatch> frm) {
     if (!frm)

@@ -23,8 +23,8 @@
 #include <utility>
 #include <vector>
 
-#include "Dispatch.h"
-#include "Variant.h"
+#include "binding/Dispatch.h"
+#include "binding/Variant.h"
 
 class HostLink {
 public:

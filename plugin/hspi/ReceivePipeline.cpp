@@ -1,14 +1,14 @@
-#include "ReceivePipeline.h"
+#include "hspi/ReceivePipeline.h"
 
 #include <cmath>
 #include <exception>
 #include <limits>
 
-#include "Clock.h"
-#include "HostCommandTable.h"
-#include "HostLink.h"
-#include "cFirecrackerUSB.h"
-#include "cSettings.h"
+#include "base/Clock.h"
+#include "hspi/HostCommandTable.h"
+#include "hspi/HostLink.h"
+#include "settings/cSettings.h"
+#include "usb/cFirecrackerUSB.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
-#include "hspi.h"
+#include "hspi/hspi.h"
 
 #include <chrono>
 #include <exception>
 #include <thread>
 
-#include "Clock.h"
-#include "Convert.h"
-#include "DoEvents.h"
-#include "HostCommandTable.h"
-#include "HostLink.h"
-#include "RuntimeError.h"
+#include "base/Clock.h"
+#include "base/Convert.h"
+#include "base/DoEvents.h"
+#include "base/RuntimeError.h"
+#include "hspi/HostCommandTable.h"
+#include "hspi/HostLink.h"
 
 namespace {
 

@@ -34,11 +34,11 @@
 #include <string>
 #include <vector>
 
-#include "Dispatch.h"
-#include "ReceivePipeline.h"
-#include "Variant.h"
-#include "cFirecrackerUSB.h"
-#include "cSettings.h"
+#include "binding/Dispatch.h"
+#include "binding/Variant.h"
+#include "hspi/ReceivePipeline.h"
+#include "settings/cSettings.h"
+#include "usb/cFirecrackerUSB.h"
 
 class hspi : public Dispatch {
 public:

@@ -1,9 +1,9 @@
-#include "cRegistry.h"
+#include "settings/cRegistry.h"
 
 #include <cstdlib>
 
-#include "Convert.h"
-#include "RuntimeError.h"
+#include "base/Convert.h"
+#include "base/RuntimeError.h"
 
 namespace {
 
@@ -57,9 +57,13 @@ bool cRegistry::KeyExists() const {
     return !path.empty() && m_registry->keyExists(path);
 }
 
-bool cRegistry::CreateKey() { return m_registry->createKey(keyPath()) == Registry::ERROR_SUCCESS; }
+bool cRegistry::CreateKey() {
+    return m_registry->createKey(keyPath()) == Registry::ERROR_SUCCESS;
+}
 
-bool cRegistry::DeleteKey() { return m_registry->deleteKey(keyPath()) == Registry::ERROR_SUCCESS; }
+bool cRegistry::DeleteKey() {
+    return m_registry->deleteKey(keyPath()) == Registry::ERROR_SUCCESS;
+}
 
 bool cRegistry::DeleteValue() {
     return m_registry->deleteValue(keyPath(), m_valueKey) == Registry::ERROR_SUCCESS;
@@ -127,8 +131,7 @@ bool cRegistry::EnumerateSections(std::vector<std::string>& names, int32_t& coun
 
 bool cRegistry::CreateEXEAssociation(const std::string& sExePath, const std::string& sClassName,
                                      const std::string& sClassDescription,
-                                     const std::string& sAssociation,
-                                     int32_t lDefaultIconIndex) {
+                                     const std::string& sAssociation, int32_t lDefaultIconIndex) {
     const std::string root = Registry::rootName(Registry::HKEY_CLASSES_ROOT) + '\\';
     const std::string classKey = root + sClassName;
     Registry::Batch batch(*m_registry);
@@ -147,8 +150,8 @@ bool cRegistry::CreateAdditionalEXEAssociations(const std::string& sClassName,
                                                 const std::string& sVerb,
                                                 const std::string& sMenuText,
                                                 const std::string& sCommand) {
-    const std::string verbKey = Registry::rootName(Registry::HKEY_CLASSES_ROOT) + '\\' +
-                                sClassName + "\\shell\\" + sVerb;
+    const std::string verbKey =
+        Registry::rootName(Registry::HKEY_CLASSES_ROOT) + '\\' + sClassName + "\\shell\\" + sVerb;
     Registry::Batch batch(*m_registry);
     bool ok = m_registry->setString(verbKey, "", sMenuText) == 0;
     ok = m_registry->setString(verbKey + "\\command", "", sCommand) == 0 && ok;

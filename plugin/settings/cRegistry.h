@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "Registry.h"
-#include "Variant.h"
+#include "binding/Variant.h"
+#include "registry/Registry.h"
 
 class cRegistry {
 public:
@@ -62,11 +62,10 @@ public:
     // ("<exe>" "%1"). The additional form adds one more shell verb to a class.
     // Nothing in the plug-in calls these.
     bool CreateEXEAssociation(const std::string& sExePath, const std::string& sClassName,
-                              const std::string& sClassDescription,
-                              const std::string& sAssociation, int32_t lDefaultIconIndex = 0);
+                              const std::string& sClassDescription, const std::string& sAssociation,
+                              int32_t lDefaultIconIndex = 0);
     bool CreateAdditionalEXEAssociations(const std::string& sClassName, const std::string& sVerb,
-                                         const std::string& sMenuText,
-                                         const std::string& sCommand);
+                                         const std::string& sMenuText, const std::string& sCommand);
 
 private:
     // The full key path, or empty when ClassKey is not a known root.

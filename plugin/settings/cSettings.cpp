@@ -1,8 +1,8 @@
-#include "cSettings.h"
+#include "settings/cSettings.h"
 
-#include "Convert.h"
-#include "RuntimeError.h"
-#include "cRegistry.h"
+#include "base/Convert.h"
+#include "base/RuntimeError.h"
+#include "settings/cRegistry.h"
 
 namespace {
 
@@ -17,7 +17,9 @@ size_t cell(int16_t Index) {
     return static_cast<size_t>(Index);
 }
 
-std::string houseLetter(size_t index) { return std::string(1, static_cast<char>('A' + index)); }
+std::string houseLetter(size_t index) {
+    return std::string(1, static_cast<char>('A' + index));
+}
 
 // A custom code edited into another type keeps its data: a number as its four
 // stored bytes, a text as its characters.
@@ -129,9 +131,13 @@ void cSettings::Save() {
                    "cSettings");
 }
 
-#define HOUSE_PROPERTY(Name, Type, table)                                                  \
-    Type cSettings::Name(int16_t Index) const { return table[cell(Index)]; }              \
-    void cSettings::Name(int16_t Index, Type value) { table[cell(Index)] = value; }
+#define HOUSE_PROPERTY(Name, Type, table)             \
+    Type cSettings::Name(int16_t Index) const {       \
+        return table[cell(Index)];                    \
+    }                                                 \
+    void cSettings::Name(int16_t Index, Type value) { \
+        table[cell(Index)] = value;                   \
+    }
 
 HOUSE_PROPERTY(Enabled, bool, m_enabled)
 HOUSE_PROPERTY(Retransmit, bool, m_retransmit)
@@ -142,8 +148,12 @@ HOUSE_PROPERTY(IgnoreAUF, bool, m_ignoreAUF)
 HOUSE_PROPERTY(NinjaEmu, bool, m_ninjaEmu)
 #undef HOUSE_PROPERTY
 
-std::string cSettings::Remap(int16_t Index) const { return m_remap[cell(Index)]; }
-void cSettings::Remap(int16_t Index, const std::string& value) { m_remap[cell(Index)] = value; }
+std::string cSettings::Remap(int16_t Index) const {
+    return m_remap[cell(Index)];
+}
+void cSettings::Remap(int16_t Index, const std::string& value) {
+    m_remap[cell(Index)] = value;
+}
 
 size_t cSettings::position(int32_t Index) const {
     if (Index < 1 || Index > CustomCount())
@@ -173,7 +183,9 @@ std::vector<uint8_t> cSettings::CustomRaw(const Variant& Index) const {
     raiseError(RuntimeError::kInvalidCall, "Invalid procedure call or argument");
 }
 
-std::string cSettings::CustomName(int32_t Index) const { return m_customNames[position(Index)]; }
+std::string cSettings::CustomName(int32_t Index) const {
+    return m_customNames[position(Index)];
+}
 
 void cSettings::CustomRemove(int32_t Index) {
     const size_t at = position(Index);

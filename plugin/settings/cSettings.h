@@ -27,9 +27,9 @@
 #include <utility>
 #include <vector>
 
-#include "Dispatch.h"
-#include "Registry.h"
-#include "Variant.h"
+#include "binding/Dispatch.h"
+#include "binding/Variant.h"
+#include "registry/Registry.h"
 
 enum ELogLevel : int32_t { LogNormal = 0, LogMinimum = 1, LogDebug = 2 };
 

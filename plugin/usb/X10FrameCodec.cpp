@@ -1,9 +1,9 @@
-#include "X10FrameCodec.h"
+#include "usb/X10FrameCodec.h"
 
 #include <array>
 #include <cmath>
 
-#include "RuntimeError.h"
+#include "base/RuntimeError.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
-#include "cFirecrackerUSB.h"
+#include "usb/cFirecrackerUSB.h"
 
 #include <QCoreApplication>
 #include <variant>
 
-#include "Clock.h"
-#include "UsbDeviceEntry.h"
-#include "UsbDeviceNotices.h"
-#include "UsbPort.h"
-#include "X10FrameCodec.h"
-#include "cRegistry.h"
+#include "base/Clock.h"
+#include "settings/cRegistry.h"
+#include "usb/UsbDeviceEntry.h"
+#include "usb/UsbDeviceNotices.h"
+#include "usb/UsbPort.h"
+#include "usb/X10FrameCodec.h"
 
 namespace {
 

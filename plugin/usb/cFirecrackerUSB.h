@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "Dispatch.h"
-#include "eX10CMD.h"
+#include "binding/Dispatch.h"
+#include "usb/eX10CMD.h"
 
 class UsbPort;
 

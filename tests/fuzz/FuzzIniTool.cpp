@@ -1,13 +1,13 @@
 // Settings files are edited by hand and by other programs: whatever bytes they
 // hold, loading and listing them must not crash or hang.
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
-#include "IniTool.h"
+#include "host/IniTool.h"
 
 namespace {
 

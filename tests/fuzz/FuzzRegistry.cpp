@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Registry.h"
+#include "registry/Registry.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Never saved: the path is only a name for the in-memory store.

@@ -1,15 +1,15 @@
 // Feeds arbitrary bytes to the xAP message parser and the reads that follow a
 // parse in the command dispatcher. Any crash, leak or undefined behaviour is a
 // finding; faults logged by the parser are expected.
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <system_error>
-#include <unistd.h>
 
-#include "XapMessage.h"
+#include "xap/XapMessage.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
 // The gateway doing its job end to end: the real program with the real plug-in
 // library, the command-line virtual transceiver as the radio, and a test hub
 // on 127.0.0.1:3639 that talks to the port announced in the heartbeat.
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
+#include <QElapsedTimer>
 
 #include <algorithm>
 #include <sstream>
 
-#include "ChildProcess.h"
-#include "TempHome.h"
-#include "TestHub.h"
-#include "WaitObject.h"
+#include "base/WaitObject.h"
+#include "support/ChildProcess.h"
+#include "support/TempHome.h"
+#include "support/TestHub.h"
 
 namespace {
 
@@ -38,9 +38,11 @@ protected:
     }
 
     void writeRegistry(bool withKestrel = true) {
-        std::string reg = "Windows Registry Editor Version 5.00\n\n"
-                          "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
-                          "\"0\"=\"" + regString("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
+        std::string reg =
+            "Windows Registry Editor Version 5.00\n\n"
+            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
+            "\"0\"=\"" +
+            regString("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
         if (withKestrel) {
             for (const char* progId : {"Kestrel.hspi", "Kestrel.cFireCrackerUSB"})
                 reg += std::string("[HKEY_CLASSES_ROOT\\") + progId + "\\InprocServer32]\n@=\"" +
@@ -72,11 +74,11 @@ protected:
     // Frames the radio saw written from line `from` on that contain the text.
     size_t frames(const std::string& text, size_t from = 0) {
         const auto& lines = radio.out();
-        return static_cast<size_t>(std::count_if(lines.begin() + static_cast<long>(std::min(from, lines.size())),
-                                                 lines.end(), [&](const std::string& l) {
-                                                     return l.rfind("W ", 0) == 0 &&
-                                                            l.find(text) != std::string::npos;
-                                                 }));
+        return static_cast<size_t>(
+            std::count_if(lines.begin() + static_cast<long>(std::min(from, lines.size())),
+                          lines.end(), [&](const std::string& l) {
+                              return l.rfind("W ", 0) == 0 && l.find(text) != std::string::npos;
+                          }));
     }
     // Waits until the radio has printed at least `count` such frames.
     size_t waitFrames(const std::string& text, size_t count, size_t from, int ms = 8000) {
@@ -124,7 +126,8 @@ TEST_F(Gateway, RadioCommandsBecomeXapEvents) {
 
     radio.writeLine("A3 on");
     const std::string event = hub.nextContaining("class=xAP-X10.event");
-    EXPECT_NE(event.find("\nxAP-X10.event\n{\nDevice=A3\nEvent=on\n}\n"), std::string::npos) << event;
+    EXPECT_NE(event.find("\nxAP-X10.event\n{\nDevice=A3\nEvent=on\n}\n"), std::string::npos)
+        << event;
 
     // Repeats within the debounce time are one command.
     settle(900);
@@ -198,7 +201,8 @@ TEST_F(Gateway, XapCommandsAreTransmitted) {
     EXPECT_NE(pong.find("Response=ping\n"), std::string::npos);
     send("Homeseer.Role", "", "Role.Query\n{\nRole=plugin\n}\n");
     send("Homeseer.Role", "", "Role.Query\n{\nRole=ANY\n}\n");
-    EXPECT_NE(hub.nextContaining("class=Homeseer.Role").find("Role=Application\n"), std::string::npos);
+    EXPECT_NE(hub.nextContaining("class=Homeseer.Role").find("Role=Application\n"),
+              std::string::npos);
     EXPECT_TRUE(hub.nextContaining("class=Homeseer.Role", 800).empty());
     shutDown();
 }

@@ -1,12 +1,12 @@
 // Starts the real program with a generated loopback program folder and a test
 // hub on 127.0.0.1:3639, and checks what it says on the network.
+#include <gtest/gtest.h>
 #include <QProcess>
 #include <csignal>
-#include <gtest/gtest.h>
 
-#include "TempHome.h"
-#include "TestHub.h"
-#include "WaitObject.h"
+#include "base/WaitObject.h"
+#include "support/TempHome.h"
+#include "support/TestHub.h"
 
 namespace {
 
@@ -31,7 +31,9 @@ public:
     void terminate() { ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM); }
     void interrupt() { ::kill(static_cast<pid_t>(m_process.processId()), SIGINT); }
     bool finished(int ms = 10000) { return m_process.waitForFinished(ms); }
-    int exitCode() const { return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1; }
+    int exitCode() const {
+        return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -1;
+    }
     std::string stderrText() { return m_process.readAllStandardError().toStdString(); }
     // Waits (running events) until stderr has shown the fragment.
     bool stderrShows(const std::string& fragment, int ms = 3000) {
@@ -67,17 +69,21 @@ TEST(Startup, AnnouncesItselfReceivesAndShutsDownOnSigterm) {
     ASSERT_GE(port, 32768) << heartbeat;
     char host[128] = {};
     gethostname(host, sizeof host - 1);
-    EXPECT_EQ(heartbeat, "xap-hbeat\n{\nv=12\nhop=1\nuid=FF008700\nclass=xap-hbeat.alive\n"
-                         "source=qix.CM19A." + std::string(host) + "\ninterval=600\nport=" +
-                             std::to_string(port) + "\n}\n");
+    EXPECT_EQ(heartbeat,
+              "xap-hbeat\n{\nv=12\nhop=1\nuid=FF008700\nclass=xap-hbeat.alive\n"
+              "source=qix.CM19A." +
+                  std::string(host) + "\ninterval=600\nport=" + std::to_string(port) + "\n}\n");
 
     const std::string event = hub.next();
     EXPECT_NE(event.find("class=Homeseer.Event\n"), std::string::npos) << event;
-    EXPECT_NE(event.find("\nType=brindlehub\nData=Using xAP port " + std::to_string(port) + "\n}\n"),
-              std::string::npos) << event;
+    EXPECT_NE(
+        event.find("\nType=brindlehub\nData=Using xAP port " + std::to_string(port) + "\n}\n"),
+        std::string::npos)
+        << event;
 
-    ASSERT_TRUE(hub.sendTo(port, "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Test.Ping\n"
-                                 "source=acme.tester.box\n}\nblock\n{\nk=v\n}\n"));
+    ASSERT_TRUE(hub.sendTo(port,
+                           "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Test.Ping\n"
+                           "source=acme.tester.box\n}\nblock\n{\nk=v\n}\n"));
     EXPECT_TRUE(gw.stderrShows("Readmessage class=Test.Ping source=acme.tester.box"));
 
     // Hostile datagrams must leave it running.

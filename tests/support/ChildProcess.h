@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DoEvents.h"
+#include "base/DoEvents.h"
 
 class ChildProcess {
 public:
@@ -22,7 +22,8 @@ public:
                const std::vector<std::pair<std::string, std::string>>& env = {}) {
         QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
         e.insert("QT_QPA_PLATFORM", "offscreen");
-        for (const auto& [k, v] : env) e.insert(QString::fromStdString(k), QString::fromStdString(v));
+        for (const auto& [k, v] : env)
+            e.insert(QString::fromStdString(k), QString::fromStdString(v));
         m_process.setProcessEnvironment(e);
         QStringList list;
         for (const auto& a : args) list << QString::fromStdString(a);
@@ -58,8 +59,14 @@ public:
     }
 
     // Lines printed so far (stdout and stderr separately), collected on demand.
-    const std::vector<std::string>& out() { collect(); return m_out; }
-    const std::vector<std::string>& err() { collect(); return m_err; }
+    const std::vector<std::string>& out() {
+        collect();
+        return m_out;
+    }
+    const std::vector<std::string>& err() {
+        collect();
+        return m_err;
+    }
 
     // Waits until a line of stdout (or stderr) contains the fragment, counting
     // from line `from`; returns its index or -1.
@@ -95,7 +102,8 @@ private:
         } while (t.elapsed() < ms);
         return -1;
     }
-    static void split(std::string& partial, const QByteArray& bytes, std::vector<std::string>& lines) {
+    static void split(std::string& partial, const QByteArray& bytes,
+                      std::vector<std::string>& lines) {
         partial += bytes.toStdString();
         size_t nl;
         while ((nl = partial.find('\n')) != std::string::npos) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "CreateObject.h"
-#include "Dispatch.h"
+#include "binding/CreateObject.h"
+#include "binding/Dispatch.h"
 
 class FakeTransceiver : public Dispatch {
 public:
@@ -27,12 +27,15 @@ protected:
     const MemberTable& members() const override {
         using Args = std::vector<Variant>;
         static const MemberTable table = MemberTable::of<FakeTransceiver>({
-            property("housecode", [](FakeTransceiver& t, Args&) { return t.house; },
-                     [](FakeTransceiver& t, Args& a) { t.house = a.back().toString(); }),
-            property("devicecode", [](FakeTransceiver& t, Args&) { return int32_t{t.unit}; },
-                     [](FakeTransceiver& t, Args& a) { t.unit = a.back().toLong(); }),
-            property("command", [](FakeTransceiver& t, Args&) { return int32_t{t.command}; },
-                     [](FakeTransceiver& t, Args& a) { t.command = a.back().toLong(); }),
+            property(
+                "housecode", [](FakeTransceiver& t, Args&) { return t.house; },
+                [](FakeTransceiver& t, Args& a) { t.house = a.back().toString(); }),
+            property(
+                "devicecode", [](FakeTransceiver& t, Args&) { return int32_t{t.unit}; },
+                [](FakeTransceiver& t, Args& a) { t.unit = a.back().toLong(); }),
+            property(
+                "command", [](FakeTransceiver& t, Args&) { return int32_t{t.command}; },
+                [](FakeTransceiver& t, Args& a) { t.command = a.back().toLong(); }),
             method("SendCmd",
                    [](FakeTransceiver& t, Args&) {
                        t.sends.push_back({t.house, t.unit, t.command});
@@ -60,7 +63,11 @@ protected:
                        p.callback = a.at(0).toObject();
                        p.hs = p.callback->call("GetHSIface").toObject();
                    }),
-            method("InitX10", [](FakePlugin& p, Args&) { ++p.inits; return std::string(); }),
+            method("InitX10",
+                   [](FakePlugin& p, Args&) {
+                       ++p.inits;
+                       return std::string();
+                   }),
             method("Exec", [](FakePlugin& p, Args& a) { p.execs.push_back(a); }),
         });
         return table;

@@ -2,10 +2,10 @@
 // The run-time fault a call raises: its number (0 when it raises none), or the
 // fault itself (a test failure when there is none).
 
-#include <functional>
 #include <gtest/gtest.h>
+#include <functional>
 
-#include "RuntimeError.h"
+#include "base/RuntimeError.h"
 
 inline int errorNumber(const std::function<void()>& f) {
     try {

@@ -5,7 +5,7 @@
 #include <QElapsedTimer>
 #include <functional>
 
-#include "DoEvents.h"
+#include "base/DoEvents.h"
 
 inline bool runUntil(const std::function<bool()>& done, int limitMs = 2000) {
     QElapsedTimer t;

@@ -6,8 +6,8 @@
 #include <deque>
 #include <string>
 
-#include "DoEvents.h"
-#include "UdpSocket.h"
+#include "base/DoEvents.h"
+#include "base/UdpSocket.h"
 
 class TestHub {
 public:

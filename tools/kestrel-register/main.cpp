@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <string>
 
-#include "CreateObject.h"
-#include "ProgramFolder.h"
-#include "Registry.h"
+#include "base/ProgramFolder.h"
+#include "binding/CreateObject.h"
+#include "registry/Registry.h"
 
 namespace fs = std::filesystem;
 

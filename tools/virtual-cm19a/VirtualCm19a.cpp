@@ -1,4 +1,4 @@
-#include "VirtualCm19a.h"
+#include "virtual-cm19a/VirtualCm19a.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -34,9 +34,9 @@
 #include <variant>
 #include <vector>
 
-#include "RuntimeError.h"
-#include "VirtualCm19a.h"
-#include "X10FrameCodec.h"
+#include "base/RuntimeError.h"
+#include "usb/X10FrameCodec.h"
+#include "virtual-cm19a/VirtualCm19a.h"
 
 namespace {
 

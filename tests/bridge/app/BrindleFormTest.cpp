@@ -1,21 +1,21 @@
+#include <gtest/gtest.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
-#include <gtest/gtest.h>
 
-#include "Application.h"
-#include "DoEvents.h"
-#include "FakeKestrel.h"
-#include "BrindleForm.h"
-#include "GUISetup.h"
-#include "Setup.h"
-#include "TempHome.h"
-#include "TestHub.h"
-#include "WaitObject.h"
-#include "WebSettings.h"
-#include "XapSettings.h"
-#include "xap.h"
-#include "xapGlobal.h"
+#include "app/BrindleForm.h"
+#include "app/GUISetup.h"
+#include "base/DoEvents.h"
+#include "base/WaitObject.h"
+#include "host/Application.h"
+#include "host/Setup.h"
+#include "host/WebSettings.h"
+#include "support/FakeKestrel.h"
+#include "support/TempHome.h"
+#include "support/TestHub.h"
+#include "xap/XapSettings.h"
+#include "xap/xap.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 
@@ -45,10 +45,14 @@ TEST_F(MainWindow, StartUpSendsHeartbeatThenThePortAndHeldMessagesLater) {
     // Something produced before the transport is up is held back...
     xapGlobal::SendXap("", "Early.Class", "b", xapGlobal::item("k", "v"));
     ASSERT_TRUE(form->Form_Load());
+    // The addresses come from the program folder's qixXap.ini.
+    EXPECT_EQ(XapSettings::BroadcastAddress(), "127.0.0.1");
+    EXPECT_EQ(XapSettings::InterfaceAddress(), "127.0.0.1");
     const int port = form->transport()->port();
     const std::string first = hub.next();
     EXPECT_EQ(first.rfind("xap-hbeat\n", 0), 0u);
-    EXPECT_NE(first.find("source=qix.CM19A." + XapSettings::ComputerName() + "\n"), std::string::npos);
+    EXPECT_NE(first.find("source=qix.CM19A." + XapSettings::ComputerName() + "\n"),
+              std::string::npos);
     EXPECT_NE(first.find("uid=FF008700\n"), std::string::npos);
     // ...and goes out just before the first message produced afterwards.
     EXPECT_NE(hub.next().find("class=Early.Class\n"), std::string::npos);
@@ -75,7 +79,8 @@ TEST_F(MainWindow, ReceivedTextsReachTheDispatcher) {
 }
 
 TEST_F(MainWindow, AnUnboundTransportEndsTheStartUp) {
-    home.write("Config/qixXap.ini", "[Interface]\nBroadcastAddress=127.0.0.1\nInterfaceAddress=127.0.0.1\n");
+    home.write("Config/qixXap.ini",
+               "[Interface]\nBroadcastAddress=127.0.0.1\nInterfaceAddress=127.0.0.1\n");
     std::vector<std::unique_ptr<UdpSocket>> taken;
     for (int p = xap::kFirstPort; p < xap::kFirstPort + xap::kPortsToTry; ++p) {
         taken.push_back(std::make_unique<UdpSocket>());
@@ -208,7 +213,8 @@ TEST_F(MainWindow, SettingsWindowSavesOnExitInOrder) {
     // The settings reached the disk through the flush of the INI cache.
     const std::string ini = home.read("Config/qixBrindle.ini");
     EXPECT_NE(ini.find("[GENERAL]\nBackground=#000000\nServerPort=8013\nStyleSheet=Dark.css\n"),
-              std::string::npos) << ini;
+              std::string::npos)
+        << ini;
     // The host window saved the device table on the way out.
     EXPECT_NE(ini.find("[PLUGINDEVICES]\nA1="), std::string::npos);
     form->Exit();  // a second Exit does nothing

@@ -1,16 +1,16 @@
 // What the gateway does with the xAP messages it receives, and what it reports.
 #include <gtest/gtest.h>
 
-#include "Application.h"
-#include "CommandDispatcher.h"
-#include "FakeKestrel.h"
-#include "Setup.h"
-#include "TempHome.h"
-#include "WebSettings.h"
-#include "X10Reporter.h"
-#include "XapMessage.h"
-#include "xap.h"
-#include "xapGlobal.h"
+#include "app/CommandDispatcher.h"
+#include "app/X10Reporter.h"
+#include "host/Application.h"
+#include "host/Setup.h"
+#include "host/WebSettings.h"
+#include "support/FakeKestrel.h"
+#include "support/TempHome.h"
+#include "xap/XapMessage.h"
+#include "xap/xap.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 
@@ -18,8 +18,8 @@ const char* const kSource = "qix.CM19A.test";
 
 std::string message(const std::string& msgClass, const std::string& target,
                     const std::string& blocks, const std::string& source = "acme.tester.box") {
-    std::string text = "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=" + msgClass +
-                       "\nsource=" + source + "\n";
+    std::string text =
+        "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=" + msgClass + "\nsource=" + source + "\n";
     if (!target.empty()) text += "target=" + target + "\n";
     return text + "}\n" + blocks;
 }
@@ -84,20 +84,20 @@ protected:
 };
 
 TEST_F(Dispatcher, X10RequestsGoToTheHostUntrimmed) {
-    dispatcher.Readmessage(message("xAP-X10.request", "",
-                                   "xAP-X10.request\n{\ndevice=A1,A2\ncommand=ON\n}\n"));
+    dispatcher.Readmessage(
+        message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=A1,A2\ncommand=ON\n}\n"));
     ASSERT_EQ(plugin->execs.size(), 2u);
     EXPECT_EQ(plugin->execs[0][1].toString() + plugin->execs[0][2].toString(), "A1");
     EXPECT_EQ(plugin->execs[1][1].toString() + plugin->execs[1][2].toString(), "A2");
     EXPECT_EQ(plugin->execs[1][3].toInt(), 2);
     EXPECT_EQ(blinks, 1);
 
-    dispatcher.Readmessage(message("xAP-X10.request", "",
-                                   "xAP-X10.request\n{\ndevice=B1, B2\ncommand=off\n}\n"));
+    dispatcher.Readmessage(
+        message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=B1, B2\ncommand=off\n}\n"));
     EXPECT_EQ(plugin->execs.size(), 3u);  // " B2" starts with a blank: not a house
 
-    dispatcher.Readmessage(message("xAP-X10.request", "",
-                                   "xAP-X10.request\n{\ndevice=C3\ncommand=dim\n}\n"));
+    dispatcher.Readmessage(
+        message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=C3\ncommand=dim\n}\n"));
     ASSERT_EQ(plugin->execs.size(), 4u);
     EXPECT_EQ(plugin->execs[3][3].toInt(), 4);
     EXPECT_EQ(plugin->execs[3][4].toInt(), 0);
@@ -161,15 +161,16 @@ TEST_F(Dispatcher, BscCommandBlocksIdsAndLevels) {
     EXPECT_EQ(transceiver->sends[1].command, 5);
 
     for (const char* level : {"0", "21", "abc"})
-        dispatcher.Readmessage(message("xAPBSC.cmd", target,
-                                       std::string("output.state\n{\nID=*\nLevel=") + level + "\n}\n"));
+        dispatcher.Readmessage(message(
+            "xAPBSC.cmd", target, std::string("output.state\n{\nID=*\nLevel=") + level + "\n}\n"));
     dispatcher.Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=G1\nLevel=1\n}\n"));
     EXPECT_EQ(transceiver->sends.size(), 2u);
-    dispatcher.Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=ABC\nLevel=3/20\n}\n"));
+    dispatcher.Readmessage(
+        message("xAPBSC.cmd", target, "output.state\n{\nID=ABC\nLevel=3/20\n}\n"));
     EXPECT_EQ(transceiver->sends.size(), 4u);
     // A camera whose name does not match the address pattern is left alone.
-    dispatcher.Readmessage(
-        message("xAPBSC.cmd", std::string(kSource) + ":porch.>", "output.state\n{\nID=*\nLevel=1\n}\n"));
+    dispatcher.Readmessage(message("xAPBSC.cmd", std::string(kSource) + ":porch.>",
+                                   "output.state\n{\nID=*\nLevel=1\n}\n"));
     EXPECT_EQ(transceiver->sends.size(), 4u);
 }
 
@@ -197,9 +198,12 @@ TEST_F(Dispatcher, BscQueryIsAnsweredPerCameraAndPaced) {
     EXPECT_EQ(out[2].MsgSubAddress, "Door-Left-1.CM19A_Ninja__A10.Ninja");
     EXPECT_EQ(out[3].MsgUID, "FF00870A");
     const std::string values = wire(out[0]);
-    EXPECT_NE(values.find("\nvalues.1\n{\nText=\nLevel=0/20\n}\nvalues.2\n{\nText=On\nLevel=1/20\n}\n"),
-              std::string::npos) << values;
-    EXPECT_NE(values.find("\nvalues.21\n{\nText=Sweep_Program\nLevel=20/20\n}\n"), std::string::npos);
+    EXPECT_NE(
+        values.find("\nvalues.1\n{\nText=\nLevel=0/20\n}\nvalues.2\n{\nText=On\nLevel=1/20\n}\n"),
+        std::string::npos)
+        << values;
+    EXPECT_NE(values.find("\nvalues.21\n{\nText=Sweep_Program\nLevel=20/20\n}\n"),
+              std::string::npos);
     XapMessage parsed;
     parsed.FromXap(values);
     EXPECT_EQ(parsed.MsgSection().size(), 21u);
@@ -246,7 +250,8 @@ TEST_F(Dispatcher, SunTimesAreKept) {
 TEST_F(Dispatcher, ReceivedX10UpdatesDevicesAndAlwaysReports) {
     reporter->ReportX10Event("A1+2+3", "A", 2);
     ASSERT_EQ(sent("xAP-X10.event").size(), 1u);
-    EXPECT_EQ(sent()[0].MsgData, xapGlobal::item("Device", "A1,A2,A3") + xapGlobal::item("Event", "on"));
+    EXPECT_EQ(sent()[0].MsgData,
+              xapGlobal::item("Device", "A1,A2,A3") + xapGlobal::item("Event", "on"));
     EXPECT_TRUE(sent()[0].MsgSubAddress.empty());
     for (const char* code : {"A1", "A2", "A3"}) {
         EXPECT_EQ(hs->devices().DeviceStatus(code), 2);
@@ -264,15 +269,18 @@ TEST_F(Dispatcher, ReceivedX10UpdatesDevicesAndAlwaysReports) {
     dispatcher.SendCM19A("B3", "dim", "5");
     EXPECT_EQ(transceiver->sends.back().command, 3);
     EXPECT_EQ(hs->devices().DeviceValue("B3"), 5);
-    EXPECT_EQ(sent().back().MsgData, xapGlobal::item("Device", "B3") + xapGlobal::item("Count", "5") +
+    EXPECT_EQ(sent().back().MsgData, xapGlobal::item("Device", "B3") +
+                                         xapGlobal::item("Count", "5") +
                                          xapGlobal::item("Event", "dim"));
 }
 
 TEST_F(Dispatcher, HostileMessagesAreDroppedQuietly) {
     for (const std::string& text :
          {std::string(), std::string(70000, 'x'), std::string("xap-header\n}\n}\n}"),
-          message("xAPBSC.cmd", std::string(kSource) + ":>", "output.state\n{\nID=*\nLevel=99999999\n}\n"),
-          message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=,,,\ncommand=dim\ncount=99999999\n}\n"),
+          message("xAPBSC.cmd", std::string(kSource) + ":>",
+                  "output.state\n{\nID=*\nLevel=99999999\n}\n"),
+          message("xAP-X10.request", "",
+                  "xAP-X10.request\n{\ndevice=,,,\ncommand=dim\ncount=99999999\n}\n"),
           std::string("xap-header\n{\nclass=WDT.Echo\n}\nEcho.Query\n{\nQuery\n}\n")})
         dispatcher.Readmessage(text);
     EXPECT_EQ(dispatcher.received(), 6u);

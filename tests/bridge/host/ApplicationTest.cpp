@@ -1,11 +1,11 @@
 // The host object as a plug-in sees it: every call goes by member name.
 #include <gtest/gtest.h>
 
-#include "Application.h"
-#include "RuntimeError.h"
-#include "Setup.h"
-#include "TempHome.h"
-#include "xapGlobal.h"
+#include "base/RuntimeError.h"
+#include "host/Application.h"
+#include "host/Setup.h"
+#include "support/TempHome.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 
@@ -121,8 +121,7 @@ TEST_F(Host, SetX10StatusNotifiesWithTheChangeType) {
     hs->call("ExecX10NoLog", "b2", "OFF", 0, 0);
     hs->call("SetX10Status", "B2", "off", 1, 2);
     ASSERT_EQ(listener->events.size(), 3u);
-    EXPECT_EQ(listener->events[0],
-              (std::vector<std::string>{"20", "2", "B", "Flash", "0", "0"}));
+    EXPECT_EQ(listener->events[0], (std::vector<std::string>{"20", "2", "B", "Flash", "0", "0"}));
     EXPECT_EQ(listener->events[1][0], "20");
     EXPECT_EQ(listener->events[2], (std::vector<std::string>{"16", "2", "B", "off", "1", "2"}));
     EXPECT_EQ(plugin->execs.size(), 1u);
@@ -176,8 +175,8 @@ TEST_F(Host, SpeechAndInfraredGoOutAsMessages) {
     hs->call("RegisterEventCB", 8, listener);
     hs->call("Speak", "hello");
     ASSERT_EQ(sent("xap-tts.speak").size(), 1u);
-    EXPECT_EQ(listener->events, (std::vector<std::vector<std::string>>{{"8", "1", "0"},
-                                                                        {"8", "0", "0"}}));
+    EXPECT_EQ(listener->events,
+              (std::vector<std::vector<std::string>>{{"8", "1", "0"}, {"8", "0", "0"}}));
     hs->call("SpeakEx", 3, "hi");
     EXPECT_EQ(sent("xap-tts.speak")[1].MsgData,
               xapGlobal::item("Say", "hi") + xapGlobal::item("Device", "3"));

@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "DeviceTable.h"
-#include "EventCallbacks.h"
-#include "IniCache.h"
-#include "RuntimeError.h"
-#include "TempHome.h"
-#include "xapGlobal.h"
+#include "base/RuntimeError.h"
+#include "host/DeviceTable.h"
+#include "host/EventCallbacks.h"
+#include "host/IniCache.h"
+#include "support/TempHome.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 

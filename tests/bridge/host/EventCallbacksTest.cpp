@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "Dispatch.h"
-#include "EventCallbacks.h"
-#include "RuntimeError.h"
+#include "base/RuntimeError.h"
+#include "binding/Dispatch.h"
+#include "host/EventCallbacks.h"
 
 namespace {
 

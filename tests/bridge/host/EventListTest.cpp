@@ -6,17 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "EventClass.h"
-#include "EventList.h"
-#include "RaisedError.h"
-#include "RuntimeError.h"
-#include "condition.h"
-#include "devFunc.h"
-#include "objcb.h"
-#include "xapGlobal.h"
+#include "base/RuntimeError.h"
+#include "host/EventClass.h"
+#include "host/EventList.h"
+#include "host/condition.h"
+#include "host/devFunc.h"
+#include "host/objcb.h"
+#include "support/RaisedError.h"
+#include "xap/xapGlobal.h"
 
 namespace {
-
 
 // Event-log messages written since the last reset; held back because no
 // transport is up in these tests.

@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "IniCache.h"
-#include "xapGlobal.h"
+#include "host/IniCache.h"
+#include "xap/xapGlobal.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -47,8 +47,10 @@ protected:
         xapGlobal::reset();
     }
     void TearDown() override {
-        if (m_oldHome) setenv("BRINDLE_HOME", m_oldHome->c_str(), 1);
-        else unsetenv("BRINDLE_HOME");
+        if (m_oldHome)
+            setenv("BRINDLE_HOME", m_oldHome->c_str(), 1);
+        else
+            unsetenv("BRINDLE_HOME");
         xapGlobal::reset();
         fs::remove_all(m_home);
     }
@@ -64,7 +66,8 @@ TEST_F(IniCacheTest, ReadsDefaultFileAndFindsOtherFilesIgnoringCase) {
     put(m_home / "Config" / "qixXap.ini", "[Interface]\nBroadcastAddress=127.0.0.1\n");
     EXPECT_EQ(m_cache.GetINISetting("general", "name", "d"), "hub");
     EXPECT_EQ(m_cache.GetINISetting("General", "missing", "d", ""), "d");
-    EXPECT_EQ(m_cache.GetINISetting("Interface", "BroadcastAddress", "", "QIXXAP.INI"), "127.0.0.1");
+    EXPECT_EQ(m_cache.GetINISetting("Interface", "BroadcastAddress", "", "QIXXAP.INI"),
+              "127.0.0.1");
     EXPECT_FALSE(fs::exists(m_home / "Config" / "QIXXAP.INI"));
 
     EXPECT_EQ(m_cache.GetINISetting("S", "k", "d", "New.ini"), "d");

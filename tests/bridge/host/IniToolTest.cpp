@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
-#include "IniTool.h"
-#include "xapGlobal.h"
+#include "host/Application.h"
+#include "host/IniTool.h"
+#include "xap/xapGlobal.h"
 
 namespace fs = std::filesystem;
 using Names = std::vector<std::string>;

@@ -7,11 +7,11 @@
 #include <QTimer>
 #include <filesystem>
 
-#include "Application.h"
-#include "ScriptEngine.h"
-#include "Setup.h"
-#include "TempHome.h"
-#include "xapGlobal.h"
+#include "host/Application.h"
+#include "host/Setup.h"
+#include "script/ScriptEngine.h"
+#include "support/TempHome.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 

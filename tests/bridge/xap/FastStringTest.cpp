@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "FastString.h"
+#include "xap/FastString.h"
 
 TEST(FastStringTest, JoinsManyPiecesInOrderAcrossGrowth) {
     FastString s;

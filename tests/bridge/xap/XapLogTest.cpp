@@ -1,14 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "Err.h"
-#include "TempHome.h"
-#include "TestHub.h"
-#include "X10Words.h"
-#include "XapLog.h"
-#include "XapSettings.h"
-#include "Application.h"
-#include "xap.h"
-#include "xapGlobal.h"
+#include "base/Err.h"
+#include "support/TempHome.h"
+#include "support/TestHub.h"
+#include "xap/XapLog.h"
+#include "xap/xap.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 
@@ -64,48 +61,6 @@ TEST(XapLog, EventLogItemsInOrderWithTheFaultNote) {
         EXPECT_FALSE(Err::pending());
     }
     xapGlobal::reset();
-}
-
-TEST(XapSettings, CreateFoldersMakesEveryFolderButTheLast) {
-    TempHome home;
-    const std::string base = home.path() + "/a";
-    XapSettings::CreateFolders(base + "\\b\\x");
-    EXPECT_TRUE(std::filesystem::is_directory(base));
-    EXPECT_TRUE(std::filesystem::is_directory(base + "/b"));
-    EXPECT_FALSE(std::filesystem::exists(base + "/b/x"));
-    XapSettings::CreateFolders("relative/path/x");  // left alone
-    EXPECT_FALSE(std::filesystem::exists("relative"));
-}
-
-TEST(XapSettings, InitXapReadsTheAddressesAndMakesTheFolders) {
-    TempHome home(false);
-    std::filesystem::remove_all(home.path() + "/Config");
-    std::filesystem::remove_all(home.path() + "/Data");
-    XapSettings::InitXap();
-    EXPECT_TRUE(std::filesystem::is_directory(home.path() + "/Config"));
-    EXPECT_TRUE(std::filesystem::is_directory(home.path() + "/Data"));
-    EXPECT_EQ(XapSettings::InterfaceAddress(), "Default");
-    EXPECT_EQ(XapSettings::BroadcastAddress(), "Default");
-    EXPECT_NE(Application::instance(), nullptr);
-
-    home.write("Config/qixXap.ini", "[interface]\nBroadcastAddress=127.0.0.1\n");
-    XapSettings::InitXap();
-    EXPECT_EQ(XapSettings::BroadcastAddress(), "127.0.0.1");
-    EXPECT_EQ(XapSettings::InterfaceAddress(), "Default");
-    EXPECT_FALSE(XapSettings::ComputerName().empty());
-    Application::release();
-}
-
-TEST(X10Words, Tables) {
-    EXPECT_EQ(X10Words::Word(0), "");
-    EXPECT_EQ(X10Words::Word(7), "Left");
-    EXPECT_EQ(X10Words::Word(8), "Right");
-    EXPECT_EQ(X10Words::Word(20), "Sweep_Program");
-    EXPECT_EQ(X10Words::Word(21), "");
-    EXPECT_EQ(X10Words::FunctionName(5), "bright");
-    EXPECT_EQ(X10Words::FunctionName(15), "status_request");
-    EXPECT_EQ(X10Words::Position("p1_set"), 10);
-    EXPECT_EQ(X10Words::Position(""), -1);
 }
 
 }  // namespace

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "Err.h"
-#include "RuntimeError.h"
-#include "XapMessage.h"
+#include "base/Err.h"
+#include "base/RuntimeError.h"
+#include "xap/XapMessage.h"
 
 namespace {
 
@@ -29,8 +29,10 @@ protected:
         Err::Clear();
     }
     void TearDown() override {
-        if (m_oldHome) setenv("BRINDLE_HOME", m_oldHome->c_str(), 1);
-        else unsetenv("BRINDLE_HOME");
+        if (m_oldHome)
+            setenv("BRINDLE_HOME", m_oldHome->c_str(), 1);
+        else
+            unsetenv("BRINDLE_HOME");
     }
     std::vector<std::string> errorLog() const {
         std::ifstream in(m_home.path().toStdString() + "/Data/brindlehub.txt");
@@ -60,10 +62,12 @@ TEST_F(XapMessageTest, BuildsHeaderAndBlocksExactly) {
     m.AddItem("ignored", "device", "A3");
     m.AddItem("", " event ", "on=1");
     m.AddSection("second");
-    const std::string head = "xap-header\n{\nv=12\nhop=1\nuid=FF008700\nclass=xAP-X10.event\n"
-                             "source=qix.CM19A.host:A3\n";
-    EXPECT_EQ(m.ToXap(), head + "target=Unknown\n}\n"
-                                "xAP-X10.event\n{\ndevice=A3\n event =on=1\n}\nsecond\n{\n}\n");
+    const std::string head =
+        "xap-header\n{\nv=12\nhop=1\nuid=FF008700\nclass=xAP-X10.event\n"
+        "source=qix.CM19A.host:A3\n";
+    EXPECT_EQ(m.ToXap(), head +
+                             "target=Unknown\n}\n"
+                             "xAP-X10.event\n{\ndevice=A3\n event =on=1\n}\nsecond\n{\n}\n");
 
     // Init starts a new text but keeps the fields; an empty target writes no line.
     m.Init("");
@@ -87,8 +91,9 @@ TEST_F(XapMessageTest, BuildsHeaderAndBlocksExactly) {
 }
 
 TEST_F(XapMessageTest, ParsesHeaderTrimmedAndItemsUntrimmedIgnoringCase) {
-    const XapMessage m = parsed(kHeader + "Output.State\n{\nSTATE = on \nText=a=b\nnoequals\n}\n"
-                                          "second\n{\n=empty key\n}\n");
+    const XapMessage m = parsed(kHeader +
+                                "Output.State\n{\nSTATE = on \nText=a=b\nnoequals\n}\n"
+                                "second\n{\n=empty key\n}\n");
     EXPECT_EQ(m.MsgUID + m.MsgClass + m.msgSource, "FF123400xAPBSC.cmdacme.switch.den");
     EXPECT_EQ(m.MsgTarget, "qix.CM19A.host:A1");
     EXPECT_EQ(m.GetItem("output.state", "state"), " on ");
@@ -175,13 +180,18 @@ TEST_F(XapMessageTest, ComparesAddressesWithWildcardsAndClassesWithout) {
         const char *a, *b;
         bool match;
     };
-    for (const Case& c : std::vector<Case>{
-             {"qix.CM19A.host", "qix.*.HOST", true}, {"qix.>", "qix.CM19A.host", true},
-             {"qix.CM19A.host", "qix.>", true}, {"qix.CM19A", "qix.CM19A.host", false},
-             {"qix.CM19A.host:kitchen", "qix.CM19A.host", true},
-             {"qix.CM19A.host", "qix.CM19A.den:host", false}, {"*.*", "a.b.c", false},
-             {">", "anything.at.all", true}, {">", ":sub", true}, {"", ">", false},
-             {">", "", false}, {"a.b", "a.c", false}}) {
+    for (const Case& c : std::vector<Case>{{"qix.CM19A.host", "qix.*.HOST", true},
+                                           {"qix.>", "qix.CM19A.host", true},
+                                           {"qix.CM19A.host", "qix.>", true},
+                                           {"qix.CM19A", "qix.CM19A.host", false},
+                                           {"qix.CM19A.host:kitchen", "qix.CM19A.host", true},
+                                           {"qix.CM19A.host", "qix.CM19A.den:host", false},
+                                           {"*.*", "a.b.c", false},
+                                           {">", "anything.at.all", true},
+                                           {">", ":sub", true},
+                                           {"", ">", false},
+                                           {">", "", false},
+                                           {"a.b", "a.c", false}}) {
         EXPECT_EQ(m.CompareAddress(c.a, c.b), c.match) << c.a << " vs " << c.b;
     }
     const XapMessage p = parsed(kHeader);

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "TempHome.h"
-#include "TestHub.h"
-#include "WaitObject.h"
-#include "XapMessageCallback.h"
-#include "xap.h"
-#include "xapGlobal.h"
+#include "base/WaitObject.h"
+#include "support/TempHome.h"
+#include "support/TestHub.h"
+#include "xap/XapMessageCallback.h"
+#include "xap/xap.h"
+#include "xap/xapGlobal.h"
 
 namespace {
 
@@ -38,7 +38,8 @@ protected:
 
 std::string heartbeat(const std::string& interval, int port) {
     return "xap-hbeat\n{\nv=12\nhop=1\nuid=FF008700\nclass=xap-hbeat.alive\nsource=qix.CM19A.test\n"
-           "interval=" + interval + "\nport=" + std::to_string(port) + "\n}\n";
+           "interval=" +
+           interval + "\nport=" + std::to_string(port) + "\n}\n";
 }
 
 TEST_F(Transport, HeartbeatIsWrittenExactlyAndClamped) {

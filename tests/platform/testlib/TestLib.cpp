@@ -1,10 +1,10 @@
 // A class library loaded by ProgID, standing in for the plug-in in the tests of
 // CreateObject: it is found through the registry, made by its exported factory
 // and then used only by member name.
-#include "Convert.h"
-#include "CreateObject.h"
-#include "Dispatch.h"
-#include "RuntimeError.h"
+#include "base/Convert.h"
+#include "base/RuntimeError.h"
+#include "binding/CreateObject.h"
+#include "binding/Dispatch.h"
 
 namespace {
 

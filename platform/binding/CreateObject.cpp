@@ -1,0 +1,87 @@
+#include "binding/CreateObject.h"
+
+#include <dlfcn.h>
+#include <QLoggingCategory>
+#include <filesystem>
+#include <map>
+
+#include "base/Convert.h"
+#include "base/ProgramFolder.h"
+#include "base/RuntimeError.h"
+#include "binding/Dispatch.h"
+#include "registry/Registry.h"
+
+Q_LOGGING_CATEGORY(lcCreateObject, "brindle.platform.createobject", QtWarningMsg)
+
+namespace {
+
+using Factory = Dispatch* (*)(const char*);
+constexpr const char* kFactorySymbol = "brindle_create_object";
+
+std::string classKey(const std::string& progId) {
+    return "HKEY_CLASSES_ROOT\\" + progId + "\\InprocServer32";
+}
+
+[[noreturn]] void cannotCreate(const std::string& progId, const std::string& why) {
+    qCWarning(lcCreateObject, "CreateObject %s: %s", progId.c_str(), why.c_str());
+    raiseError(RuntimeError::kCannotCreateObject, "ActiveX component can't create object", progId);
+}
+
+std::map<std::string, std::function<std::shared_ptr<Dispatch>()>>& inProcessFactories() {
+    static std::map<std::string, std::function<std::shared_ptr<Dispatch>()>> factories;
+    return factories;
+}
+
+// Handles of the libraries loaded so far, by path. They stay loaded for the life
+// of the process: objects and code of a library may be referenced anywhere.
+void* loadLibrary(const std::string& path, std::string& error) {
+    static std::map<std::string, void*> loaded;
+    if (auto it = loaded.find(path); it != loaded.end()) return it->second;
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (handle == nullptr) {
+        const char* why = dlerror();
+        error = why != nullptr ? why : "cannot load " + path;
+        return nullptr;
+    }
+    loaded.emplace(path, handle);
+    return handle;
+}
+
+}  // namespace
+
+std::shared_ptr<Dispatch> CreateObject(const std::string& progId) {
+    if (auto it = inProcessFactories().find(vb::LCase(progId)); it != inProcessFactories().end()) {
+        if (auto object = it->second()) return object;
+        cannotCreate(progId, "the in-process factory made nothing");
+    }
+
+    const auto registered = Registry::instance().queryString(classKey(progId), "");
+    if (!registered || registered->empty()) cannotCreate(progId, "class not registered");
+    std::filesystem::path library(ProgramFolder::mapPath(*registered));
+    if (library.is_relative()) library = std::filesystem::path(ProgramFolder::path()) / library;
+
+    std::string error;
+    void* handle = loadLibrary(library.lexically_normal().string(), error);
+    if (handle == nullptr) cannotCreate(progId, error);
+    auto factory = reinterpret_cast<Factory>(dlsym(handle, kFactorySymbol));
+    if (factory == nullptr) cannotCreate(progId, library.string() + " has no " + kFactorySymbol);
+    Dispatch* object = factory(progId.c_str());
+    if (object == nullptr) cannotCreate(progId, library.string() + " does not make this class");
+    return std::shared_ptr<Dispatch>(object);
+}
+
+long registerClass(const std::string& progId, const std::string& libraryPath) {
+    return registerClass(Registry::instance(), progId, libraryPath);
+}
+
+long registerClass(Registry& registry, const std::string& progId, const std::string& libraryPath) {
+    return registry.setString(classKey(progId), "", libraryPath);
+}
+
+void registerFactory(const std::string& progId,
+                     std::function<std::shared_ptr<Dispatch>()> factory) {
+    if (factory)
+        inProcessFactories()[vb::LCase(progId)] = std::move(factory);
+    else
+        inProcessFactories().erase(vb::LCase(progId));
+}

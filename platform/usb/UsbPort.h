@@ -1,0 +1,82 @@
+#pragma once
+// The transceiver's two pipes: pipe "\1" (interrupt OUT, endpoint 0x02) takes
+// whole frames with synchronous writes, pipe "\0" (interrupt IN, endpoint 0x81)
+// delivers what the device sends through one asynchronous read at a time.
+//
+// Made by create() from the device entry (see UsbDeviceEntry): a USB entry is
+// reached through libusb, a VIRTUAL entry through the virtual transceiver's
+// socket. Either way the port behaves the same:
+//
+// - open() connects to the device. It fails, as for an absent device, when the
+//   device is not there, cannot be opened (permissions, another program holds
+//   it) or nobody plays the virtual device; lastError() then says why, for one
+//   log line. open() on an open port closes it first and opens again.
+// - Ports opened on the same device share one connection to it, like two
+//   handles on one device: each writes through it, and one read at a time is
+//   outstanding on the device. So the plug-in's transceiver and the bridge's own
+//   camera transceiver can both write to one CM19A.
+// - write() is synchronous (at most kWriteTimeoutMs) and true only when the whole
+//   frame went out. After the device is gone, every write fails.
+// - armRead() starts the one read of up to kReadSize bytes. It is refused (false)
+//   while this port's read is outstanding or another port holds the device's
+//   read, and when the port is closed. The handler is called once, later, from
+//   the event loop, never from inside armRead(), write() or any other call on the
+//   port; the owner arms again when it wants the next read.
+//   Completed: the device sent bytes (possibly none). DeviceGone: the device was
+//   unplugged or the virtual device hung up. Cancelled or Error: the read ended
+//   without data for another reason. The port stays open in every case.
+// - close() cancels the outstanding read, whose handler is then never called,
+//   and lets go of the device. It is safe twice, and safe from inside the read
+//   handler; the port may even be destroyed there.
+//
+// Needs a QCoreApplication; everything runs on its thread.
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "usb/UsbDeviceEntry.h"
+
+class UsbDeviceLink;
+
+class UsbPort {
+public:
+    using Bytes = std::vector<std::uint8_t>;
+    enum class ReadStatus { Completed, Cancelled, DeviceGone, Error };
+    using ReadHandler = std::function<void(ReadStatus status, const Bytes& bytes)>;
+
+    static constexpr std::size_t kReadSize = 256;
+    static constexpr int kWriteTimeoutMs = 1000;
+
+    // Never null; nothing is opened yet.
+    static std::unique_ptr<UsbPort> create(const std::string& deviceEntry);
+    explicit UsbPort(UsbDeviceEntry entry);
+    ~UsbPort();
+    UsbPort(const UsbPort&) = delete;
+    UsbPort& operator=(const UsbPort&) = delete;
+
+    bool open();
+    void close();
+    // True from a successful open() until close(), even after the device went
+    // away: the owner learns that from a failed write or a DeviceGone read.
+    bool isOpen() const { return m_link != nullptr; }
+
+    bool write(const Bytes& frame);
+    bool armRead(ReadHandler onComplete);
+    bool readPending() const;
+
+    // Why the last open(), write() or armRead() failed; empty after a successful open().
+    std::string lastError() const { return m_lastError; }
+    const UsbDeviceEntry& entry() const { return m_entry; }
+
+private:
+    struct ReadState;
+
+    UsbDeviceEntry m_entry;
+    std::shared_ptr<UsbDeviceLink> m_link;
+    std::shared_ptr<ReadState> m_read;
+    std::string m_lastError;
+};

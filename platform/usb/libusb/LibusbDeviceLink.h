@@ -1,0 +1,60 @@
+#pragma once
+// The CM19A (or whichever vendor and product the entry names) opened through
+// libusb: interface 0 claimed, the kernel driver that holds it (ati_remote for
+// this id) detached while we hold it and given back when we let go. Writes go
+// to interrupt OUT endpoint 0x02 synchronously; the read is one asynchronous
+// transfer on interrupt IN endpoint 0x81.
+//
+// Opening joins a live link on a device that is still attached; a link whose
+// device was unplugged is never joined, and a replugged transceiver is opened
+// afresh. Cancelling a read waits (briefly) until libusb has handed the
+// transfer back, so the device can be closed and reopened at once.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "usb/UsbDeviceLink.h"
+#include "usb/UsbPort.h"
+#include "usb/libusb/LibusbEventSource.h"
+
+class LibusbDeviceLink final : public UsbDeviceLink {
+    struct Passkey {};
+
+public:
+    static constexpr unsigned char kOutEndpoint = 0x02;
+    static constexpr unsigned char kInEndpoint = 0x81;
+    static constexpr int kInterface = 0;
+
+    static std::shared_ptr<UsbDeviceLink> open(std::uint16_t vendorId, std::uint16_t productId,
+                                               std::string& error);
+
+    LibusbDeviceLink(Passkey, std::shared_ptr<LibusbEventSource> source,
+                     libusb_device_handle* handle, libusb_transfer* transfer, std::string name);
+    ~LibusbDeviceLink() override;
+    LibusbDeviceLink(const LibusbDeviceLink&) = delete;
+    LibusbDeviceLink& operator=(const LibusbDeviceLink&) = delete;
+
+    bool write(const Bytes& frame, std::string& error) override;
+    bool startRead(const void* owner, ReadDone done, std::string& error) override;
+    void cancelRead(const void* owner) override;
+
+private:
+    static void LIBUSB_CALL onTransferDone(libusb_transfer* transfer);
+    void transferDone();
+    // Cancels the transfer and drives libusb until it is handed back.
+    void cancelTransfer();
+
+    std::shared_ptr<LibusbEventSource> m_source;  // first, so it outlives the handle
+    libusb_device_handle* m_handle;
+    libusb_transfer* m_transfer;
+    std::string m_name;
+    std::array<unsigned char, UsbPort::kReadSize> m_buffer{};
+    bool m_gone = false;
+    bool m_transferActive = false;
+    int m_transferReturned = 0;
+    bool m_cancelling = false;
+    const void* m_reader = nullptr;
+    ReadDone m_done;
+};

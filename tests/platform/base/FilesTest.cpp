@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+
+#include "base/AtomicFile.h"
+#include "base/ProgramFolder.h"
+#include "base/RuntimeError.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(AtomicFile, ReplacesContentsAndLeavesNoTemporaryFiles) {
+    QTemporaryDir dir;
+    const fs::path file = fs::path(dir.path().toStdString()) / "a.ini";
+    writeFileAtomically(file, "one\n");
+    writeFileAtomically(file, "two\n");
+    EXPECT_EQ(readAll(file), "two\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()),
+              1);
+}
+
+TEST(AtomicFile, AFailedWriteKeepsTheOldFile) {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString());
+    const fs::path file = folder / "a.ini";
+    writeFileAtomically(file, "kept\n");
+    // A folder in the way of the rename makes the write fail at its last step.
+    const fs::path blocked = folder / "dir.ini";
+    fs::create_directory(blocked);
+    fs::create_directory(blocked / "inside");
+    EXPECT_THROW(writeFileAtomically(blocked, "x"), RuntimeError);
+    EXPECT_THROW(writeFileAtomically(folder / "missing" / "b.ini", "x"), RuntimeError);
+    EXPECT_EQ(readAll(file), "kept\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
+TEST(ProgramFolder, HomeVariableAndBackslashPaths) {
+    QTemporaryDir dir;
+    const std::string home = dir.path().toStdString();
+    setenv("BRINDLE_HOME", (home + "/").c_str(), 1);
+    EXPECT_EQ(ProgramFolder::path(), home);
+    unsetenv("BRINDLE_HOME");
+    EXPECT_FALSE(ProgramFolder::path().empty());
+    EXPECT_EQ(ProgramFolder::mapPath("\\Config\\qixXap.ini"), "/Config/qixXap.ini");
+}
+
+TEST(ProgramFolder, FindsFilesIgnoringCase) {
+    QTemporaryDir dir;
+    const fs::path base = dir.path().toStdString();
+    fs::create_directories(base / "HTML" / "Images");
+    std::ofstream(base / "HTML" / "Images" / "Logo.PNG") << "x";
+    EXPECT_EQ(ProgramFolder::resolveIgnoringCase(base, "html/images/logo.png"),
+              base / "HTML" / "Images" / "Logo.PNG");
+    EXPECT_EQ(ProgramFolder::resolveIgnoringCase(base, "html\\none.png"), base / "html/none.png");
+}
+
+}  // namespace
