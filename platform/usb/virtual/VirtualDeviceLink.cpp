@@ -11,11 +11,9 @@
 #include <vector>
 
 #include "usb/UsbPort.h"
+#include "usb/virtual/VirtualPacket.h"
 
 namespace {
-
-constexpr char kWritePacket = 'W';
-constexpr char kReadPacket = 'R';
 
 // Open links, so a second port on the same device joins the first connection
 // instead of making the device replace it.
@@ -95,7 +93,7 @@ bool VirtualDeviceLink::write(const Bytes& frame, std::string& error) {
         error = "the virtual transceiver at " + m_path + " hung up";
         return false;
     }
-    std::string packet(1, kWritePacket);
+    std::string packet(1, VirtualPacket::kWrite);
     packet.append(frame.begin(), frame.end());
     ssize_t sent = -1;
     do {
@@ -161,7 +159,7 @@ void VirtualDeviceLink::onReadable() {
         }
         return;
     }
-    if (buffer[0] != static_cast<std::uint8_t>(kReadPacket)) return;
+    if (buffer[0] != static_cast<std::uint8_t>(VirtualPacket::kRead)) return;
     finishRead(ReadStatus::Completed, Bytes(buffer + 1, buffer + n));
 }
 
