@@ -4,11 +4,13 @@
 #include <cstdlib>
 
 #include "app/BrindleForm.h"
+#include "base/MessageFilter.h"
 #include "base/SignalNotifier.h"
 
 int main(int argc, char** argv) {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    MessageFilter::install();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Brindle"));
     QApplication::setQuitOnLastWindowClosed(false);
@@ -20,5 +22,7 @@ int main(int argc, char** argv) {
     if (!form.Form_Load()) return 1;
     // A signal handled while start-up let events run has already shut down.
     if (form.exited()) return 0;
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    MessageFilter::flush();
+    return result;
 }

@@ -11,6 +11,7 @@
 
 #include "app/GUISetup.h"
 #include "app/X10Reporter.h"
+#include "base/AtomicFile.h"
 #include "base/DoEvents.h"
 #include "base/Err.h"
 #include "base/ProgramFolder.h"
@@ -20,6 +21,7 @@
 #include "host/IniTool.h"
 #include "host/Setup.h"
 #include "host/WebSettings.h"
+#include "xap/ErrorLogFile.h"
 #include "xap/XapLog.h"
 #include "xap/XapSettings.h"
 #include "xap/xap.h"
@@ -106,6 +108,9 @@ void BrindleForm::requestExit() {
 void BrindleForm::startUp() {
     // 1. Shared settings, vocabulary and the host object.
     XapSettings::InitXap();
+    // A save cut short by a kill leaves its temporary file behind.
+    for (const char* folder : {"Config", "Data"})
+        removeStaleTemporaryFiles(XapSettings::ProgramFolder() + "/" + folder);
     {
         IniTool ini;
         ini.Load(
@@ -274,5 +279,6 @@ void BrindleForm::Exit() {
         LogError("brindlehub", "Exit");
     }
     Application::release();
+    ErrorLogFile::instance().flush();
     if (quit) quit();
 }

@@ -10,9 +10,21 @@
 #include "xap/xapGlobal.h"
 
 namespace {
+
 std::string levelOf(int32_t value) {
     return std::to_string(value) + "/" + std::to_string(X10Words::kLastWord);
 }
+
+std::string pendingKey(const xapQueuedMessage& m) {
+    std::string key;
+    for (const std::string* part :
+         {&m.MsgTarget, &m.MsgUID, &m.MsgClass, &m.MsgSection, &m.MsgSubAddress, &m.MsgData}) {
+        key += *part;
+        key.push_back('\x02');
+    }
+    return key;
+}
+
 }  // namespace
 
 X10Reporter::X10Reporter(Application& hs) : m_hs(hs) {
@@ -128,7 +140,18 @@ void X10Reporter::sendPaced(const std::string& msgClass, const std::string& sect
                             const std::string& data, const std::string& subAddress,
                             const std::string& uid) {
     if (m_bscTimer.enabled()) {
-        m_pending.push_back({"", uid, msgClass, section, data, subAddress});
+        xapQueuedMessage m{"", uid, msgClass, section, data, subAddress};
+        std::string key = pendingKey(m);
+        if (m_pendingKeys.contains(key)) return;
+        if (m_pending.size() >= kMaxPending) {
+            if (!m_overflowLogged)
+                LogError("brindlehub", "BSC report queue full (" + std::to_string(kMaxPending) +
+                                           " waiting); further reports dropped");
+            m_overflowLogged = true;
+            return;
+        }
+        m_pendingKeys.insert(std::move(key));
+        m_pending.push_back(std::move(m));
         return;
     }
     m_bscTimer.setInterval(kPaceMs);
@@ -139,11 +162,14 @@ void X10Reporter::sendPaced(const std::string& msgClass, const std::string& sect
 void X10Reporter::BSCTimer_Timer() {
     if (m_pending.empty()) {
         m_bscTimer.setEnabled(false);
+        m_overflowLogged = false;
         return;
     }
     m_bscTimer.setInterval(kPaceMs);
     const xapQueuedMessage m = std::move(m_pending.front());
     m_pending.pop_front();
+    if (auto it = m_pendingKeys.find(pendingKey(m)); it != m_pendingKeys.end())
+        m_pendingKeys.erase(it);
     try {
         xapGlobal::SendXap(m.MsgTarget, m.MsgClass, m.MsgSection, m.MsgData, m.MsgSubAddress,
                            m.MsgUID);
@@ -154,5 +180,7 @@ void X10Reporter::BSCTimer_Timer() {
 
 void X10Reporter::reset() {
     m_pending.clear();
+    m_pendingKeys.clear();
+    m_overflowLogged = false;
     m_bscTimer.setEnabled(false);
 }

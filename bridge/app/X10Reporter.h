@@ -4,9 +4,13 @@
 // updated), camera commands become "xapBSC.Event", and BSC queries are answered
 // with a value list and an info report per camera, paced one report every
 // 200 ms (the first at once) so a query for many cameras does not flood the hub.
+// The queue holds at most kMaxPending reports, two for each possible camera: a
+// report already waiting is not queued twice, and beyond the bound reports are
+// dropped, with one error-log line until the queue has drained.
 
 #include <deque>
 #include <string>
+#include <unordered_set>
 
 #include "base/Timer.h"
 #include "binding/Variant.h"
@@ -17,6 +21,7 @@ class Application;
 class X10Reporter {
 public:
     static constexpr int kPaceMs = 200;
+    static constexpr std::size_t kMaxPending = 2 * 254;
 
     explicit X10Reporter(Application& hs);
 
@@ -41,4 +46,7 @@ private:
     Application& m_hs;
     Timer m_bscTimer;
     std::deque<xapQueuedMessage> m_pending;
+    // The reports in m_pending, as keys, to find one already waiting.
+    std::unordered_multiset<std::string> m_pendingKeys;
+    bool m_overflowLogged = false;
 };

@@ -1,20 +1,15 @@
 #include "xap/XapLog.h"
 
-#include <fstream>
-
 #include "base/Clock.h"
 #include "base/Convert.h"
 #include "base/Err.h"
-#include "base/ProgramFolder.h"
+#include "xap/ErrorLogFile.h"
 #include "xap/xapGlobal.h"
 
 void LogError(const std::string& label, const std::string& text) {
     try {
-        const std::string dir = ProgramFolder::path() + "/Data";
-        std::ofstream out(dir + "/brindlehub.txt", std::ios::app | std::ios::binary);
-        if (out) {
-            out << label << ' ' << text << ' ' << Err::Erl() << ' ' << Err::Description() << "\n";
-        }
+        ErrorLogFile::instance().write(label + ' ' + text + ' ' + std::to_string(Err::Erl()) + ' ' +
+                                       Err::Description());
     } catch (...) {
         // The error log is the last resort; nothing is left to report to.
     }

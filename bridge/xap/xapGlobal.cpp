@@ -29,11 +29,18 @@ void SendXap(const std::string& target, const std::string& msgClass, const std::
 }
 
 std::string item(std::string_view key, std::string_view value) {
+    // The separators below, and a CR that a reader takes as a line end, must
+    // never come from the key or the value, or a value could add items of its
+    // own. LF stays: the reports build their later blocks inside one value.
+    auto appendSafe = [](std::string& out, std::string_view text) {
+        for (char c : text)
+            out.push_back(static_cast<unsigned char>(c) < 32 && c != '\t' && c != '\n' ? ' ' : c);
+    };
     std::string s;
     s.reserve(key.size() + value.size() + 2);
-    s.append(key);
+    appendSafe(s, key);
     s.push_back('\x01');
-    s.append(value);
+    appendSafe(s, value);
     s.push_back('\0');
     return s;
 }

@@ -31,7 +31,9 @@ void SendXap(const std::string& target, const std::string& msgClass, const std::
              const std::string& data, const std::string& subaddress = {},
              const std::string& uid = {});
 
-// One item of the data argument: key, code 1, value, code 0.
+// One item of the data argument: key, code 1, value, code 0. Control bytes in
+// the key or value other than tab and LF are written as blanks; callers that
+// pass outside text with LF in it blank it first.
 std::string item(std::string_view key, std::string_view value);
 
 // Back to the state before start-up (no transport, nothing pending); for tests.

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <system_error>
 
 #include "base/RuntimeError.h"
 
@@ -15,6 +17,39 @@ namespace {
         75, "Path/File access error: " + file.string() + ": " + what + ": " + std::strerror(err));
 }
 }  // namespace
+
+namespace {
+constexpr std::string_view kTemporaryMark = ".tmp-";
+constexpr std::size_t kTemporarySuffix = 6;  // mkstemp's XXXXXX
+
+bool isOurTemporary(const std::string& name) {
+    if (name.size() <= kTemporaryMark.size() + kTemporarySuffix) return false;
+    const std::size_t mark = name.size() - kTemporarySuffix - kTemporaryMark.size();
+    if (name.compare(mark, kTemporaryMark.size(), kTemporaryMark) != 0) return false;
+    for (std::size_t i = name.size() - kTemporarySuffix; i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')))
+            return false;
+    }
+    return true;
+}
+}  // namespace
+
+int removeStaleTemporaryFiles(const std::filesystem::path& folder, int minAgeSeconds) {
+    namespace fs = std::filesystem;
+    int removed = 0;
+    std::error_code ec;
+    const auto now = fs::file_time_type::clock::now();
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code fileError;
+        if (!it->is_regular_file(fileError) || !isOurTemporary(it->path().filename().string()))
+            continue;
+        const auto changed = it->last_write_time(fileError);
+        if (fileError || now - changed < std::chrono::seconds(minAgeSeconds)) continue;
+        if (fs::remove(it->path(), fileError)) ++removed;
+    }
+    return removed;
+}
 
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content) {
     std::string tmpl = file.string() + ".tmp-XXXXXX";

@@ -8,3 +8,9 @@
 #include <string_view>
 
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content);
+
+// Removes the temporary files that writeFileAtomically left in `folder` when the
+// process was killed during a save ("<name>.tmp-XXXXXX", last changed more than
+// `minAgeSeconds` ago, so a save in progress is never touched). Never raises;
+// returns how many it removed.
+int removeStaleTemporaryFiles(const std::filesystem::path& folder, int minAgeSeconds = 60);

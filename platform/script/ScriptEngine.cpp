@@ -16,6 +16,7 @@
 #include "base/RuntimeError.h"
 #include "binding/Dispatch.h"
 #include "script/LuaDispatch.h"
+#include "script/LuaPatterns.h"
 
 namespace {
 
@@ -266,6 +267,7 @@ struct ScriptEngine::Impl final : LuaDispatch::Engine {
         lua_pushboolean(S, 0);
         lua_setfield(S, -2, "__metatable");
         lua_pop(S, 2);
+        LuaPatterns::install(S, [](lua_State* state) { hook(state, nullptr); });
         lua_newtable(S);
         lua_rawsetp(S, LUA_REGISTRYINDEX, &kModulesKey);
         LuaDispatch::install(S, this);

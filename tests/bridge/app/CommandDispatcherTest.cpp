@@ -1,7 +1,10 @@
 // What the gateway does with the xAP messages it receives, and what it reports.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/CommandDispatcher.h"
+#include "app/NinjaCamera.h"
 #include "app/X10Reporter.h"
 #include "host/Application.h"
 #include "host/Setup.h"
@@ -60,7 +63,7 @@ protected:
         return out;
     }
     void useCamera(int index, const std::string& name = {}) {
-        auto dev = hs->devices().GetDeviceByCode("Q" + std::to_string(index));
+        auto dev = hs->devices().GetDeviceByCode(NinjaCamera::hostCode(index));
         ASSERT_TRUE(dev);
         dev->let("iotype", 1);
         if (!name.empty()) dev->let("name", name);
@@ -285,6 +288,43 @@ TEST_F(Dispatcher, HostileMessagesAreDroppedQuietly) {
         dispatcher.Readmessage(text);
     EXPECT_EQ(dispatcher.received(), 6u);
     EXPECT_TRUE(transceiver->sends.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Dispatcher, RepeatedBscQueriesCannotGrowThePacedQueue) {
+    for (int index = 1; index <= 254; ++index) useCamera(index);
+    const std::string query = message("xAPBSC.query", std::string(kSource) + ":>", "");
+    dispatcher.Readmessage(query);
+    const std::size_t afterOne = reporter->pendingReports();
+    EXPECT_EQ(afterOne, 2u * 254 - 1);  // the first report left at once
+    // Only the report that already left is queued again; the rest are waiting.
+    for (int i = 0; i < 50; ++i) dispatcher.Readmessage(query);
+    EXPECT_EQ(reporter->pendingReports(), afterOne + 1);
+    // Different reports beyond the bound are dropped with one error-log line.
+    hs->devices().SetDeviceString(NinjaCamera::hostCode(7), "Up");
+    for (int i = 0; i < 5; ++i) {
+        hs->devices().SetDeviceValue(NinjaCamera::hostCode(7), i);
+        dispatcher.Readmessage(query);
+    }
+    EXPECT_LE(reporter->pendingReports(), X10Reporter::kMaxPending);
+    const std::string log = home.read("Data/brindlehub.txt");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << log;
+    EXPECT_NE(log.find("BSC report queue full"), std::string::npos);
+}
+
+TEST_F(Dispatcher, ControlBytesInAnEchoCannotAddItems) {
+    const std::string query =
+        std::string("Echo.Query\n{\nQuery=x") + '\0' + "injected=yes" + '\x01' + "b\r" + "c\n}\n";
+    dispatcher.Readmessage(message("WDT.Echo", "", query));
+    ASSERT_EQ(sent("WDT.Echo").size(), 1u);
+    const std::string answer = wire(sent()[0]);
+    EXPECT_NE(answer.find("\nResponse=x injected=yes b c\n}\n"), std::string::npos) << answer;
+    XapMessage parsed;
+    parsed.FromXap(answer);
+    EXPECT_EQ(parsed.GetItem("Echo.Response", "injected"), "Unknown");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "base/Err.h"
 #include "base/RuntimeError.h"
+#include "xap/XapLog.h"
 #include "xap/XapMessage.h"
 
 namespace {
@@ -161,6 +162,8 @@ TEST_F(XapMessageTest, FaultEndsParseKeepsWhatWasReadAndLogsOnce) {
              {"xap-header\n{\nclass=c\n}", "Unknown", {""}, end},
          }) {
         SCOPED_TRACE(c.text);
+        // Identical lines in a row are collapsed; a marker keeps the cases apart.
+        LogError("case", std::to_string(c.text.size()) + c.oneK);
         const size_t before = errorLog().size();
         const XapMessage m = parsed(c.text);
         EXPECT_EQ(m.MsgSection(), c.sections);

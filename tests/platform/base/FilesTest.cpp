@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <QTemporaryDir>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
@@ -39,6 +40,25 @@ TEST(AtomicFile, AFailedWriteKeepsTheOldFile) {
     EXPECT_THROW(writeFileAtomically(folder / "missing" / "b.ini", "x"), RuntimeError);
     EXPECT_EQ(readAll(file), "kept\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
+TEST(AtomicFile, StaleTemporariesOfAKilledSaveAreRemovedAndNothingElse) {
+    QTemporaryDir dir;
+    const fs::path folder = dir.path().toStdString();
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(1);
+    for (const char* name : {"qixBrindle.ini.tmp-a1B2c3", "qixBrindle_bck.ini.tmp-ZZZZZZ",
+                             "notes.tmp-abc", "qixBrindle.ini", "keep.tmp-ab_c12"}) {
+        std::ofstream(folder / name) << "x";
+        fs::last_write_time(folder / name, old);
+    }
+    std::ofstream(folder / "registry.reg.tmp-Q1w2E3") << "in progress";  // a save under way
+    EXPECT_EQ(removeStaleTemporaryFiles(folder), 2);
+    EXPECT_FALSE(fs::exists(folder / "qixBrindle.ini.tmp-a1B2c3"));
+    EXPECT_FALSE(fs::exists(folder / "qixBrindle_bck.ini.tmp-ZZZZZZ"));
+    for (const char* name :
+         {"notes.tmp-abc", "qixBrindle.ini", "keep.tmp-ab_c12", "registry.reg.tmp-Q1w2E3"})
+        EXPECT_TRUE(fs::exists(folder / name)) << name;
+    EXPECT_EQ(removeStaleTemporaryFiles(folder / "missing"), 0);
 }
 
 TEST(ProgramFolder, HomeVariableAndBackslashPaths) {

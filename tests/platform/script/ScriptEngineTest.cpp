@@ -194,6 +194,55 @@ TEST_F(Engine, RunawayScriptsStopAtTheTimeOutAndTheEngineGoesOn) {
     EXPECT_EQ(engine.run("m", "fine").toString(), "fine");
 }
 
+TEST_F(Engine, BacktrackingPatternsStopAtTheTimeOut) {
+    engine.setTimeout(200);
+    module("m", R"(
+        function find() return string.find(string.rep('a', 2000), '.-.-.-.-x') end
+        function gsub() return (string.rep('a', 3000)):gsub('.-.-.-.-x', '') end
+        function plain()
+            local hay = string.rep('a', 4000000)
+            return hay:find(string.rep('a', 2000000) .. 'b', 1, true)
+        end
+    )");
+    for (const char* name : {"find", "gsub", "plain"}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(failure([&] { engine.run("m", name); }), ScriptEngine::kTimeout) << name;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << name;
+    }
+}
+
+// The counted matcher must answer as Lua's own does.
+TEST_F(Engine, PatternFunctionsKeepTheirResults) {
+    module("m", R"lua(
+        function run()
+            local out = {}
+            local function add(...) for _, v in ipairs({...}) do out[#out + 1] = tostring(v) end end
+            add(string.find("hello world", "o w"))
+            add(string.find("hello world", "(o)%s(w)"))
+            add(string.find("a.b", ".", 1, true), string.find("abc", "b", -1))
+            add(string.match("key = value", "^(%w+)%s*=%s*(%w+)$"))
+            add(string.match("  x", "()x"), string.match("THE (quick) fox", "%((%a+)%)"))
+            add(string.match("[[nested]]", "%b[]"), string.match("THE quick", "%f[%a]%a+", 4))
+            add(string.match("abab", "(ab)%1"), string.match("aaa", "a-$"), string.match("x", "y"))
+            for k, v in string.gmatch("a=1, b=2", "(%w+)=(%w+)") do add(k, v) end
+            add(("abc"):gsub("", "-"))
+            add(("hello world"):gsub("o", {o = "0"}))
+            add(("hello"):gsub("l+", function(s) return #s end))
+            add(("abc"):gsub("%w", "%0%0", 2))
+            add(("x y"):gsub("(%w)", "<%1>"))
+            add(select(2, pcall(string.find, "a", "(%")))
+            add(select(2, pcall(string.gsub, "a", "a", "%2")))
+            add(select(2, pcall(string.match, "a", "[a")), select(2, pcall(string.gsub, "a", "(", "")))
+            add(string.gsub("abc", "b*", "-"), string.find("", ""), string.match("x", "()"))
+            return table.concat(out, "|")
+        end
+    )lua");
+    EXPECT_EQ(engine.run("m", "run").toString(),
+              "5|7|5|7|o|w|2|key|value|3|quick|[[nested]]|quick|ab|aaa|a|1|b|2|-a-b-c-|4|"
+              "hell0 w0rld|2|he2o|1|aabbc|2|<x> <y>|2|malformed pattern (ends with '%')|"
+              "invalid capture index %2|malformed pattern (missing ']')|a|2|-a-c-|1|1");
+}
+
 TEST_F(Engine, TimeInsideHostCallsIsNotTheScripts) {
     engine.setTimeout(200);
     gadget->sleepMs = 120;
