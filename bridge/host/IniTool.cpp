@@ -9,8 +9,11 @@
 #include <string_view>
 #include <system_error>
 
+#include <QtGlobal>
+
 #include "base/AtomicFile.h"
 #include "base/Convert.h"
+#include "base/Err.h"
 #include "base/RuntimeError.h"
 #include "host/Application.h"
 #include "xap/XapLog.h"
@@ -20,10 +23,26 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char kSep = '\x03';
-// Widths of the columns of the sort table the file is written from; longer
-// names make the whole save fail.
+// Widths of the columns of the sort table the file was once written from.
+// Longer names are written all the same (one error-log line each): failing the
+// whole save for one odd name would lose every other change.
 constexpr size_t kMaxHeaderLength = 100;
 constexpr size_t kMaxKeyLength = 65;
+
+// A line end inside a name or value would start a new line of the file.
+std::string withoutLineEnds(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
+}
+
+// Whether a key, written as "key=value", would read back as something else: a
+// comment, a section header, or another key.
+bool keyReadsBackAsSomethingElse(const std::string& key, const std::string& value) {
+    if (key.find('=') != std::string::npos) return true;
+    const std::string line = vb::Trim(key + "=" + value);
+    return line.front() == ';' || (line.front() == '[' && line.back() == ']');
+}
 
 // Case-insensitive matching folds letters as the dictionary does (Windows-1252),
 // so Keys finds the same sections that Read finds, accented names included.
@@ -100,7 +119,10 @@ void IniTool::Load(const std::string& fPath) {
     if (!fs::is_regular_file(fPath, ec)) return;
 
     const std::string text = readWholeFile(fPath);
-    const std::string_view all(text);
+    std::string_view all(text);
+    // Some editors start a UTF-8 file with a byte-order mark; it would hide the
+    // first section header.
+    if (all.substr(0, 3) == "\xEF\xBB\xBF") all.remove_prefix(3);
     std::string section;
     size_t pos = 0;
     while (pos < all.size()) {
@@ -140,8 +162,16 @@ std::string IniTool::Read(const std::string& header, const std::string& Key,
 
 void IniTool::WriteKey(const std::string& header, const std::string& Key,
                        const std::string& newValue) {
-    m_dict.Add(header, header);
-    m_dict.Set(valueKey(header, Key), newValue);
+    const std::string section = withoutLineEnds(header);
+    const std::string key = withoutLineEnds(Key);
+    const std::string value = withoutLineEnds(newValue);
+    if (keyReadsBackAsSomethingElse(key, value)) {
+        LogError("IniTool", "WriteKey refused key " + key + " in section " + section + " of " +
+                                m_path + ": it would not read back as written");
+        raiseError(RuntimeError::kInvalidCall, "Invalid key name: " + key);
+    }
+    m_dict.Add(section, section);
+    m_dict.Set(valueKey(section, key), value);
 }
 
 void IniTool::RemoveKey(const std::string& header, const std::string& Key) {
@@ -211,10 +241,9 @@ void IniTool::Save() {
             const size_t sep = dictKey.find(kSep);
             if (sep == std::string::npos) continue;
             Row row{dictKey.substr(0, sep), dictKey.substr(sep + 1), {}, &value};
-            if (row.header.size() > kMaxHeaderLength)
-                raiseError(RuntimeError::kInvalidCall, "Section name too long: " + row.header);
-            if (row.key.size() > kMaxKeyLength)
-                raiseError(RuntimeError::kInvalidCall, "Key name too long: " + row.key);
+            if (row.header.size() > kMaxHeaderLength || row.key.size() > kMaxKeyLength)
+                LogError("IniTool",
+                         "Save " + m_path + ": long name kept: [" + row.header + "] " + row.key);
             row.headerSort = vb::UCase(row.header);
             rows.push_back(std::move(row));
         }
@@ -250,6 +279,11 @@ void IniTool::Save() {
             writeFileAtomically(m_path + "_bck", readWholeFile(m_path));
         writeFileAtomically(m_path, text);
     } catch (...) {
+        // The error log and standard error still work when the transport has
+        // closed at exit, so a lost save is never silent.
+        Err::capture();
+        qWarning("saving %s failed: %s", m_path.c_str(), Err::Description().c_str());
+        LogError("IniTool", "Save " + m_path + " failed");
         if (Application::instance() != nullptr) LogFault("IniTool Save " + m_path);
     }
 }

@@ -13,10 +13,13 @@
 // with the empty name.
 //
 // Failures: a missing file loads as an empty store; a file that exists but
-// cannot be read raises a RuntimeError to the caller. Save never raises: it
-// reports its failure through the event log when the host object exists, and
-// leaves the file on disk exactly as it was (the new text is built in memory
-// and replaces the file atomically).
+// cannot be read raises a RuntimeError to the caller. A byte-order mark at the
+// start of the file is skipped. WriteKey blanks CR and LF in names and values
+// and refuses (error log, RuntimeError) a key that would read back as a
+// comment, a section header or another key. Save never raises: it reports its
+// failure to the error log and standard error, and through the event log when
+// the host object exists, and leaves the file on disk exactly as it was (the
+// new text is built in memory and replaces the file atomically).
 //
 // One thread; no locks.
 
