@@ -35,6 +35,13 @@ int selectedIndex(const std::string& id) {
 
 void CommandDispatcher::Readmessage(const std::string& text) {
     ++m_received;
+    m_framesLeft = kMaxFrames;
+    m_cutLogged = false;
+    m_inMessage = true;
+    struct Leave {
+        bool& flag;
+        ~Leave() { flag = false; }
+    } leave{m_inMessage};
     try {
         XapMessage msg;
         msg.Init("");
@@ -78,9 +85,14 @@ void CommandDispatcher::bscCommand(XapMessage& msg) {
         counter = 1;
         block = "output.state.1";
     }
-    for (;;) {
+    for (int blocks = 0;; ++blocks) {
         const std::string id = msg.GetItem(block, "ID");
         if (id == "Unknown") break;
+        if (blocks == kMaxBlocks) {
+            cut("BSC command from " + msg.msgSource + " cut at " + std::to_string(kMaxBlocks) +
+                " blocks");
+            break;
+        }
         const std::string state = vb::UCase(msg.GetItem(block, "State"));
         std::string level = msg.GetItem(block, "Level");
         if (level == "Unknown") level = msg.GetItem(block, "Text");
@@ -98,8 +110,10 @@ void CommandDispatcher::applyBscCommand(const std::string& target, const std::st
     if (!NinjaCamera::patternOf(target, pattern)) return;
     if (level < 1 || level > X10Words::kLastWord) return;
     const int selected = selectedIndex(id);
-    for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
-        if (selected != -1 && selected != index) continue;
+    if (selected != -1 && (selected < NinjaCamera::kFirst || selected > NinjaCamera::kLast)) return;
+    const int first = selected == -1 ? NinjaCamera::kFirst : selected;
+    const int last = selected == -1 ? NinjaCamera::kLast : selected;
+    for (int index = first; index <= last; ++index) {
         const std::string code = NinjaCamera::hostCode(index);
         const int16_t position = host->devices().DeviceExists(code);
         if (position < 0) continue;
@@ -117,7 +131,26 @@ void CommandDispatcher::transmit(const std::string& house, int unit, int command
     transceiver->let("housecode", house);
     transceiver->let("DeviceCode", unit);
     transceiver->let("command", command);
-    for (int i = 0; i < times; ++i) transceiver->call("SendCmd");
+    for (int i = 0; i < times; ++i) {
+        if (!spendFrame()) return;
+        transceiver->call("SendCmd");
+    }
+}
+
+bool CommandDispatcher::spendFrame() {
+    if (!m_inMessage) return true;
+    if (m_framesLeft <= 0) {
+        cut("radio frames of one message cut at " + std::to_string(kMaxFrames));
+        return false;
+    }
+    --m_framesLeft;
+    return true;
+}
+
+void CommandDispatcher::cut(const std::string& what) {
+    if (m_cutLogged) return;
+    m_cutLogged = true;
+    LogError("brindlehub", "Readmessage " + what);
 }
 
 void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::string& sCmd) {
@@ -177,7 +210,12 @@ void CommandDispatcher::x10Request(XapMessage& msg) {
     }
     blink();
     size_t start = 0;
-    for (;;) {
+    for (int codes = 0;; ++codes) {
+        if (codes == kMaxDeviceCodes) {
+            cut("X10 request from " + msg.msgSource + " cut at " + std::to_string(kMaxDeviceCodes) +
+                " device codes");
+            break;
+        }
         const size_t comma = devices.find(',', start);
         const std::string code =
             devices.substr(start, comma == std::string::npos ? std::string::npos : comma - start);

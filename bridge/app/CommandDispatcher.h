@@ -5,6 +5,10 @@
 // pan/tilt cameras, X10 requests (through the host's ExecX10), echo and role
 // queries (answered), and the daily sun times (stored).
 //
+// What one message may cost is bounded: at most kMaxBlocks BSC blocks and
+// kMaxDeviceCodes X10 device codes are acted on, and at most kMaxFrames radio
+// frames sent; the rest is ignored with one error-log line per message.
+//
 // Answers never carry the query that caused them, so the gateway hearing its
 // own answers (the hub relays them back) does not answer again. A fault inside
 // one message is reported as "Readmessage " and the next message is handled
@@ -21,6 +25,10 @@ class XapMessage;
 
 class CommandDispatcher {
 public:
+    static constexpr int kMaxBlocks = 256;
+    static constexpr int kMaxDeviceCodes = 256;
+    static constexpr int kMaxFrames = 1024;
+
     void Readmessage(const std::string& text);
 
     // Drives the transceiver for a camera ("Q" + index) with a command word,
@@ -51,5 +59,13 @@ private:
     // Sets the transceiver's address and command and sends, `times` times.
     void transmit(const std::string& house, int unit, int command, int times);
 
+    // Radio frames the message being handled may still cause; reset for each
+    // message and for each direct call from outside.
+    bool spendFrame();
+    void cut(const std::string& what);
+
     unsigned long m_received = 0;
+    int m_framesLeft = kMaxFrames;
+    bool m_inMessage = false;
+    bool m_cutLogged = false;
 };

@@ -328,3 +328,43 @@ TEST_F(Dispatcher, ControlBytesInAnEchoCannotAddItems) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Dispatcher, OneMessageCanCostOnlySoMuch) {
+    const std::string target = std::string(kSource) + ":>";
+    useCamera(1);
+    std::string blocks;
+    for (int i = 1; i <= 1900; ++i)
+        blocks += "output.state." + std::to_string(i) + "\n{\nID=01\nLevel=1\n}\n";
+    dispatcher.Readmessage(message("xAPBSC.cmd", target, blocks));
+    EXPECT_EQ(transceiver->sends.size(), std::size_t{CommandDispatcher::kMaxBlocks});
+
+    // Every camera moved left ten times by a dozen blocks: the frames are capped.
+    for (int index = 2; index <= 254; ++index) useCamera(index);
+    transceiver->sends.clear();
+    std::string left;
+    for (int i = 1; i <= 12; ++i)
+        left += "output.state." + std::to_string(i) + "\n{\nID=*\nLevel=7\n}\n";
+    dispatcher.Readmessage(message("xAPBSC.cmd", target, left));
+    EXPECT_EQ(transceiver->sends.size(), std::size_t{CommandDispatcher::kMaxFrames});
+    // The next message has its own budget.
+    transceiver->sends.clear();
+    dispatcher.Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=02\nLevel=1\n}\n"));
+    EXPECT_EQ(transceiver->sends.size(), 1u);
+
+    std::string codes = "A1";
+    for (int i = 0; i < 2000; ++i) codes += ",A1";
+    dispatcher.Readmessage(message("xAP-X10.request", "",
+                                   "xAP-X10.request\n{\ndevice=" + codes + "\ncommand=on\n}\n"));
+    EXPECT_EQ(plugin->execs.size(), std::size_t{CommandDispatcher::kMaxDeviceCodes});
+
+    // One error-log line for each message that was cut.
+    const std::string log = home.read("Data/brindlehub.txt");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
+    EXPECT_NE(log.find("cut at 256 blocks"), std::string::npos);
+    EXPECT_NE(log.find("radio frames of one message cut at 1024"), std::string::npos);
+    EXPECT_NE(log.find("cut at 256 device codes"), std::string::npos);
+}
+
+}  // namespace
