@@ -1,15 +1,23 @@
 #include "xap/XapLog.h"
 
+#include <QLoggingCategory>
+
 #include "base/Clock.h"
 #include "base/Convert.h"
 #include "base/Err.h"
 #include "xap/ErrorLogFile.h"
 #include "xap/xapGlobal.h"
 
+// Both logs also go to standard error, where the journal keeps them.
+Q_LOGGING_CATEGORY(lcErrorLog, "brindle.errorlog", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcEventLog, "brindle.eventlog", QtInfoMsg)
+
 void LogError(const std::string& label, const std::string& text) {
     try {
-        ErrorLogFile::instance().write(label + ' ' + text + ' ' + std::to_string(Err::Erl()) + ' ' +
-                                       Err::Description());
+        const std::string line =
+            label + ' ' + text + ' ' + std::to_string(Err::Erl()) + ' ' + Err::Description();
+        ErrorLogFile::instance().write(line);
+        qCCritical(lcErrorLog, "%s", line.c_str());
     } catch (...) {
         // The error log is the last resort; nothing is left to report to.
     }
@@ -23,6 +31,7 @@ void LogEvent(const std::string& type, const std::string& text) {
         Err::Clear();
     }
     try {
+        qCInfo(lcEventLog, "%s: %s", type.c_str(), (text + note).c_str());
         std::string data = xapGlobal::item("Time", vb::dateTimeText(Clock::current().now()));
         data += xapGlobal::item("Type", type);
         data += xapGlobal::item("Data", text + note);

@@ -2,7 +2,8 @@
 // The two logs of the program: the error log file Data/brindlehub.txt below the
 // program folder, and the event log that goes out as "Homeseer.Event" xAP
 // messages. Both read the pending run-time fault (Err) into their text and
-// clear it. Neither ever raises.
+// clear it, and both also write each line to standard error (an error, or an
+// information line) for the journal. Neither ever raises.
 
 #include <string>
 

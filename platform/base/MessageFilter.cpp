@@ -28,8 +28,30 @@ void writeLine(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
 
+// Under systemd the journal reads a syslog priority from "<N>" at the start of
+// each line; elsewhere a word says how serious the line is.
+std::string levelPrefix(QtMsgType type) {
+    static const bool journal = qEnvironmentVariableIsSet("JOURNAL_STREAM");
+    switch (type) {
+        case QtDebugMsg:
+            return journal ? "<7>" : "debug: ";
+        case QtInfoMsg:
+            return journal ? "<6>" : "info: ";
+        case QtWarningMsg:
+            return journal ? "<4>" : "warning: ";
+        case QtCriticalMsg:
+            return journal ? "<3>" : "error: ";
+        case QtFatalMsg:
+            return journal ? "<2>" : "fatal: ";
+    }
+    return {};
+}
+
 void handle(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    const std::string line = qFormatLogMessage(type, context, message).toStdString();
+    QString text = qFormatLogMessage(type, context, message);
+    // One line each, whatever the message held.
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const std::string line = levelPrefix(type) + text.toStdString();
     for (const std::string& out : filter().take(line, secondsSinceStart())) writeLine(out);
     if (type == QtFatalMsg) std::abort();
 }

@@ -85,6 +85,10 @@ TEST(Startup, AnnouncesItselfReceivesAndShutsDownOnSigterm) {
                            "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Test.Ping\n"
                            "source=acme.tester.box\n}\nblock\n{\nk=v\n}\n"));
     EXPECT_TRUE(gw.stderrShows("Readmessage class=Test.Ping source=acme.tester.box"));
+    // Both logs reach standard error too, one line each with its level, so the
+    // journal keeps what the program did.
+    EXPECT_TRUE(gw.stderrShows("info: brindle.eventlog: brindlehub: Using xAP port " +
+                               std::to_string(port) + "\n"));
 
     // Hostile datagrams must leave it running.
     hub.sendTo(port, std::string(65000, '\0'));
@@ -99,6 +103,7 @@ TEST(Startup, AnnouncesItselfReceivesAndShutsDownOnSigterm) {
     // Without the plug-in registered the host never loaded: nothing may have
     // overwritten the saved devices on the way out.
     EXPECT_NE(home.read("Data/brindlehub.txt").find("brindlehub Main Load 0 "), std::string::npos);
+    EXPECT_TRUE(gw.stderrShows("error: brindle.errorlog: brindlehub Main Load 0 "));
 }
 
 TEST(Startup, SigintEndsItTheSameWay) {
