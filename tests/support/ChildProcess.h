@@ -5,6 +5,8 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <sys/prctl.h>
+
 #include <csignal>
 #include <string>
 #include <vector>
@@ -13,7 +15,12 @@
 
 class ChildProcess {
 public:
-    ChildProcess() { m_process.setProcessChannelMode(QProcess::SeparateChannels); }
+    ChildProcess() {
+        m_process.setProcessChannelMode(QProcess::SeparateChannels);
+        // A test that dies (a sanitizer abort) must not leave its programs
+        // running, holding ports and locks for the next run.
+        m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    }
     ~ChildProcess() { stop(); }
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
