@@ -171,7 +171,7 @@ TEST_F(Server, BadInputNeverStopsTheNextAnswer) {
         // Headers that never end: answered on what came first, the rest dropped.
         HttpClient endless(port);
         endless.send("GET /status HTTP/1.1\r\n");
-        for (int i = 0; i < 200 && !endless.poll(); ++i)
+        for (int i = 0; i < 200 && !endless.poll() && endless.received().empty(); ++i)
             endless.send("X-Header-" + std::to_string(i) + ": " + std::string(500, 'v') + "\r\n");
         endless.answer();
         EXPECT_EQ(statusLine(endless.received()), "HTTP/1.1 200 OK");
