@@ -101,9 +101,14 @@ std::string StatusPage::Render(Request& request, Response& response) {
         m_request = &request;
         m_response = &response;
         m_styled = PageHeader::xStartHeaderASP(request);
-        return Status_ASP();
+        std::string text = Status_ASP();
+        m_request = nullptr;
+        m_response = nullptr;
+        return text;
     } catch (...) {
         LogFault("StatusPage: ");
+        m_request = nullptr;
+        m_response = nullptr;
         return {};
     }
 }

@@ -81,7 +81,7 @@ protected:
             "POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
             "application/x-www-form-urlencoded\r\nContent-Length: " +
             std::to_string(body.size()) + "\r\n\r\n");
-        runFor(5);
+        runFor(5);  // its own packet, well inside the server's 50 ms before the drain
         c.send(body);
         const std::string a = c.answer(10000);
         EXPECT_TRUE(c.closedByServer());

@@ -110,11 +110,8 @@ TEST_F(Server, PostBodyInASecondPacketWhileTheFirstIsQueued) {
     HttpClient many(port);
     many.send("POST /status HTTP/1.1\r\nHost: h\r\n\r\n");
     ASSERT_TRUE(runUntil([&] { return server->queuedPackets() == 1; }));
-    for (const char* piece : {"clientinput=A2&", "clientvalue=Off&", "A2DC=A2"}) {
-        const size_t before = server->queuedPackets();
-        many.send(piece);
-        ASSERT_TRUE(runUntil([&] { return server->queuedPackets() > before; }));
-    }
+    // Back to back, so all are in before the drain (the reads may join some).
+    for (const char* piece : {"clientinput=A2&", "clientvalue=Off&", "A2DC=A2"}) many.send(piece);
     EXPECT_EQ(statusLine(many.answer()), "HTTP/1.1 200 OK");
     EXPECT_EQ(sent, (std::vector<std::string>{"A1 On", "A2 Off"}));
 }
