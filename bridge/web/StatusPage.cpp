@@ -1,6 +1,7 @@
 #include "web/StatusPage.h"
 
 #include <cstdio>
+#include <unordered_map>
 
 #include "base/Clock.h"
 #include "base/Convert.h"
@@ -49,8 +50,35 @@ std::string channelLabel(int i) {
 
 // Times the host uses for "never changed".
 bool neverChanged(const QDateTime& t) {
-    return !t.isValid() || t == Variant::zeroDate() ||
-           t == QDateTime(QDate(2000, 1, 1), QTime(0, 0));
+    static const QDateTime zero = Variant::zeroDate();
+    static const QDateTime y2k(QDate(2000, 1, 1), QTime(0, 0));
+    return !t.isValid() || t == zero || t == y2k;
+}
+
+// The options of a camera's (words 5 to 20) or an X10 address's drop-down
+// (words 1 to 4); the vocabulary is fixed, so each list is built once.
+const std::string& pulldownOptions(bool camera) {
+    static const auto build = [](int first, int last) {
+        std::string s = "<option selected=' '></option>";
+        for (int k = first; k <= last; ++k)
+            s += "<option value='" + X10Words::Word(k) + "'>" + X10Words::Word(k) + "</option>";
+        return s + "</select>";
+    };
+    static const std::string cameraOptions = build(5, X10Words::kLastWord);
+    static const std::string x10Options = build(1, 4);
+    return camera ? cameraOptions : x10Options;
+}
+
+// Positions in the host's device list by lower-cased code, the first record
+// of a code winning as in the host's own look-up; built once per page instead
+// of searching the list for every row.
+std::unordered_map<std::string, size_t> indexByCode(const DeviceTable& devices) {
+    std::unordered_map<std::string, size_t> index;
+    const auto& records = devices.devices();
+    index.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        index.emplace(vb::LCase(records[i]->hc + records[i]->dc), i);
+    return index;
 }
 
 struct CellLook {
@@ -206,30 +234,26 @@ void StatusPage::CreateDevice(const std::string& code, const std::string& name, 
 
 void StatusPage::fillTable(StatusTable& table) const {
     DeviceTable& devices = host().devices();
-    for (int i = 0; i < kNinjaChannels; ++i) {
-        const std::string hostCode = channelHostCode(i);
-        const int16_t position = devices.DeviceExists(hostCode);
-        if (position < 0) continue;
-        const auto device = devices.GetDevice(position);
-        if (!device) continue;
-        const bool used = device->iotype != 0;
-        if (m_showOnlyUsed && !used) continue;
-        table.AddRow({"Q" + std::to_string(i + 1), hostCode, device->name,
-                      devices.DeviceLastChange(hostCode), used, " " + threeDigits(i),
-                      "Ninja " + channelLabel(i), 3});
-    }
+    const auto index = indexByCode(devices);
+    const auto& records = devices.devices();
+    auto add = [&](const std::string& hostCode, const std::string& code, std::string sortKey,
+                   std::string display) {
+        const auto at = index.find(vb::LCase(hostCode));
+        if (at == index.end()) return;
+        const DeviceClass& device = *records[at->second];
+        const bool used = device.iotype != 0;
+        if (m_showOnlyUsed && !used) return;
+        table.AddRow({code, hostCode, device.name, devices.DeviceLastChange(hostCode), used,
+                      std::move(sortKey), std::move(display), 3});
+    };
+    for (int i = 0; i < kNinjaChannels; ++i)
+        add(channelHostCode(i), "Q" + std::to_string(i + 1), " " + threeDigits(i),
+            "Ninja " + channelLabel(i));
     if (!m_includeX10) return;
     for (char house = 'A'; house <= 'P'; ++house) {
         for (int unit = 1; unit <= 16; ++unit) {
             const std::string code = house + std::to_string(unit);
-            const int16_t position = devices.DeviceExists(code);
-            if (position <= -1) continue;
-            const auto device = devices.GetDevice(position);
-            if (!device) continue;
-            const bool used = device->iotype != 0;
-            if (m_showOnlyUsed && !used) continue;
-            table.AddRow({code, code, device->name, devices.DeviceLastChange(code), used,
-                          std::string(1, house) + threeDigits(unit), "X10 " + code, 3});
+            add(code, code, std::string(1, house) + threeDigits(unit), "X10 " + code);
         }
     }
 }
@@ -301,11 +325,14 @@ void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::str
     const std::string code = vb::UCase(row.DC);
     const std::string hostCode = vb::UCase(row.HSDC);
     const bool channel = !code.empty() && static_cast<unsigned char>(code.front()) >= 'Q';
+    // One piece per row: the page has hundreds of rows.
+    std::string out;
+    out.reserve(channel ? 1400 : 800);
     auto cell = [&](const std::string& content) {
-        page.Add(FormatCell(content, rowClass, "1", "Left"));
+        appendCell(out, content, rowClass, "1", "Left");
     };
 
-    page.Add("<input type='hidden' value='" + code + "' name='" + code + "DC'>");
+    out += "<input type='hidden' value='" + code + "' name='" + code + "DC'>";
     cell("<input type='checkbox' " + std::string(row.Used ? "checked" : "") + " name='" + code +
          "Used'>");
     if (channel) {
@@ -331,7 +358,8 @@ void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::str
     cell(neverChanged(row.Changed) ? "&nbsp;" : FormatChangedTime(row.Changed));
     cell(ControlPulldown(code) +
          (channel ? "" : "<input type ='text' name='" + code + "Value" + "' value='' size='5'>"));
-    page.Add("</tr><tr>");
+    out += "</tr><tr>";
+    page.Add(std::move(out));
 }
 
 void StatusPage::AddSetup(FastString& page) {
@@ -376,48 +404,51 @@ void StatusPage::AddSetup(FastString& page) {
 }
 
 std::string StatusPage::ControlPulldown(const std::string& code) const {
-    std::string s;
     try {
-        s = "<select class='formdropdown' onChange='ClearSubmit(this);' name='" + code +
-            "' size='1'>";
-        s += "<option selected=' '></option>";
-        const bool channel = !code.empty() && code.front() == 'Q';
-        const int first = channel ? 5 : 1;
-        const int last = channel ? X10Words::kLastWord : 4;
-        for (int k = first; k <= last; ++k) {
-            const std::string& word = X10Words::Word(k);
-            s += "<option value='" + word + "'>" + word + "</option>";
-        }
-        s += "</select>";
+        return "<select class='formdropdown' onChange='ClearSubmit(this);' name='" + code +
+               "' size='1'>" + pulldownOptions(!code.empty() && code.front() == 'Q');
     } catch (...) {
         LogFault("ControlPulldown");
+        return {};
     }
-    return s;
 }
 
 std::string StatusPage::FormatCell(const std::string& content, const std::string& cls,
                                    const std::string& span, const std::string& align) const {
-    std::string attributes;
-    std::string body = content;
+    std::string cell;
+    appendCell(cell, content, cls, span, align);
+    return cell;
+}
+
+void StatusPage::appendCell(std::string& out, const std::string& content, const std::string& cls,
+                            const std::string& span, const std::string& align) const {
+    const CellLook* look = nullptr;
+    out += "<td ";
     if (m_styled) {
         const std::string upper = vb::UCase(cls);
-        const CellLook* look = nullptr;
         for (const CellLook& l : kLooks)
             if (upper == l.cls) look = &l;
-        if (look == nullptr) {
-            body.clear();
-        } else {
-            attributes = std::string("bgcolor=\"") + look->background + "\" ";
-            body = std::string("<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"") +
-                   look->color + "\">" + (look->bold ? "<b>" + content + "</b>" : content) +
-                   "</font>";
+        if (look != nullptr) {
+            out += "bgcolor=\"";
+            out += look->background;
+            out += "\" ";
         }
     } else {
-        attributes = "class=\"" + cls + "\" ";
+        out += "class=\"" + cls + "\" ";
     }
-    if (!span.empty()) attributes += "colspan=\"" + span + "\" ";
-    if (!align.empty()) attributes += "align=\"" + align + "\" ";
-    return "<td " + attributes + ">" + body + "</td>";
+    if (!span.empty()) out += "colspan=\"" + span + "\" ";
+    if (!align.empty()) out += "align=\"" + align + "\" ";
+    out += '>';
+    if (!m_styled) {
+        out += content;
+    } else if (look != nullptr) {
+        out += "<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"";
+        out += look->color;
+        out += "\">";
+        out += look->bold ? "<b>" + content + "</b>" : content;
+        out += "</font>";
+    }
+    out += "</td>";
 }
 
 std::string StatusPage::FormatChangedTime(const QDateTime& t) const {

@@ -60,6 +60,8 @@ private:
     void AddSetup(FastString& page);
     void fillTable(StatusTable& table) const;
     void writeRow(FastString& page, const StatusRow& row, const std::string& rowClass);
+    void appendCell(std::string& out, const std::string& content, const std::string& cls,
+                    const std::string& span, const std::string& align) const;
     Application& host() const;
 
     Request* m_request = nullptr;
