@@ -21,6 +21,7 @@
 #include "host/IniTool.h"
 #include "host/Setup.h"
 #include "host/WebSettings.h"
+#include "web/TCPServer.h"
 #include "xap/ErrorLogFile.h"
 #include "xap/XapLog.h"
 #include "xap/XapSettings.h"
@@ -177,6 +178,18 @@ void BrindleForm::bindPluginAndLoadHost() {
     m_hostForm->createPacedQueue = [this] {
         if (m_reporter) m_reporter->reset();
     };
+    m_hostForm->loadWebServer = [this] {
+        m_webServer = std::make_unique<TCPServer>();
+        StatusPage::Commands& commands = m_webServer->statusPage().commands;
+        commands.SendNinjaCommand = [this](const std::string& code, const std::string& cmd) {
+            m_dispatcher.SendNinjaCommand(code, cmd);
+        };
+        commands.SendCM19A = [this](const std::string& device, const std::string& command,
+                                    const std::string& count) {
+            m_dispatcher.SendCM19A(device, command, count);
+        };
+        m_webServer->Form_Load();
+    };
 
     // The order matters: the plug-in's own transceiver, created inside
     // InitX10, must be the library's last (so it receives), and the host's
@@ -192,6 +205,8 @@ void BrindleForm::bindPluginAndLoadHost() {
 }
 
 void BrindleForm::unloadHostForm() {
+    // The server first: its pages read the host's devices.
+    m_webServer.reset();
     if (m_hostForm) m_hostForm->Form_Unload();
     m_hostForm.reset();
     m_dispatcher.transceiver.reset();

@@ -24,6 +24,7 @@
 
 class Dispatch;
 class Setup;
+class TCPServer;
 class X10Reporter;
 class xap;
 
@@ -68,6 +69,8 @@ public:
 
     xap* transport() const { return m_xap.get(); }
     Setup* hostForm() const { return m_hostForm.get(); }
+    // The web server, loaded by the host window; nothing before and after.
+    TCPServer* webServer() const { return m_webServer.get(); }
     X10Reporter* reporter() const { return m_reporter.get(); }
     const std::shared_ptr<Dispatch>& plugin() const { return m_plugin; }
     CommandDispatcher& dispatcher() { return m_dispatcher; }
@@ -88,6 +91,7 @@ private:
 
     std::unique_ptr<xap> m_xap;
     std::shared_ptr<Setup> m_hostForm;
+    std::unique_ptr<TCPServer> m_webServer;
     std::shared_ptr<Dispatch> m_plugin;       // "Kestrel.hspi"
     std::shared_ptr<Dispatch> m_transceiver;  // "Kestrel.cFireCrackerUSB", for sending only
     std::unique_ptr<X10Reporter> m_reporter;

@@ -1,0 +1,169 @@
+#include "web/Response.h"
+
+#include <QFileInfo>
+#include <fstream>
+#include <iterator>
+
+#include "base/Clock.h"
+#include "base/RuntimeError.h"
+#include "base/TcpSocket.h"
+#include "web/ConnectionPool.h"
+#include "web/HtmlFolder.h"
+#include "web/WebDates.h"
+#include "xap/FastString.h"
+#include "xap/XapLog.h"
+
+namespace {
+
+constexpr const char* kCrLf = "\r\n";
+
+std::string today() {
+    return WebDates::mediumDate(Clock::current().today());
+}
+
+std::string lastModified(const std::filesystem::path& file) {
+    return WebDates::generalDate(QFileInfo(QString::fromStdString(file.string())).lastModified());
+}
+
+// The lines joined by CR LF, then the blank line that ends the header.
+std::string header(std::initializer_list<std::string> lines) {
+    FastString s;
+    for (const std::string& line : lines) {
+        s.Add(line);
+        s.Add(kCrLf);
+    }
+    s.Add(kCrLf);
+    return s.Value();
+}
+
+}  // namespace
+
+bool Response::connected(int16_t index) const {
+    return m_pool.socketState(index) == TcpSocket::kConnected;
+}
+
+void Response::SendTextString(const std::string& sResponse, int16_t index) {
+    try {
+        const std::string answer = header({"HTTP/1.1 200 OK", "Server: qix", "Date: " + today(),
+                                           "Expires: Tue, 04 Dec 1993 21:29:02 GMT",
+                                           "Accept-Ranges: bytes", "Content-Type: text/html",
+                                           "Content-Length: " + std::to_string(sResponse.size()),
+                                           "Cache-Control: no-cache"}) +
+                                   sResponse;
+        m_pool.setSocketTag(index, "0");
+        if (!connected(index)) {
+            LogEvent("brindlehub", "TCPSever_SendTextString socket " + std::to_string(index) +
+                                       " is not connected");
+            return;
+        }
+        m_pool.sendData(index, answer);
+        m_pool.yield();
+    } catch (...) {
+        LogFault("TCPSever_SendTextString ");
+    }
+}
+
+void Response::Redirect(const std::string&) {
+    SendTextString("<HTML>Unauthorized Access<HTML>", m_index);
+}
+
+void Response::SendTextFile(const std::string& sFile, int16_t index) {
+    try {
+        const auto file = HtmlFolder::find(m_pool.htmlFolder(), sFile);
+        if (!file) {
+            SendErrorResponse(index);
+            return;
+        }
+        std::ifstream in(*file, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
+        const std::string answer =
+            header({"HTTP/1.0 200 OK", "Server: qix", "Date: " + today(), "Accept-Ranges: bytes",
+                    "Content-Type: text/html", "Last-Modified: " + lastModified(*file),
+                    "Content-Length: " + std::to_string(text.size())}) +
+            text;
+        m_pool.setSocketTag(index, "0");
+        if (connected(index)) {
+            m_pool.sendData(index, answer);
+        } else {
+            LogEvent("brindlehub", "TCPServer Unable to send TextFile " + file->string() +
+                                       " to socket " + std::to_string(index) +
+                                       " because State is " +
+                                       std::to_string(m_pool.socketState(index)));
+        }
+        m_pool.yield();
+    } catch (...) {
+        LogFault("TCPServer_SendTextFile ");
+    }
+}
+
+void Response::SendErrorResponse(int16_t index) {
+    try {
+        const std::string body = kNotFoundBody;
+        const std::string answer =
+            header({"HTTP/1.1 200 Object Not Found", "Server: qix", "Date: " + today(),
+                    "Connection: Close", "Content-Type: text/html",
+                    "Content-Length: " + std::to_string(body.size())}) +
+            body;
+        m_pool.setSocketTag(index, "0");
+        if (!connected(index)) {
+            LogEvent("brindlehub", "TCPServer_SendError_Response socket " + std::to_string(index) +
+                                       " is not connected");
+            return;
+        }
+        m_pool.sendData(index, answer);
+        m_pool.yield();
+    } catch (...) {
+        LogFault("TCPServer_SendError_Response ");
+    }
+}
+
+void Response::SendBinaryFile(const std::string& sFile, int16_t index) {
+    try {
+        const auto file = HtmlFolder::find(m_pool.htmlFolder(), sFile);
+        if (!file) {
+            m_pool.sendData(index,
+                            header({"HTTP/1.1 404 Not Found", "Server: qix", "Date:" + today()}));
+            m_pool.yield();
+            return;
+        }
+        std::ifstream in(*file, std::ios::binary);
+        if (!in) raiseError(RuntimeError::kFileNotFound, "File not found");
+        const auto size = std::filesystem::file_size(*file);
+        m_pool.setSocketTag(index, "1");
+        m_pool.sendData(index,
+                        header({"HTTP/1.1 200 OK", "Server: qix", "Date:" + today(),
+                                "Last-Modified: " + lastModified(*file), "Accept-Ranges: bytes",
+                                "Content-Length: " + std::to_string(size), "Connection: Close",
+                                "Content-Type: " + contentType(sFile)}));
+        m_pool.yield();
+
+        m_pool.setBinarySendDone(index, true);
+        std::string block(kBlockBytes, '\0');
+        while (connected(index) && in.peek() != std::char_traits<char>::eof()) {
+            in.read(block.data(), static_cast<std::streamsize>(kBlockBytes));
+            const auto got = static_cast<size_t>(in.gcount());
+            m_pool.startBinarySendTimer(index, kBlockTimeoutMs);
+            while (connected(index) && !m_pool.binarySendDone(index)) m_pool.waitForEvents();
+            m_pool.setBinarySendDone(index, false);
+            if (connected(index)) {
+                m_pool.sendData(index, block.substr(0, got));
+                m_pool.yield();
+            }
+        }
+        in.close();
+        m_pool.setSocketTag(index, "0");
+        m_pool.Socket_SendComplete(index);
+    } catch (...) {
+        LogFault("TCPServer_SendBinaryFile " + sFile + " ");
+    }
+}
+
+std::string Response::contentType(const std::string& path) {
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {".txt", "text/plain"}, {".htm", "text/html"}, {".jpg", "image/jpg"},
+        {".gif", "image/gif"},  {".bmp", "image/bmp"}, {".php", "text/html"}};
+    for (const auto& [ext, type] : kTypes)
+        if (path.find(ext) != std::string::npos) return type;
+    return "unknown/binary";
+}

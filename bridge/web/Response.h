@@ -1,0 +1,44 @@
+#pragma once
+// Writes one HTTP answer to one connection of the pool: a generated page, a
+// text file, the not-found page, or a binary file in blocks of 1000 bytes, each
+// sent once the one before has completed or 5 s have passed. Header lines and
+// their order are fixed; the connection is closed once the answer has gone.
+//
+// Every send yields to the event loop once, and a binary send keeps yielding
+// while it waits, so everything else (other connections included) goes on
+// meanwhile. Faults are logged under the operation's name and end it.
+// Lives for one request; the pool outlives it.
+
+#include <cstdint>
+#include <string>
+
+class ConnectionPool;
+
+class Response {
+public:
+    static constexpr size_t kBlockBytes = 1000;
+    static constexpr int kBlockTimeoutMs = 5000;
+    static constexpr const char* kNotFoundBody = "<html><h1>404 File Not Found</h1></html>";
+
+    explicit Response(ConnectionPool& pool) : m_pool(pool) {}
+
+    void setIndex(int16_t index) { m_index = index; }
+
+    void SendTextString(const std::string& sResponse, int16_t index);
+    void Send(const std::string& sData) { SendTextString(sData, m_index); }
+    void Redirect(const std::string& sData);
+    // sFile is the request path as the server forms it ("\brindlehub\x.css").
+    void SendTextFile(const std::string& sFile, int16_t index);
+    void SendErrorResponse(int16_t index);
+    void SendBinaryFile(const std::string& sFile, int16_t index);
+
+    // By the first of ".txt", ".htm", ".jpg", ".gif", ".bmp", ".php" found
+    // anywhere in the path; "unknown/binary" for none.
+    static std::string contentType(const std::string& path);
+
+private:
+    bool connected(int16_t index) const;
+
+    ConnectionPool& m_pool;
+    int16_t m_index = 0;
+};

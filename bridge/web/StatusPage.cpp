@@ -1,0 +1,458 @@
+#include "web/StatusPage.h"
+
+#include <cstdio>
+#include <unordered_map>
+
+#include "base/Clock.h"
+#include "base/Convert.h"
+#include "base/RuntimeError.h"
+#include "binding/Variant.h"
+#include "host/Application.h"
+#include "host/WebSettings.h"
+#include "web/HtmlText.h"
+#include "web/PageHeader.h"
+#include "web/Request.h"
+#include "web/WebDates.h"
+#include "xap/FastString.h"
+#include "xap/X10Words.h"
+#include "xap/XapLog.h"
+
+namespace {
+
+constexpr int kNinjaChannels = 255;
+constexpr const char* kIniFile = "qixBrindle.ini";
+
+std::string withoutQuotes(std::string s) {
+    std::erase(s, '"');
+    return s;
+}
+
+// A stored flag: a number is true when not 0, a text when it reads "True".
+bool flag(const std::string& text) {
+    if (vb::IsNumeric(text)) return vb::Val(text) != 0;
+    return vb::equalsIgnoreCase(vb::Trim(text), "True");
+}
+
+std::string threeDigits(int n) {
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "%03d", n);
+    return buf;
+}
+
+// Channel i (0 to 254) lives in the host's table as Q1..Q64, R1..R64, S1..S64,
+// T1..T63, and answers to the i-th X10 address A1, A2, ... P15.
+std::string channelHostCode(int i) {
+    return std::string(1, static_cast<char>('Q' + i / 64)) + std::to_string(i % 64 + 1);
+}
+std::string channelLabel(int i) {
+    return std::string(1, static_cast<char>('A' + i / 16)) + std::to_string(i % 16 + 1);
+}
+
+// Times the host uses for "never changed".
+bool neverChanged(const QDateTime& t) {
+    static const QDateTime zero = Variant::zeroDate();
+    static const QDateTime y2k(QDate(2000, 1, 1), QTime(0, 0));
+    return !t.isValid() || t == zero || t == y2k;
+}
+
+// The options of a camera's (words 5 to 20) or an X10 address's drop-down
+// (words 1 to 4); the vocabulary is fixed, so each list is built once.
+const std::string& pulldownOptions(bool camera) {
+    static const auto build = [](int first, int last) {
+        std::string s = "<option selected=' '></option>";
+        for (int k = first; k <= last; ++k)
+            s += "<option value='" + X10Words::Word(k) + "'>" + X10Words::Word(k) + "</option>";
+        return s + "</select>";
+    };
+    static const std::string cameraOptions = build(5, X10Words::kLastWord);
+    static const std::string x10Options = build(1, 4);
+    return camera ? cameraOptions : x10Options;
+}
+
+// Positions in the host's device list by lower-cased code, the first record
+// of a code winning as in the host's own look-up; built once per page instead
+// of searching the list for every row.
+std::unordered_map<std::string, size_t> indexByCode(const DeviceTable& devices) {
+    std::unordered_map<std::string, size_t> index;
+    const auto& records = devices.devices();
+    index.reserve(records.size());
+    for (size_t i = 0; i < records.size(); ++i)
+        index.emplace(vb::LCase(records[i]->hc + records[i]->dc), i);
+    return index;
+}
+
+struct CellLook {
+    const char* cls;
+    bool bold;
+    const char* color;
+    const char* background;
+};
+constexpr CellLook kLooks[] = {
+    {"TABLECOLUMN", true, "#FFFFFF", "#31639C"},      {"TABLEHEADER", true, "#FFFFFF", "#63639C"},
+    {"TABLEROWODD", false, "#000000", "#C0C0C0"},     {"TABLEROWEVEN", false, "#000000", "#949494"},
+    {"TABLECELLCUSTOM", false, "#FFFFFF", "#000000"},
+};
+
+const char* const kScript[] = {
+    "<SCRIPT LANGUAGE=\"JavaScript\">",
+    "function ClearSubmit(button) {",
+    "  document.control.clientvalue.value = button.value;",
+    "  document.control.clientinput.value = button.name;",
+    "  document.control.submit();}",
+    "function HiddenSubmit(button) {",
+    "  window.parent.frames['hiddenframe'].document.forms['hiddenform'].elements['clientvalue']."
+    "value = button.value;",
+    "  window.parent.frames['hiddenframe'].document.forms['hiddenform'].elements['clientinput']."
+    "value = button.name;",
+    "  window.parent.frames['hiddenframe'].document.forms['hiddenform'].submit();}",
+    "</script>",
+};
+
+}  // namespace
+
+StatusPage::StatusPage() : m_table(std::make_unique<StatusTable>()) {
+    m_today = QDateTime(Clock::current().today(), QTime(0, 0));
+    m_yesterday = m_today.addDays(-1);
+}
+
+StatusPage::~StatusPage() = default;
+
+Application& StatusPage::host() const {
+    Application* hs = Application::instance();
+    if (hs == nullptr)
+        raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
+    return *hs;
+}
+
+std::string StatusPage::Render(Request& request, Response& response) {
+    try {
+        m_request = &request;
+        m_response = &response;
+        m_styled = PageHeader::xStartHeaderASP(request);
+        std::string text = Status_ASP();
+        m_request = nullptr;
+        m_response = nullptr;
+        return text;
+    } catch (...) {
+        LogFault("StatusPage: ");
+        m_request = nullptr;
+        m_response = nullptr;
+        return {};
+    }
+}
+
+std::string StatusPage::Status_ASP() {
+    FastString page;
+    try {
+        IniCache& ini = host().iniCache();
+        m_showOnlyUsed = flag(ini.GetINISetting("General", "ShowOnlyUsed", "0"));
+        m_includeX10 = flag(ini.GetINISetting("General", "IncludeX10", "0"));
+        if (m_request != nullptr && !m_request->Form("clientinput").empty()) ClientRequest();
+        m_sortDirection = withoutQuotes(ini.GetINISetting("General", "StatusSortDirection", ""));
+        m_sortKey = withoutQuotes(ini.GetINISetting("General", "StatusSortKey", "DCSort"));
+        m_today = QDateTime(Clock::current().today(), QTime(0, 0));
+        m_yesterday = m_today.addDays(-1);
+        FormatScreen(page);
+    } catch (...) {
+        LogFault("Status_ASP: ");
+    }
+    return page.Value();
+}
+
+void StatusPage::ClientRequest() {
+    try {
+        const Request& r = *m_request;
+        if (!r.Form("UpdateButton").empty()) {
+            for (const StatusRow* row : m_table->rows()) {
+                // A row the posted form does not carry keeps its name and mark.
+                if (r.Form(row->DC + "DC").empty()) continue;
+                CreateDevice(row->DC, r.Form(row->DC + "Name"), !r.Form(row->DC + "Used").empty());
+            }
+            IniCache& ini = host().iniCache();
+            WebSettings& web = WebSettings::instance();
+            web.ServerPort = r.Form("ServerPort");
+            ini.SaveINISetting("General", "ServerPort", web.ServerPort, kIniFile);
+            web.Background = r.Form("Background");
+            ini.SaveINISetting("General", "Background", web.Background, kIniFile);
+            web.StyleSheet = r.Form("StyleSheet");
+            ini.SaveINISetting("General", "StyleSheet", web.StyleSheet, kIniFile);
+
+            m_showOnlyUsed = !r.Form("ShowOnlyUsed").empty();
+            m_includeX10 = !r.Form("IncludeX10").empty();
+            ini.SaveINISetting("General", "ShowOnlyUsed", m_showOnlyUsed ? "1" : "0", kIniFile);
+            ini.SaveINISetting("General", "IncludeX10", m_includeX10 ? "1" : "0", kIniFile);
+            // Not a number, or too large to be one step count: the setting stays.
+            const std::string increment = r.Form("NinjaIncrement");
+            if (vb::IsNumeric(increment)) {
+                const double value = vb::Val(increment);
+                if (value <= INT16_MAX) {
+                    web.NinjaIncrement = value < 1 ? int16_t{1} : vb::CInt(value);
+                    ini.SaveINISetting("General", "NinjaIncrement",
+                                       std::to_string(web.NinjaIncrement), kIniFile);
+                }
+            }
+            return;
+        }
+        const std::string input = r.Form("clientinput");
+        const std::string code = r.Form(input + "DC");
+        if (input.empty()) return;
+        const std::string command = r.Form("clientvalue");
+        if (input.front() == 'Q') {
+            if (commands.SendNinjaCommand) commands.SendNinjaCommand(code, command);
+        } else if (commands.SendCM19A) {
+            commands.SendCM19A(code, command, r.Form(input + "Value"));
+        }
+    } catch (...) {
+        LogFault("Status ClientRequest ");
+    }
+}
+
+void StatusPage::CreateDevice(const std::string& code, const std::string& name, bool used) {
+    try {
+        std::string hostCode = code;
+        if (!code.empty() && static_cast<unsigned char>(code.front()) >= 'Q') {
+            const int n = static_cast<int>(vb::Val(code.substr(1))) - 1;
+            const int letter = 'Q' + n / 64;
+            if (letter > 255)
+                raiseError(RuntimeError::kInvalidCall, "Invalid procedure call or argument");
+            hostCode = std::string(1, static_cast<char>(letter)) + std::to_string(n % 64 + 1);
+        }
+        DeviceTable& devices = host().devices();
+        int16_t position = devices.DeviceExists(hostCode);
+        if (position == -1) position = devices.NewDevice("sLocName");
+        if (position == -1) return;
+        const auto device = devices.GetDevice(position);
+        if (!device) return;
+        device->name = name;
+        device->hc = hostCode.substr(0, 1);
+        device->dc = hostCode.size() > 1 ? hostCode.substr(1) : std::string();
+        device->iotype = used ? 1 : 0;
+    } catch (...) {
+        LogFault("CreateDevice");
+    }
+}
+
+void StatusPage::fillTable(StatusTable& table) const {
+    DeviceTable& devices = host().devices();
+    const auto index = indexByCode(devices);
+    const auto& records = devices.devices();
+    auto add = [&](const std::string& hostCode, const std::string& code, std::string sortKey,
+                   std::string display) {
+        const auto at = index.find(vb::LCase(hostCode));
+        if (at == index.end()) return;
+        const DeviceClass& device = *records[at->second];
+        const bool used = device.iotype != 0;
+        if (m_showOnlyUsed && !used) return;
+        table.AddRow({code, hostCode, device.name, devices.DeviceLastChange(hostCode), used,
+                      std::move(sortKey), std::move(display), 3});
+    };
+    for (int i = 0; i < kNinjaChannels; ++i)
+        add(channelHostCode(i), "Q" + std::to_string(i + 1), " " + threeDigits(i),
+            "Ninja " + channelLabel(i));
+    if (!m_includeX10) return;
+    for (char house = 'A'; house <= 'P'; ++house) {
+        for (int unit = 1; unit <= 16; ++unit) {
+            const std::string code = house + std::to_string(unit);
+            add(code, code, std::string(1, house) + threeDigits(unit), "X10 " + code);
+        }
+    }
+}
+
+void StatusPage::FormatScreen(FastString& page) {
+    try {
+        page.Add("<html><head>");
+        for (const char* line : kScript) page.Add(line);
+        const WebSettings& web = WebSettings::instance();
+        const std::string title = "CM19A Status&nbsp;&nbsp;<small><font size='1'></b> V" +
+                                  std::to_string(BRINDLE_VERSION_MAJOR) + "." +
+                                  std::to_string(BRINDLE_VERSION_MINOR) + "." +
+                                  std::to_string(BRINDLE_VERSION_PATCH) + "</font></small>";
+        page.Add(
+            PageHeader::CustomHeader({title, "", web.Background, "x", web.StyleSheet}, m_styled));
+        page.Add("\r\n");
+        page.Add("<div><center><small>");
+        page.Add("<form name='control' method='post'>");
+        page.Add("<input type='hidden' name='clientinput' value='yes'>");
+        page.Add("<input type='hidden' name='clientvalue' value='yes'>");
+        page.Add(
+            "<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
+        AddSetup(page);
+        page.Add("<br>");
+
+        page.Add("<table  border='5' frame='box'><tr>");
+        page.Add(FormatCell("CM19A NINJA", "TABLEHEADER", "6", "Center"));
+        page.Add("<tr><tr>");
+        for (const char* button : {"Used", "Status", "ID", "Name", "Changed", "Refresh"})
+            page.Add(FormatCell(
+                std::string("<input type='submit' name='") + button + "' value='" + button + "'>",
+                "TABLEHEADER", "1", "Center"));
+        page.Add("</tr><tr>");
+
+        auto table = std::make_unique<StatusTable>();
+        fillTable(*table);
+        try {
+            table->Sort(vb::Trim(m_sortKey + " " + m_sortDirection));
+        } catch (...) {
+            // A sort setting that names no field leaves the rows in channel
+            // order; the page is still worth showing.
+            LogFault("Status FormatScreen ");
+        }
+        table->setFilterUsed(m_showOnlyUsed);
+        m_table = std::move(table);
+
+        bool even = true;
+        for (const StatusRow* row : m_table->rows()) {
+            writeRow(page, *row, even ? "TABLEROWEVEN" : "TABLEROWODD");
+            even = !even;
+        }
+
+        page.Add(
+            "<IFRAME frameborder=0 scrolling='no' name='hiddenframe' cols='0' rows='0' width='0' "
+            "height='0' size='0'>");
+        page.Add(
+            "<form name='hiddenform' method = 'post'><input type='hidden' name='clientinput' "
+            "value='x'><input type='hidden' name='clientvalue' value='y'></form>");
+        page.Add("</IFRAME>");
+        page.Add("</tr></table></form></small></center></div>");
+        page.Add("</body></html>");
+    } catch (...) {
+        LogFault("Status FormatScreen ");
+    }
+}
+
+void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::string& rowClass) {
+    DeviceTable& devices = host().devices();
+    const std::string code = vb::UCase(row.DC);
+    const std::string hostCode = vb::UCase(row.HSDC);
+    const bool channel = !code.empty() && static_cast<unsigned char>(code.front()) >= 'Q';
+    // One piece per row: the page has hundreds of rows.
+    std::string out;
+    out.reserve(channel ? 1400 : 800);
+    auto cell = [&](const std::string& content) {
+        appendCell(out, content, rowClass, "1", "Left");
+    };
+
+    out += "<input type='hidden' value='" + code + "' name='" + code + "DC'>";
+    cell("<input type='checkbox' " + std::string(row.Used ? "checked" : "") + " name='" + code +
+         "Used'>");
+    if (channel) {
+        cell(HtmlText::escape(devices.DeviceString(hostCode)));
+    } else {
+        switch (devices.DeviceStatus(code)) {
+            case 2:
+                cell("ON");
+                break;
+            case 3:
+                cell("OFF");
+                break;
+            case 4:
+                cell("DIM " + std::to_string(devices.DeviceValue(code)));
+                break;
+            default:
+                cell("&nbsp;");
+        }
+    }
+    cell(HtmlText::escape(row.DCDisplay));
+    cell("<input type='text' size='20' value='" + HtmlText::escape(row.Name) + "' name='" + code +
+         "Name'>");
+    cell(neverChanged(row.Changed) ? "&nbsp;" : FormatChangedTime(row.Changed));
+    cell(ControlPulldown(code) +
+         (channel ? "" : "<input type ='text' name='" + code + "Value" + "' value='' size='5'>"));
+    out += "</tr><tr>";
+    page.Add(std::move(out));
+}
+
+void StatusPage::AddSetup(FastString& page) {
+    try {
+        IniCache& ini = host().iniCache();
+        const WebSettings& web = WebSettings::instance();
+        page.Add("<Table width='600' border='5' frame='box'><tr>");
+        page.Add(FormatCell("Page Content", "TABLEHEADER", "3", "Center"));
+        page.Add("</tr><tr>");
+        page.Add(FormatCell("<input type='checkbox' name ='ShowOnlyUsed' value='1'" +
+                                std::string(m_showOnlyUsed ? " checked " : " ") +
+                                ">&nbsp;Show Only Used",
+                            "TABLEROWEVEN", "1", "Center"));
+        page.Add(FormatCell("<input type='checkbox' name ='IncludeX10' value='1'" +
+                                std::string(m_includeX10 ? " checked " : " ") +
+                                ">&nbsp;Include X10",
+                            "TABLEROWEVEN", "1", "Center"));
+        page.Add(
+            FormatCell("Ninja Move Increment&nbsp;<input type='text' name ='NinjaIncrement' "
+                       "value='" +
+                           std::to_string(web.NinjaIncrement) + "'" + "size='4'>",
+                       "TABLEROWEVEN", "1", "Center"));
+        page.Add("</tr><tr>");
+        page.Add(FormatCell("HTTP / Browser", "TABLEHEADER", "3", "Center"));
+        page.Add("</tr><tr>");
+        auto stored = [&](const char* key, const char* fallback) {
+            return HtmlText::escape(withoutQuotes(ini.GetINISetting("General", key, fallback)));
+        };
+        page.Add(FormatCell("HTTP Server Port<br><input type='text' size='4' value='" +
+                                stored("ServerPort", "8012") + "' name='ServerPort'>",
+                            "TABLEROWODD", "1", "Center"));
+        page.Add(FormatCell("Browser Background<br><input type='text' size='8' value='" +
+                                stored("Background", "#000000") + "' name='Background'>",
+                            "TABLEROWODD", "1", "Center"));
+        page.Add(FormatCell("Style Sheet<br><input type='text' size='18' value='" +
+                                stored("StyleSheet", "StyleNoBody.css") + "' name='StyleSheet'>",
+                            "TABLEROWODD", "1", "Center"));
+        page.Add("</tr></table>");
+    } catch (...) {
+        LogFault("AddSetup");
+    }
+}
+
+std::string StatusPage::ControlPulldown(const std::string& code) const {
+    try {
+        return "<select class='formdropdown' onChange='ClearSubmit(this);' name='" + code +
+               "' size='1'>" + pulldownOptions(!code.empty() && code.front() == 'Q');
+    } catch (...) {
+        LogFault("ControlPulldown");
+        return {};
+    }
+}
+
+std::string StatusPage::FormatCell(const std::string& content, const std::string& cls,
+                                   const std::string& span, const std::string& align) const {
+    std::string cell;
+    appendCell(cell, content, cls, span, align);
+    return cell;
+}
+
+void StatusPage::appendCell(std::string& out, const std::string& content, const std::string& cls,
+                            const std::string& span, const std::string& align) const {
+    const CellLook* look = nullptr;
+    out += "<td ";
+    if (m_styled) {
+        const std::string upper = vb::UCase(cls);
+        for (const CellLook& l : kLooks)
+            if (upper == l.cls) look = &l;
+        if (look != nullptr) {
+            out += "bgcolor=\"";
+            out += look->background;
+            out += "\" ";
+        }
+    } else {
+        out += "class=\"" + cls + "\" ";
+    }
+    if (!span.empty()) out += "colspan=\"" + span + "\" ";
+    if (!align.empty()) out += "align=\"" + align + "\" ";
+    out += '>';
+    if (!m_styled) {
+        out += content;
+    } else if (look != nullptr) {
+        out += "<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"";
+        out += look->color;
+        out += "\">";
+        out += look->bold ? "<b>" + content + "</b>" : content;
+        out += "</font>";
+    }
+    out += "</td>";
+}
+
+std::string StatusPage::FormatChangedTime(const QDateTime& t) const {
+    if (t >= m_today) return "Today " + WebDates::longTime(t.time());
+    if (t >= m_yesterday) return "Yesterday " + WebDates::longTime(t.time());
+    return WebDates::generalDate(t);
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The status and configuration page: the transceiver's Ninja channels (and,
+// with "IncludeX10", the X10 addresses A1 to P16) as they stand in the host's
+// device table, with their state, name and last change, in one form that posts
+// back to the page. A post either saves (names, used marks, the web settings) or
+// sends the command chosen in one row's drop-down; the answer is the page,
+// rebuilt.
+//
+// Every stored or posted text written into the page is HTML-escaped. A save
+// applies only to the rows the posted form carries, so a form built before the
+// table changed cannot blank the names of rows it never showed.
+//
+// Each step catches its own faults, logs them under its name and returns what
+// it has built, so a page is always sent.
+
+#include <QDateTime>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "web/StatusTable.h"
+
+class Application;
+class FastString;
+class Request;
+class Response;
+
+class StatusPage {
+public:
+    // The gateway's send operations; set by the program once they exist.
+    // Without them a command posted from the page sends nothing.
+    struct Commands {
+        std::function<void(const std::string& sCode, const std::string& sCmd)> SendNinjaCommand;
+        std::function<void(const std::string& sDevice, const std::string& sCommand,
+                           const std::string& sCount)>
+            SendCM19A;
+    };
+
+    StatusPage();
+    ~StatusPage();
+
+    // The page for this request (the page's entry point).
+    std::string Render(Request& request, Response& response);
+    std::string Status_ASP();
+    void ClientRequest();
+    void CreateDevice(const std::string& code, const std::string& name, bool used);
+    std::string ControlPulldown(const std::string& code) const;
+    std::string FormatCell(const std::string& content, const std::string& cls,
+                           const std::string& span, const std::string& align) const;
+    std::string FormatChangedTime(const QDateTime& t) const;
+
+    void setStyled(bool styled) { m_styled = styled; }
+    // The table of the last page built; empty before the first.
+    const StatusTable& table() const { return *m_table; }
+
+    Commands commands;
+
+private:
+    void FormatScreen(FastString& page);
+    void AddSetup(FastString& page);
+    void fillTable(StatusTable& table) const;
+    void writeRow(FastString& page, const StatusRow& row, const std::string& rowClass);
+    void appendCell(std::string& out, const std::string& content, const std::string& cls,
+                    const std::string& span, const std::string& align) const;
+    Application& host() const;
+
+    Request* m_request = nullptr;
+    Response* m_response = nullptr;
+    std::unique_ptr<StatusTable> m_table;
+    bool m_styled = false;
+    bool m_showOnlyUsed = false;
+    bool m_includeX10 = false;
+    std::string m_sortKey;
+    std::string m_sortDirection;
+    QDateTime m_today;
+    QDateTime m_yesterday;
+};

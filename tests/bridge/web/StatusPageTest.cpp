@@ -1,0 +1,250 @@
+// The status page against a loaded host with its 511 default devices: the
+// table it lists, the posted saves and commands, and the exact pieces of HTML.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "base/Clock.h"
+#include "bridge/web/FakePool.h"
+#include "host/Application.h"
+#include "host/Setup.h"
+#include "host/WebSettings.h"
+#include "support/TempHome.h"
+#include "web/Request.h"
+#include "web/Response.h"
+#include "web/StatusPage.h"
+#include "xap/xapGlobal.h"
+
+namespace {
+
+class Page : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Clock::install(&clock);
+        xapGlobal::reset();
+        WebSettings::instance() = WebSettings();
+        Application::create();
+        setup = std::make_shared<::Setup>(Application::shared());
+        setup->Form_Load();
+        page.commands.SendCM19A = [this](const std::string& d, const std::string& c,
+                                         const std::string& n) {
+            cm19a.push_back(d + "|" + c + "|" + n);
+        };
+        page.commands.SendNinjaCommand = [this](const std::string& d, const std::string& c) {
+            ninja.push_back(d + "|" + c);
+        };
+    }
+    void TearDown() override {
+        setup.reset();
+        Application::release();
+        xapGlobal::reset();
+        Clock::install(nullptr);
+    }
+
+    IniCache& ini() { return Application::instance()->iniCache(); }
+    DeviceTable& devices() { return Application::instance()->devices(); }
+    std::string setting(const char* key) { return ini().GetINISetting("General", key, "(none)"); }
+
+    std::string get(const std::string& agent = "Mozilla/5.0") {
+        return serve("GET /status HTTP/1.1\r\nHost: pc:8012\r\nUser-Agent: " + agent + "\r\n\r\n");
+    }
+    std::string post(const std::string& body) {
+        return serve("POST /status HTTP/1.1\r\nHost: pc:8012\r\n\r\n" + body);
+    }
+    // What the page's form posts with "Save Changes": its two hidden fields first.
+    std::string save(const std::string& fields) {
+        return post("clientinput=yes&clientvalue=yes&UpdateButton=Save+Changes&" + fields);
+    }
+    std::string serve(const std::string& packet) {
+        Request request;
+        request.ParsePage(packet);
+        Response response(pool);
+        return page.Render(request, response);
+    }
+    std::vector<std::string> rowCodes() {
+        std::vector<std::string> codes;
+        for (const StatusRow* row : page.table().rows()) codes.push_back(row->DC);
+        return codes;
+    }
+
+    ManualClock clock{QDateTime(QDate(2026, 12, 5), QTime(15, 4, 5))};
+    TempHome home;
+    FakePool pool{home.path() + "/HTML"};
+    std::shared_ptr<::Setup> setup;
+    StatusPage page;
+    std::vector<std::string> cm19a, ninja;
+};
+
+TEST_F(Page, ListsTheChannelsInOrderAndX10WhenAsked) {
+    const std::string html = get();
+    const auto codes = rowCodes();
+    ASSERT_EQ(codes.size(), 255u);
+    EXPECT_EQ(codes.front(), "Q1");
+    EXPECT_EQ(codes[64], "Q65");
+    EXPECT_EQ(codes.back(), "Q255");
+    EXPECT_EQ(
+        html.rfind("<html><head><SCRIPT LANGUAGE=\"JavaScript\">function ClearSubmit(button) {", 0),
+        0u);
+    EXPECT_NE(html.find("<td class=\"TABLEHEADER\" colspan=\"6\" align=\"Center\" >CM19A NINJA</td>"
+                        "<tr><tr><td class=\"TABLEHEADER\" colspan=\"1\" align=\"Center\" >"
+                        "<input type='submit' name='Used' value='Used'></td>"),
+              std::string::npos);
+    // Channel 65 is the host's R1, radio address E1.
+    EXPECT_NE(
+        html.find("<input type='hidden' value='Q65' name='Q65DC'><td class=\"TABLEROWEVEN\" "
+                  "colspan=\"1\" align=\"Left\" ><input type='checkbox'  name='Q65Used'></td>"),
+        std::string::npos);
+    EXPECT_NE(html.find(">Ninja E1</td>"), std::string::npos);
+    EXPECT_EQ(html.find("X10 A1"), std::string::npos);
+    EXPECT_EQ(html.substr(html.size() - 14), "</body></html>");
+
+    ini().SaveINISetting("General", "IncludeX10", "1");
+    const std::string withX10 = get();
+    EXPECT_EQ(rowCodes().size(), 511u);
+    EXPECT_NE(withX10.find(">X10 P16</td>"), std::string::npos);
+    EXPECT_NE(withX10.find("<input type ='text' name='A1Value' value='' size='5'>"),
+              std::string::npos);
+}
+
+TEST_F(Page, DropDownsForCamerasAndForX10) {
+    EXPECT_EQ(page.ControlPulldown("A1"),
+              "<select class='formdropdown' onChange='ClearSubmit(this);' name='A1' size='1'>"
+              "<option selected=' '></option><option value='On'>On</option>"
+              "<option value='Off'>Off</option><option value='Dim'>Dim</option>"
+              "<option value='Bright'>Bright</option></select>");
+    const std::string camera = page.ControlPulldown("Q7");
+    EXPECT_NE(camera.find("<option selected=' '></option><option value='Up'>Up</option>"),
+              std::string::npos);
+    EXPECT_NE(camera.find("<option value='Sweep_Program'>Sweep_Program</option></select>"),
+              std::string::npos);
+    EXPECT_EQ(camera.find("value='On'"), std::string::npos);
+}
+
+TEST_F(Page, CellsPlainAndStyled) {
+    EXPECT_EQ(page.FormatCell("CM19A NINJA", "TABLEHEADER", "6", "Center"),
+              "<td class=\"TABLEHEADER\" colspan=\"6\" align=\"Center\" >CM19A NINJA</td>");
+    EXPECT_EQ(page.FormatCell("x", "c", "", ""), "<td class=\"c\" >x</td>");
+    page.setStyled(true);
+    EXPECT_EQ(page.FormatCell("CM19A NINJA", "TABLEHEADER", "6", "Center"),
+              "<td bgcolor=\"#63639C\" colspan=\"6\" align=\"Center\" ><font face=\"Verdana, "
+              "Arial, sans-serif\" size=\"2\" color=\"#FFFFFF\"><b>CM19A NINJA</b></font></td>");
+    EXPECT_EQ(page.FormatCell("x", "tablerowodd", "1", "Left"),
+              "<td bgcolor=\"#C0C0C0\" colspan=\"1\" align=\"Left\" ><font face=\"Verdana, Arial, "
+              "sans-serif\" size=\"2\" color=\"#000000\">x</font></td>");
+    EXPECT_EQ(page.FormatCell("x", "OTHER", "1", "Left"),
+              "<td colspan=\"1\" align=\"Left\" ></td>");
+
+    // A touch-screen browser gets the styled page.
+    EXPECT_NE(get("Mozilla/4.0 (QNX; Photon)").find("<td bgcolor=\"#63639C\""), std::string::npos);
+    EXPECT_EQ(get().find("bgcolor="), std::string::npos);
+}
+
+TEST_F(Page, SaveStoresNamesMarksAndSettings) {
+    get();
+    save(
+        "Q1DC=Q1&Q1Name=Porch+Cam&Q1Used=on&Q2DC=Q2&Q2Name=&"
+        "ServerPort=8080&Background=%23102030&StyleSheet=Mine.css&IncludeX10=1&"
+        "NinjaIncrement=0");
+    const auto q1 = devices().GetDevice(devices().DeviceExists("Q1"));
+    EXPECT_EQ(q1->name, "Porch Cam");
+    EXPECT_EQ(q1->iotype, 1);
+    EXPECT_EQ(devices().GetDevice(devices().DeviceExists("Q2"))->name, "");
+    // Q3 was on the page but not in the form: it keeps what it had.
+    EXPECT_EQ(devices().GetDevice(devices().DeviceExists("Q3"))->name, "A3");
+
+    EXPECT_EQ(setting("ServerPort"), "8080");
+    EXPECT_EQ(setting("Background"), "#102030");
+    EXPECT_EQ(setting("StyleSheet"), "Mine.css");
+    EXPECT_EQ(setting("ShowOnlyUsed"), "0");
+    EXPECT_EQ(setting("IncludeX10"), "1");
+    EXPECT_EQ(setting("NinjaIncrement"), "1");
+    EXPECT_EQ(WebSettings::instance().NinjaIncrement, 1);
+    EXPECT_EQ(WebSettings::instance().ServerPort, "8080");
+    EXPECT_EQ(rowCodes().size(), 511u);  // the answer already lists X10
+
+    save("NinjaIncrement=abc&ShowOnlyUsed=1");
+    EXPECT_EQ(setting("NinjaIncrement"), "1");
+    EXPECT_EQ(rowCodes(), std::vector<std::string>{"Q1"});
+    save("NinjaIncrement=7");
+    EXPECT_EQ(WebSettings::instance().NinjaIncrement, 7);
+}
+
+TEST_F(Page, DropDownChoicesSendCommands) {
+    get();
+    post("clientinput=A1&clientvalue=On&A1DC=A1&A1Value=");
+    post("clientinput=Q3&clientvalue=Left&Q3DC=Q3");
+    post("clientinput=yes&clientvalue=yes");
+    EXPECT_EQ(cm19a, (std::vector<std::string>{"A1|On|", "|yes|"}));
+    EXPECT_EQ(ninja, std::vector<std::string>{"Q3|Left"});
+}
+
+TEST_F(Page, ChangedColumn) {
+    ini().SaveINISetting("General", "IncludeX10", "1");
+    devices().SetDeviceLastChange("A1", QDateTime(QDate(2000, 1, 1), QTime(0, 0)));
+    devices().SetDeviceLastChange("A2", QDateTime(QDate(2026, 12, 5), QTime(8, 0, 1)));
+    devices().SetDeviceLastChange("A3", QDateTime(QDate(2026, 12, 4), QTime(23, 59, 59)));
+    devices().SetDeviceLastChange("A4", QDateTime(QDate(2026, 11, 3), QTime(14, 5, 6)));
+    const std::string html = get();
+    auto changedOf = [&](const std::string& code) {
+        const size_t name = html.find("name='" + code + "Name'>");
+        const size_t start = html.find(" >", name) + 2;
+        return html.substr(start, html.find("</td>", start) - start);
+    };
+    EXPECT_EQ(changedOf("A1"), "&nbsp;");
+    EXPECT_EQ(changedOf("A2"), "Today 8:00:01 AM");
+    EXPECT_EQ(changedOf("A3"), "Yesterday 11:59:59 PM");
+    EXPECT_EQ(changedOf("A4"), "11/3/2026 2:05:06 PM");
+    EXPECT_EQ(changedOf("A5"), "&nbsp;");
+}
+
+TEST_F(Page, StatusColumn) {
+    ini().SaveINISetting("General", "IncludeX10", "1");
+    devices().SetDeviceStatus("A1", 2);
+    devices().SetDeviceStatus("A2", 4);
+    devices().SetDeviceValue("A2", 40);
+    devices().SetDeviceString("Q1", "Left");
+    const std::string html = get();
+    EXPECT_NE(html.find("name='A1Used'></td><td class=\"TABLEROWODD\" colspan=\"1\" align=\"Left\" "
+                        ">ON</td>"),
+              std::string::npos);
+    EXPECT_NE(
+        html.find("name='A2Used'></td><td class=\"TABLEROWEVEN\" colspan=\"1\" align=\"Left\" "
+                  ">DIM 40</td>"),
+        std::string::npos);
+    EXPECT_NE(
+        html.find("name='Q1Used'></td><td class=\"TABLEROWEVEN\" colspan=\"1\" align=\"Left\" "
+                  ">Left</td>"),
+        std::string::npos);
+}
+
+TEST_F(Page, StoredTextCannotBreakThePage) {
+    devices().GetDevice(devices().DeviceExists("Q1"))->name = "x' onfocus='alert(1)";
+    devices().GetDevice(devices().DeviceExists("Q2"))->name = "<script>alert(2)</script>";
+    ini().SaveINISetting("General", "StyleSheet", "a'><script>");
+    WebSettings::instance().Background = "\"><script>";
+    const std::string html = get();
+    EXPECT_NE(html.find("value='x&#39; onfocus=&#39;alert(1)' name='Q1Name'"), std::string::npos);
+    EXPECT_NE(html.find("value='&lt;script&gt;alert(2)&lt;/script&gt;' name='Q2Name'"),
+              std::string::npos);
+    EXPECT_NE(html.find("value='a&#39;&gt;&lt;script&gt;' name='StyleSheet'"), std::string::npos);
+    EXPECT_EQ(html.find("<script>"), std::string::npos);
+}
+
+TEST_F(Page, SortAndFilterFromTheSettings) {
+    devices().GetDevice(devices().DeviceExists("Q2"))->name = "zz";
+    devices().GetDevice(devices().DeviceExists("Q3"))->name = "ZZZ";
+    ini().SaveINISetting("General", "StatusSortKey", "Name");
+    ini().SaveINISetting("General", "StatusSortDirection", "DESC");
+    get();
+    auto codes = rowCodes();
+    EXPECT_EQ(codes[0], "Q3");
+    EXPECT_EQ(codes[1], "Q2");
+
+    // A key that names no field: the rows stay in channel order.
+    ini().SaveINISetting("General", "StatusSortKey", "Nonsense");
+    const std::string html = get();
+    EXPECT_EQ(rowCodes().front(), "Q1");
+    EXPECT_EQ(html.substr(html.size() - 14), "</body></html>");
+}
+
+}  // namespace
