@@ -29,7 +29,7 @@ namespace {
 
 // Hands a completion to the owner as an event of its own. The backends report
 // from inside libusb's event handling or a socket notice, where the owner must
-// not run: it may write synchronously, close the device or destroy the port.
+// not run: it may write, close the device or destroy the port.
 template <typename State>
 void deliverLater(std::weak_ptr<State> weak, std::uint64_t generation, UsbPort::ReadStatus status,
                   UsbPort::Bytes bytes) {

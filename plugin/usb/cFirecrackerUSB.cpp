@@ -125,7 +125,7 @@ void onReadTimer() {
                       "); reopening the device until it reads again");
     }
     // Still not there: the next reopen waits longer.
-    if (!active->Connect(true)) readFailed(active->lastConnectError(), true);
+    if (!active->Reopen()) readFailed(active->lastConnectError(), true);
 }
 
 void startReadTimer(int ms, bool reopen) {
@@ -341,6 +341,12 @@ bool cFirecrackerUSB::Connect(bool quiet) {
     // shows on the first real send.
     m_write->write(X10FrameCodec::InitialisationFrame());
     return true;
+}
+
+bool cFirecrackerUSB::Reopen() {
+    if (m_write) m_write->close();
+    if (isActive()) library().readPort.reset();
+    return Connect(true);
 }
 
 void cFirecrackerUSB::SetConnected(bool value) {

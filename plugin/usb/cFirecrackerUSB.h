@@ -91,6 +91,10 @@ public:
     // Device access; public so the library's notices and the tests can drive it.
     // Connect is true when the device opened.
     bool Connect(bool quiet);
+    // Lets go of the pipes without an event and opens them again quietly, so
+    // a device whose reads keep failing gets a fresh connection unless another
+    // object still holds it. True when it opened.
+    bool Reopen();
     void SetConnected(bool value);
     bool EnsureConnected();
     // Decodes one completed read and raises Received or ReceivedUnknown.

@@ -253,11 +253,15 @@ TEST_F(Gateway, AStalledTransceiverLeavesXapAnsweredAndGetsItsFramesInOrder) {
 
     // Going on, the radio gets every frame, in the order the commands came.
     radio.signal(SIGCONT);
-    EXPECT_EQ(waitFrames("", expected.size(), mark, 15000), expected.size());
+    EXPECT_EQ(waitFrames(" O", expected.size(), mark, 15000), expected.size());
     std::vector<std::string> written;
     const auto& lines = radio.out();
     for (size_t i = mark; i < lines.size(); ++i) {
-        if (lines[i].rfind("W ", 0) != 0) continue;
+        // The plug-in's own transceiver may initialise the device after the
+        // bridge's did; a reopen later on would show here.
+        if (lines[i].rfind("W ", 0) != 0 ||
+            (written.empty() && lines[i].ends_with("initialisation")))
+            continue;
         const size_t meaning = lines[i].find("  ");
         written.push_back(meaning == std::string::npos ? lines[i] : lines[i].substr(meaning + 2));
     }

@@ -168,10 +168,12 @@ TEST_F(TransceiverTest, ReadsThatKeepFailingReopenTheDeviceAndSaySoOnce) {
     ASSERT_TRUE(device.accept());
     device.drain();
 
-    // A few empty reads in a row are armed again; the one after them reopens
-    // the device.
+    // A few empty reads in a row are armed again; the one after them closes
+    // the device and opens it afresh.
     const int retries = cFirecrackerUSB::recovery().readRetries;
     for (int i = 0; i <= retries; ++i) device.send("R");
+    ASSERT_TRUE(runUntil([&] { return device.connectionWaiting(); }));
+    ASSERT_TRUE(device.accept());
     EXPECT_EQ(nextPacket(device), kInit);
     ASSERT_EQ(heard.trouble.size(), 1u);
     EXPECT_EQ(heard.trouble[0],
@@ -180,6 +182,8 @@ TEST_F(TransceiverTest, ReadsThatKeepFailingReopenTheDeviceAndSaySoOnce) {
 
     // Still failing after the reopen: reopened again, but told only once.
     for (int i = 0; i <= retries; ++i) device.send("R");
+    ASSERT_TRUE(runUntil([&] { return device.connectionWaiting(); }));
+    ASSERT_TRUE(device.accept());
     EXPECT_EQ(nextPacket(device), kInit);
     EXPECT_EQ(heard.trouble.size(), 1u);
 
