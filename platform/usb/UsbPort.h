@@ -17,11 +17,12 @@
 //   camera transceiver can both write to one CM19A.
 // - write() never waits for the device. Frames of every port on the device
 //   form one queue, written in the order given as fast as the device takes
-//   them. When nothing waits, write() writes at once and says Written (or
-//   Failed); otherwise the job waits (Queued) and is written from the event
-//   loop. With kWriteQueueLimit jobs waiting the job is refused (Full) and the
-//   device is left alone: it is slow, not lost. After the device is gone every
-//   write fails.
+//   them. When nothing waits, write() starts at once: Written when the device
+//   took every write of the job on the spot, Failed when it refused; otherwise
+//   the job waits (Queued) and is written from the event loop (a USB write is
+//   always Queued, its transfer ends later). With kWriteQueueLimit jobs waiting
+//   the job is refused (Full) and the device is left alone: it is slow, not
+//   lost. After the device is gone every write fails.
 //   A queued job that cannot be written goes to the failure handler, from the
 //   event loop, together with this port's jobs queued behind it, which are
 //   taken off the queue: the owner may reopen the device and queue them again.

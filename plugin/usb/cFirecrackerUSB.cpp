@@ -356,6 +356,8 @@ void cFirecrackerUSB::SetConnected(bool value) {
         return;
     }
     if (m_write) m_write->close();
+    // The read pipe serves the ActiveTransceiver: another object losing its
+    // write pipe (the bridge's own transceiver) must not leave it deaf.
     if (isActive()) {
         if (auto& read = library().readPort) read->close();
         // Disconnected says it all; a later outage is told afresh.

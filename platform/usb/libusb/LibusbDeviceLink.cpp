@@ -137,9 +137,10 @@ LibusbDeviceLink::~LibusbDeviceLink() {
     if (!m_out.active) libusb_free_transfer(m_out.transfer);
 }
 
-// A stall is cleared before the endpoint's next transfer, from the event loop
-// rather than from inside libusb's event handling. The request is synchronous,
-// but a stall is rare and the device answers control requests at once.
+// A stall is cleared before the endpoint's next transfer. The request is
+// synchronous, a plain ioctl that needs no event handling, so it is safe even
+// from a transfer callback; a stall is rare and the device answers control
+// requests at once.
 void LibusbDeviceLink::clearHalt(Pipe& pipe, unsigned char endpoint) {
     if (!pipe.halted) return;
     pipe.halted = false;
