@@ -288,6 +288,7 @@ cFirecrackerUSB::~cFirecrackerUSB() {
         lib.active = nullptr;
         lib.readPort.reset();
         stopReadRecovery();
+        if (lib.arrivalTimer) lib.arrivalTimer->stop();
     }
 }
 
@@ -327,9 +328,11 @@ bool cFirecrackerUSB::Connect(bool quiet) {
     Library& lib = library();
     if (isActive()) {
         // A fresh read below replaces whatever recovery was under way; the
-        // reopen that is running now has started a fresh run itself.
+        // reopen that is running now has started a fresh run itself. Open,
+        // the device needs no more tries after an arrival either.
         if (lib.readTimer) lib.readTimer->stop();
         lib.readFailures = 0;
+        if (lib.arrivalTimer) lib.arrivalTimer->stop();
     }
     auto read = UsbPort::create(entry);
     read->open();

@@ -75,10 +75,11 @@ protected:
         entry = "VIRTUAL\\" + socket;
         Registry::instance().setString(kEnumKey, "0", entry);
         // The recovery's pauses at a tenth of the real ones, so "3 s" is 300 ms.
+        // What counts as a working read stays as it is: a busy machine must
+        // not turn a run of failed reads into working ones.
         m_savedRecovery = cFirecrackerUSB::recovery();
         auto& r = cFirecrackerUSB::recovery();
         r.readRetryMs = 10;
-        r.healthyReadMs = 100;
         r.firstReopenMs = 50;
         r.maxReopenMs = 3000;
         r.arrivalRetryMs = 20;
