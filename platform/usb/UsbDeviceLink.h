@@ -5,22 +5,32 @@
 // live link; a link whose device is gone is never joined again, and closes when
 // its last port lets go.
 //
-// The backends call a read's ReadDone from their own event handling (a libusb
-// callback, a socket notice); it must only record the result and return. UsbPort
-// passes it on to its owner from the event loop.
+// The link holds the device's one write queue. A backend only sends single
+// frames (send): at once, or later with sendFinished() once the device took
+// the frame or refused it; one send is in progress at a time. Backends call
+// sendFinished(), setGone() and a read's ReadDone from their own event handling
+// (a libusb callback, a socket notice); what reaches the ports from there only
+// records the result, and UsbPort passes it on to its owner from the event loop.
 
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "usb/UsbDeviceEntry.h"
 #include "usb/UsbPort.h"
 
-class UsbDeviceLink {
+class UsbDeviceLink : public std::enable_shared_from_this<UsbDeviceLink> {
 public:
     using Bytes = UsbPort::Bytes;
     using ReadStatus = UsbPort::ReadStatus;
     using ReadDone = std::function<void(ReadStatus, Bytes)>;
+    using WriteJob = UsbPort::WriteJob;
+    using WriteResult = UsbPort::WriteResult;
+    // Called once for a job that could not be written, from inside the link.
+    using WriteFailed = std::function<void(WriteJob job, const std::string& error)>;
 
     // Joins the live link to the entry's device or opens a new one; null with
     // `error` set when the device cannot be reached.
@@ -28,11 +38,59 @@ public:
 
     virtual ~UsbDeviceLink() = default;
 
-    virtual bool write(const Bytes& frame, std::string& error) = 0;
+    // Queues `job` for `writer` (see UsbPort::write). On Failed `job` holds its
+    // counts and `error` says why; onFailed is kept for a later failure.
+    WriteResult write(std::uint64_t writer, WriteJob& job, WriteFailed onFailed,
+                      std::string& error);
+    // The writer's jobs stay queued; their failures are no longer reported.
+    void forgetWriter(std::uint64_t writer);
+    std::size_t writesWaiting() const { return m_queue.size(); }
+    bool gone() const { return m_gone; }
+
     // Starts the device's one read for `owner`; false with `error` when a read is
     // already outstanding or the device refuses.
     virtual bool startRead(const void* owner, ReadDone done, std::string& error) = 0;
     // Ends `owner`'s outstanding read, if any, before returning; its ReadDone is
     // not called. Another owner's read is left alone.
     virtual void cancelRead(const void* owner) = 0;
+
+protected:
+    enum class SendResult { Sent, Pending, Failed };
+    // Sends one frame. Pending: the backend calls sendFinished() later, and no
+    // other send starts meanwhile. Failed: `error` says why (setGone() first
+    // when the device is gone).
+    virtual SendResult send(const Bytes& frame, std::string& error) = 0;
+    void sendFinished(bool sent, const std::string& error);
+    // The device is gone: every queued job fails (a send in progress must still
+    // finish), and so does every later write.
+    void setGone();
+    // For the failure texts: "USB device 0bc7:0002", "the virtual transceiver at ...".
+    virtual std::string name() const = 0;
+
+private:
+    struct Queued {
+        std::uint64_t id;
+        std::uint64_t writer;
+        WriteJob job;
+        WriteFailed onFailed;
+    };
+
+    void pump();
+    void pumpLater();
+    void fail(const std::string& error, bool headWriteFailed);
+    void report(Queued& queued, const std::string& error);
+
+    std::deque<Queued> m_queue;
+    std::uint64_t m_nextId = 1;
+    bool m_gone = false;
+    bool m_pumping = false;
+    bool m_pumpPosted = false;
+    // The job whose send is in progress; 0 when none. A job taken off the queue
+    // meanwhile (the device went) leaves the id behind, so its result is dropped.
+    std::uint64_t m_sending = 0;
+    bool m_sendInProgress = false;
+    // write() runs the queue itself when it was idle; a failure of its own job
+    // then comes back to the caller instead of to the job's handler.
+    std::uint64_t m_direct = 0;
+    std::optional<std::pair<WriteJob, std::string>> m_directFailure;
 };

@@ -14,11 +14,22 @@ struct UsbPort::ReadState {
     ReadHandler handler;
 };
 
+// The owner's failure handler and the failed jobs not yet handed to it. The
+// writer id names this port's jobs on the device's queue for one open; 0 while
+// closed, so failures of an earlier open go nowhere.
+struct UsbPort::WriteState {
+    std::uint64_t writer = 0;
+    WriteFailureHandler handler;
+    std::vector<WriteJob> failed;
+    std::string error;
+    bool posted = false;
+};
+
 namespace {
 
 // Hands a completion to the owner as an event of its own. The backends report
 // from inside libusb's event handling or a socket notice, where the owner must
-// not run: it may write synchronously, close the device or destroy the port.
+// not run: it may write, close the device or destroy the port.
 template <typename State>
 void deliverLater(std::weak_ptr<State> weak, std::uint64_t generation, UsbPort::ReadStatus status,
                   UsbPort::Bytes bytes) {
@@ -37,6 +48,33 @@ void deliverLater(std::weak_ptr<State> weak, std::uint64_t generation, UsbPort::
         Qt::QueuedConnection);
 }
 
+// One delivery for all the jobs that failed in one go (a device gone fails the
+// whole queue), so the owner reopens once and queues them again in order.
+template <typename State>
+void deliverFailuresLater(std::weak_ptr<State> weak) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [weak = std::move(weak)] {
+            auto state = weak.lock();
+            if (!state) return;
+            state->posted = false;
+            if (state->failed.empty()) return;
+            std::vector<UsbPort::WriteJob> jobs = std::move(state->failed);
+            state->failed.clear();
+            const std::string error = state->error;
+            // A copy: the handler may close or destroy the port.
+            UsbPort::WriteFailureHandler handler = state->handler;
+            state.reset();
+            if (handler) handler(std::move(jobs), error);
+        },
+        Qt::QueuedConnection);
+}
+
+std::uint64_t nextWriterId() {
+    static std::uint64_t last = 0;
+    return ++last;
+}
+
 }  // namespace
 
 std::unique_ptr<UsbPort> UsbPort::create(const std::string& deviceEntry) {
@@ -44,7 +82,9 @@ std::unique_ptr<UsbPort> UsbPort::create(const std::string& deviceEntry) {
 }
 
 UsbPort::UsbPort(UsbDeviceEntry entry)
-    : m_entry(std::move(entry)), m_read(std::make_shared<ReadState>()) {}
+    : m_entry(std::move(entry)),
+      m_read(std::make_shared<ReadState>()),
+      m_writes(std::make_shared<WriteState>()) {}
 
 UsbPort::~UsbPort() {
     close();
@@ -58,6 +98,7 @@ bool UsbPort::open() {
         m_lastError = error;
         return false;
     }
+    m_writes->writer = nextWriterId();
     m_lastError.clear();
     return true;
 }
@@ -67,18 +108,46 @@ void UsbPort::close() {
     m_read->pending = false;
     m_read->handler = nullptr;
     ++m_read->generation;
+    if (m_link) m_link->forgetWriter(m_writes->writer);
+    m_writes->writer = 0;
+    m_writes->failed.clear();
     m_link.reset();
 }
 
-bool UsbPort::write(const Bytes& frame) {
+UsbPort::WriteResult UsbPort::write(WriteJob& job) {
     if (!m_link) {
+        ++job.failures;
         m_lastError = m_entry.describe() + " is not open";
-        return false;
+        return WriteResult::Failed;
     }
+    const std::uint64_t writer = m_writes->writer;
+    std::weak_ptr<WriteState> weak = m_writes;
+    auto onFailed = [weak, writer](WriteJob failed, const std::string& error) {
+        auto state = weak.lock();
+        if (!state || state->writer != writer) return;
+        state->failed.push_back(std::move(failed));
+        state->error = error;
+        if (state->posted) return;
+        state->posted = true;
+        deliverFailuresLater(weak);
+    };
     std::string error;
-    if (m_link->write(frame, error)) return true;
-    m_lastError = error;
-    return false;
+    const WriteResult result = m_link->write(writer, job, std::move(onFailed), error);
+    if (result == WriteResult::Full || result == WriteResult::Failed) m_lastError = error;
+    return result;
+}
+
+UsbPort::WriteResult UsbPort::write(const Bytes& frame) {
+    WriteJob job{frame, nullptr};
+    return write(job);
+}
+
+void UsbPort::onWriteFailure(WriteFailureHandler handler) {
+    m_writes->handler = std::move(handler);
+}
+
+std::size_t UsbPort::writesWaiting() const {
+    return m_link ? m_link->writesWaiting() : 0;
 }
 
 bool UsbPort::armRead(ReadHandler onComplete) {

@@ -151,6 +151,10 @@ void hspi::setFC(std::shared_ptr<cFirecrackerUSB> value) {
     m_FC->events.ReceivedUnknown = [this](const cFirecrackerUSB::Bytes& Bin) {
         FC_ReceivedUnknown(Bin);
     };
+    // Why the radio went deaf or stopped taking frames, and when it is back.
+    m_FC->events.trouble = [](const std::string& text) {
+        HostLink::WriteLog(HostLink::kTitle, "CM19A USB: " + text);
+    };
 }
 
 cFirecrackerUSB& hspi::requireFC() {

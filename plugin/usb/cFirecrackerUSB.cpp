@@ -1,13 +1,15 @@
 #include "usb/cFirecrackerUSB.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
 #include <variant>
 
 #include "base/Clock.h"
 #include "settings/cRegistry.h"
 #include "usb/UsbDeviceEntry.h"
 #include "usb/UsbDeviceNotices.h"
-#include "usb/UsbPort.h"
 #include "usb/X10FrameCodec.h"
 
 namespace {
@@ -16,9 +18,9 @@ constexpr const char* kEnumKey = "SYSTEM\\CurrentControlSet\\Services\\X10UIF\\E
 constexpr const char* kEnumValue = "0";
 
 // A write that fails right after a successful reopen means the device answers
-// the open but takes no frames (a wedged transceiver, a virtual one that stopped
-// reading). Reopening after every such failure would hold the one thread in
-// SendCmd for good, so after this many failures in a row the send gives up.
+// the open but takes no frames (a wedged transceiver, a virtual one that hangs
+// up). Reopening after every such failure would go on for good, so a frame
+// whose writes failed this often is given up.
 constexpr int kMaxFailedWritesInARow = 3;
 
 // Library-wide state, shared by every transceiver object of the loaded library.
@@ -35,6 +37,23 @@ struct Library {
     // reopens once per failure instead of ArmRead and Connect calling each other.
     bool reopening = false;
     bool cleanupRegistered = false;
+
+    // The read loop's recovery: one timer that either arms the read again or
+    // reopens the device.
+    std::unique_ptr<QTimer> readTimer;
+    bool readTimerReopens = false;
+    int readFailures = 0;     // reads in a row that brought nothing
+    int reopenDelayMs = 0;    // the last reopen's pause; 0 before the first
+    bool readOutage = false;  // told, and not yet over
+    std::string readTrouble;  // why the reads stopped, for that line
+    QElapsedTimer readArmed;
+
+    std::unique_ptr<QTimer> arrivalTimer;
+    int arrivalTriesLeft = 0;
+
+    // Frames refused because too many wait on the device, since the first one.
+    bool writesOverflowing = false;
+    std::size_t writesDropped = 0;
 };
 
 Library& library() {
@@ -42,14 +61,27 @@ Library& library() {
     return lib;
 }
 
-// The ports and notices hold socket notifiers and libusb watches that must go
-// before the application object does, not at static destruction after it.
+// The ports, notices and timers hold socket notifiers, libusb watches and
+// timer ids that must go before the application object does, not at static
+// destruction after it.
 void releaseLibraryDevices() {
     Library& lib = library();
     lib.readPort.reset();
     lib.notices.reset();
     lib.noticesBus.clear();
+    lib.readTimer.reset();
+    lib.arrivalTimer.reset();
     lib.cleanupRegistered = false;
+}
+
+// A single-shot timer of the library, made on first use.
+QTimer& libraryTimer(std::unique_ptr<QTimer>& slot, void (*onTimeout)()) {
+    if (!slot) {
+        slot = std::make_unique<QTimer>();
+        slot->setSingleShot(true);
+        QObject::connect(slot.get(), &QTimer::timeout, onTimeout);
+    }
+    return *slot;
 }
 
 std::string readDeviceEntry() {
@@ -66,12 +98,99 @@ std::string busOf(const std::string& deviceEntry) {
     return entry.kind == UsbDeviceEntry::Kind::Virtual ? "virtual " + entry.busFolder : "usb";
 }
 
-void ArmRead();
+// Device trouble concerns the one device every object shares, so it goes
+// where the library's other notices go: to the ActiveTransceiver.
+void reportTrouble(const std::string& text) {
+    cFirecrackerUSB* active = library().active;
+    if (active == nullptr) return;
+    if (auto handler = active->events.trouble) handler(text);
+}
 
-void OnReadComplete(UsbPort::ReadStatus /*status*/, const UsbPort::Bytes& bytes) {
-    // The status is not examined: a read that brought no bytes (an empty read,
-    // a device gone, an error) ends the read loop until the next Connect.
-    if (bytes.empty()) return;
+void ArmRead();
+void readFailed(const std::string& reason, bool reopen);
+
+void onReadTimer() {
+    Library& lib = library();
+    cFirecrackerUSB* active = lib.active;
+    if (active == nullptr || !active->Connected()) return;
+    if (!lib.readTimerReopens) {
+        ArmRead();
+        return;
+    }
+    // Told when the reopen is due rather than when the read failed: a device
+    // that was unplugged has its removal notice by then, which says it all.
+    if (!lib.readOutage) {
+        lib.readOutage = true;
+        reportTrouble("reading stopped (" + lib.readTrouble +
+                      "); reopening the device until it reads again");
+    }
+    // Still not there: the next reopen waits longer.
+    if (!active->Reopen()) readFailed(active->lastConnectError(), true);
+}
+
+void startReadTimer(int ms, bool reopen) {
+    Library& lib = library();
+    lib.readTimerReopens = reopen;
+    libraryTimer(lib.readTimer, &onReadTimer).start(ms);
+}
+
+void stopReadRecovery() {
+    Library& lib = library();
+    if (lib.readTimer) lib.readTimer->stop();
+    lib.readFailures = 0;
+}
+
+// A read that brought nothing, failed or was refused. A few are armed again
+// after a short pause; after that, or at once when the device went away, the
+// device is reopened with a pause that grows while it keeps failing.
+void readFailed(const std::string& reason, bool reopen) {
+    Library& lib = library();
+    const cFirecrackerUSB::Recovery& r = cFirecrackerUSB::recovery();
+    // A read that stayed outstanding a while was a working one: a new run.
+    if (lib.readArmed.isValid() && lib.readArmed.elapsed() >= r.healthyReadMs) {
+        lib.readFailures = 0;
+        lib.reopenDelayMs = 0;
+    }
+    lib.readArmed.invalidate();
+    if (!reopen && ++lib.readFailures <= r.readRetries) {
+        startReadTimer(r.readRetryMs, false);
+        return;
+    }
+    if (!lib.readOutage) lib.readTrouble = reason;
+    lib.reopenDelayMs =
+        lib.reopenDelayMs == 0 ? r.firstReopenMs : std::min(lib.reopenDelayMs * 2, r.maxReopenMs);
+    startReadTimer(lib.reopenDelayMs, true);
+}
+
+void readWorks() {
+    Library& lib = library();
+    lib.readFailures = 0;
+    lib.reopenDelayMs = 0;
+    if (!lib.readOutage) return;
+    lib.readOutage = false;
+    reportTrouble("reading again");
+}
+
+std::string describe(UsbPort::ReadStatus status) {
+    switch (status) {
+        case UsbPort::ReadStatus::Completed:
+            return "a read brought no bytes";
+        case UsbPort::ReadStatus::DeviceGone:
+            return "the device went away";
+        case UsbPort::ReadStatus::Cancelled:
+            return "a read was cancelled";
+        case UsbPort::ReadStatus::Error:
+            break;
+    }
+    return "a read failed";
+}
+
+void OnReadComplete(UsbPort::ReadStatus status, const UsbPort::Bytes& bytes) {
+    if (status != UsbPort::ReadStatus::Completed || bytes.empty()) {
+        readFailed(describe(status), status == UsbPort::ReadStatus::DeviceGone);
+        return;
+    }
+    readWorks();
     if (cFirecrackerUSB* active = library().active) active->DecodeFrame(bytes);
     ArmRead();
 }
@@ -80,15 +199,50 @@ void ArmRead() {
     Library& lib = library();
     cFirecrackerUSB* active = lib.active;
     if (active == nullptr || !active->Connected()) return;
-    if (!lib.readPort || !lib.readPort->isOpen()) return;
     // A Received handler that sends and reopens the device has already armed
     // the fresh pipe; a second read would only be refused.
-    if (lib.readPort->readPending()) return;
-    if (lib.readPort->armRead(&OnReadComplete)) return;
-    if (lib.reopening) return;
+    if (lib.readPort && lib.readPort->readPending()) return;
+    if (lib.readPort && lib.readPort->armRead(&OnReadComplete)) {
+        lib.readArmed.start();
+        return;
+    }
+    const std::string reason = lib.readPort ? lib.readPort->lastError() : "no read pipe";
+    if (lib.reopening) {
+        readFailed(reason, true);
+        return;
+    }
     lib.reopening = true;
     active->Connect(true);
     lib.reopening = false;
+}
+
+// An arrival notice may come before the device takes connections (the virtual
+// transceiver makes its socket file before it listens; a USB device needs a
+// moment after the kernel announces it), so a refused open is tried again.
+void openAfterArrival() {
+    Library& lib = library();
+    cFirecrackerUSB* active = lib.active;
+    if (active == nullptr || active->Connect(false)) return;
+    if (lib.arrivalTriesLeft-- <= 0) return;
+    libraryTimer(lib.arrivalTimer, &openAfterArrival)
+        .start(cFirecrackerUSB::recovery().arrivalRetryMs);
+}
+
+void framesTaken() {
+    Library& lib = library();
+    if (!lib.writesOverflowing) return;
+    lib.writesOverflowing = false;
+    reportTrouble("the device takes frames again; " + std::to_string(lib.writesDropped) +
+                  " were dropped");
+    lib.writesDropped = 0;
+}
+
+void frameDropped(const std::string& why) {
+    Library& lib = library();
+    ++lib.writesDropped;
+    if (lib.writesOverflowing) return;
+    lib.writesOverflowing = true;
+    reportTrouble(why + "; new frames are dropped until it takes them again");
 }
 
 void ensureNotices(const std::string& deviceEntry) {
@@ -100,7 +254,8 @@ void ensureNotices(const std::string& deviceEntry) {
     // As on a real bus the notices concern every device, not only the
     // transceiver: an arrival reopens, a removal closes.
     lib.notices->onArrival([] {
-        if (cFirecrackerUSB* active = library().active) active->Connect(false);
+        library().arrivalTriesLeft = cFirecrackerUSB::recovery().arrivalRetries;
+        openAfterArrival();
     });
     lib.notices->onRemoval([] {
         if (cFirecrackerUSB* active = library().active) active->SetConnected(false);
@@ -112,6 +267,11 @@ void ensureNotices(const std::string& deviceEntry) {
 }
 
 }  // namespace
+
+cFirecrackerUSB::Recovery& cFirecrackerUSB::recovery() {
+    static Recovery times;
+    return times;
+}
 
 cFirecrackerUSB::cFirecrackerUSB() {
     // First of all, so the notices and the first open already act on this object.
@@ -127,6 +287,8 @@ cFirecrackerUSB::~cFirecrackerUSB() {
     if (lib.active == this) {
         lib.active = nullptr;
         lib.readPort.reset();
+        stopReadRecovery();
+        if (lib.arrivalTimer) lib.arrivalTimer->stop();
     }
 }
 
@@ -142,16 +304,20 @@ void cFirecrackerUSB::setDevicecode(int32_t value) {
     m_devicecode = X10FrameCodec::CheckDeviceCode(value);
 }
 
-void cFirecrackerUSB::Connect(bool quiet) {
+bool cFirecrackerUSB::Connect(bool quiet) {
     const std::string entry = readDeviceEntry();
     // The fresh port is opened while the old one still holds the device, so it
-    // joins the live connection instead of dropping and remaking it.
+    // joins the live connection instead of dropping and remaking it, and the
+    // frames still waiting on the device go out before the initialisation frame.
     auto port = UsbPort::create(entry);
     if (!port->open()) {
         m_lastConnectError = port->lastError();
-        return;
+        return false;
     }
     m_lastConnectError.clear();
+    port->onWriteFailure([this](std::vector<UsbPort::WriteJob> jobs, const std::string& error) {
+        writesFailed(std::move(jobs), error);
+    });
     m_write = std::move(port);
 
     if (quiet)
@@ -160,6 +326,14 @@ void cFirecrackerUSB::Connect(bool quiet) {
         SetConnected(true);
 
     Library& lib = library();
+    if (isActive()) {
+        // A fresh read below replaces whatever recovery was under way; the
+        // reopen that is running now has started a fresh run itself. Open,
+        // the device needs no more tries after an arrival either.
+        if (lib.readTimer) lib.readTimer->stop();
+        lib.readFailures = 0;
+        if (lib.arrivalTimer) lib.arrivalTimer->stop();
+    }
     auto read = UsbPort::create(entry);
     read->open();
     // Replacing the old read pipe cancels its read, so the new one can be armed.
@@ -169,6 +343,13 @@ void cFirecrackerUSB::Connect(bool quiet) {
     // The device is told to listen after every open; whether it took the frame
     // shows on the first real send.
     m_write->write(X10FrameCodec::InitialisationFrame());
+    return true;
+}
+
+bool cFirecrackerUSB::Reopen() {
+    if (m_write) m_write->close();
+    if (isActive()) library().readPort.reset();
+    return Connect(true);
 }
 
 void cFirecrackerUSB::SetConnected(bool value) {
@@ -178,7 +359,14 @@ void cFirecrackerUSB::SetConnected(bool value) {
         return;
     }
     if (m_write) m_write->close();
-    if (auto& read = library().readPort) read->close();
+    // The read pipe serves the ActiveTransceiver: another object losing its
+    // write pipe (the bridge's own transceiver) must not leave it deaf.
+    if (isActive()) {
+        if (auto& read = library().readPort) read->close();
+        // Disconnected says it all; a later outage is told afresh.
+        stopReadRecovery();
+        library().readOutage = false;
+    }
     raiseDisconnected();
 }
 
@@ -190,31 +378,60 @@ bool cFirecrackerUSB::EnsureConnected() {
 bool cFirecrackerUSB::SendCmd(int32_t lngDuration, int32_t lngRepeats) {
     const X10FrameCodec::WritePlan plan = X10FrameCodec::PlanWrites(lngDuration, lngRepeats);
     if (!EnsureConnected()) return false;
-    const Bytes frame =
+    UsbPort::WriteJob job;
+    job.frame =
         X10FrameCodec::BuildFrame(m_housecode, m_devicecode, static_cast<eX10CMD>(m_command));
     const double start = X10FrameCodec::WriteStart(Clock::current().timer());
-    int32_t written = 0;
-    int failedInARow = 0;
-    while (!X10FrameCodec::WritesDone(plan, start, Clock::current().timer(), written)) {
-        if (m_write && m_write->write(frame)) {
-            ++written;
-            failedInARow = 0;
-            continue;
-        }
-        // A failed write is a lost device: close, then try one reopen; the
-        // failed write is not counted.
-        SetConnected(false);
-        if (++failedInARow >= kMaxFailedWritesInARow) return false;
-        if (!EnsureConnected()) return false;
-    }
-    return true;
+    job.again = [plan, start](int32_t written) {
+        return !X10FrameCodec::WritesDone(plan, start, Clock::current().timer(), written);
+    };
+    return queueWrite(job, true);
 }
 
 bool cFirecrackerUSB::SendRaw(const Bytes& Bin) {
     if (!EnsureConnected()) return false;
-    if (m_write && m_write->write(Bin)) return true;
+    UsbPort::WriteJob job{Bin, nullptr};
+    return queueWrite(job, false);
+}
+
+bool cFirecrackerUSB::queueWrite(UsbPort::WriteJob& job, bool retry) {
+    for (;;) {
+        if (!m_write) return false;
+        switch (m_write->write(job)) {
+            case UsbPort::WriteResult::Written:
+            case UsbPort::WriteResult::Queued:
+                framesTaken();
+                return true;
+            case UsbPort::WriteResult::Full:
+                // A slow device is not a lost one: no reopen.
+                frameDropped(m_write->lastError());
+                return false;
+            case UsbPort::WriteResult::Failed:
+                break;
+        }
+        // A failed write is a lost device: close, then try one reopen; the
+        // failed write is not counted.
+        SetConnected(false);
+        if (!retry || job.failures >= kMaxFailedWritesInARow) return false;
+        if (!EnsureConnected()) return false;
+    }
+}
+
+// Frames that were queued (their sends said true) and then could not be
+// written: as for a failed write in a send, close and reopen, and queue them
+// again behind the fresh initialisation frame.
+void cFirecrackerUSB::writesFailed(std::vector<UsbPort::WriteJob> jobs, const std::string& error) {
     SetConnected(false);
-    return false;
+    std::size_t sent = 0;
+    if (EnsureConnected()) {
+        for (UsbPort::WriteJob& job : jobs) {
+            if (job.failures >= kMaxFailedWritesInARow || !queueWrite(job, true)) break;
+            ++sent;
+        }
+    }
+    if (sent < jobs.size())
+        reportTrouble(std::to_string(jobs.size() - sent) +
+                      " waiting frames were not sent: " + error);
 }
 
 // Handlers are called through copies: a handler may replace or clear `events`

@@ -64,7 +64,7 @@ std::shared_ptr<UsbDeviceLink> LibusbDeviceLink::open(std::uint16_t vendorId,
     std::erase_if(links, [](const auto& weak) { return weak.expired(); });
     for (const auto& weak : links) {
         auto link = weak.lock();
-        if (!link || link->m_gone) continue;
+        if (!link || link->gone()) continue;
         // Still in the list means still attached: an unplugged device gets a new
         // libusb_device when it comes back.
         if (std::find(matches.begin(), matches.end(), libusb_get_device(link->m_handle)) !=
@@ -99,14 +99,17 @@ std::shared_ptr<UsbDeviceLink> LibusbDeviceLink::open(std::uint16_t vendorId,
             libusb_close(handle);
             continue;
         }
-        libusb_transfer* transfer = libusb_alloc_transfer(0);
-        if (transfer == nullptr) {
+        libusb_transfer* in = libusb_alloc_transfer(0);
+        libusb_transfer* out = libusb_alloc_transfer(0);
+        if (in == nullptr || out == nullptr) {
             error = "cannot allocate a USB transfer for " + name;
+            libusb_free_transfer(in);
+            libusb_free_transfer(out);
             libusb_release_interface(handle, kInterface);
             libusb_close(handle);
             return nullptr;
         }
-        auto link = std::make_shared<LibusbDeviceLink>(Passkey{}, source, handle, transfer, name);
+        auto link = std::make_shared<LibusbDeviceLink>(Passkey{}, source, handle, in, out, name);
         links.push_back(link);
         error.clear();
         return link;
@@ -115,62 +118,76 @@ std::shared_ptr<UsbDeviceLink> LibusbDeviceLink::open(std::uint16_t vendorId,
 }
 
 LibusbDeviceLink::LibusbDeviceLink(Passkey, std::shared_ptr<LibusbEventSource> source,
-                                   libusb_device_handle* handle, libusb_transfer* transfer,
-                                   std::string name)
-    : m_source(std::move(source)),
-      m_handle(handle),
-      m_transfer(transfer),
-      m_name(std::move(name)) {}
-
-LibusbDeviceLink::~LibusbDeviceLink() {
-    m_reader = nullptr;
-    m_done = nullptr;
-    if (m_transferActive) cancelTransfer();
-    libusb_release_interface(m_handle, kInterface);
-    libusb_close(m_handle);
-    if (!m_transferActive) libusb_free_transfer(m_transfer);
+                                   libusb_device_handle* handle, libusb_transfer* in,
+                                   libusb_transfer* out, std::string name)
+    : m_source(std::move(source)), m_handle(handle), m_name(std::move(name)) {
+    m_in.transfer = in;
+    m_out.transfer = out;
 }
 
-bool LibusbDeviceLink::write(const Bytes& frame, std::string& error) {
-    if (m_gone) {
-        error = m_name + " is gone";
-        return false;
-    }
-    Bytes data = frame;  // libusb takes a mutable buffer
-    int transferred = 0;
-    const int r = libusb_interrupt_transfer(m_handle, kOutEndpoint, data.data(),
-                                            static_cast<int>(data.size()), &transferred,
-                                            UsbPort::kWriteTimeoutMs);
-    if (r == LIBUSB_SUCCESS && transferred == static_cast<int>(data.size())) return true;
-    if (r == LIBUSB_ERROR_NO_DEVICE) m_gone = true;
-    if (r != LIBUSB_SUCCESS)
+LibusbDeviceLink::~LibusbDeviceLink() {
+    m_closing = true;
+    m_reader = nullptr;
+    m_done = nullptr;
+    if (m_in.active) cancelTransfer(m_in);
+    if (m_out.active) cancelTransfer(m_out);
+    libusb_release_interface(m_handle, kInterface);
+    libusb_close(m_handle);
+    if (!m_in.active) libusb_free_transfer(m_in.transfer);
+    if (!m_out.active) libusb_free_transfer(m_out.transfer);
+}
+
+// A stall is cleared before the endpoint's next transfer. The request is
+// synchronous, a plain ioctl that needs no event handling, so it is safe even
+// from a transfer callback; a stall is rare and the device answers control
+// requests at once.
+void LibusbDeviceLink::clearHalt(Pipe& pipe, unsigned char endpoint) {
+    if (!pipe.halted) return;
+    pipe.halted = false;
+    libusb_clear_halt(m_handle, endpoint);
+}
+
+LibusbDeviceLink::SendResult LibusbDeviceLink::send(const Bytes& frame, std::string& error) {
+    clearHalt(m_out, kOutEndpoint);
+    m_outBuffer = frame;  // libusb takes a buffer that lives until the transfer ends
+    // No time-out: a device that is slow to take a frame holds the queue, it is
+    // not lost; an unplugged one ends the transfer with LIBUSB_TRANSFER_NO_DEVICE.
+    libusb_fill_interrupt_transfer(m_out.transfer, m_handle, kOutEndpoint, m_outBuffer.data(),
+                                   static_cast<int>(m_outBuffer.size()),
+                                   &LibusbDeviceLink::onTransferDone, this, 0);
+    m_out.returned = 0;
+    const int r = libusb_submit_transfer(m_out.transfer);
+    if (r != LIBUSB_SUCCESS) {
+        if (r == LIBUSB_ERROR_NO_DEVICE) setGone();
         error = "writing to " + m_name + " failed: " + LibusbEventSource::errorText(r);
-    else
-        error = "writing to " + m_name + " sent " + std::to_string(transferred) + " of " +
-                std::to_string(data.size()) + " bytes";
-    return false;
+        return SendResult::Failed;
+    }
+    m_out.active = true;
+    m_source->scheduleTimeout();
+    return SendResult::Pending;
 }
 
 bool LibusbDeviceLink::startRead(const void* owner, ReadDone done, std::string& error) {
-    if (m_gone) {
+    if (gone()) {
         error = m_name + " is gone";
         return false;
     }
-    if (m_reader != nullptr || m_transferActive) {
+    if (m_reader != nullptr || m_in.active) {
         error = "a read is already outstanding on " + m_name;
         return false;
     }
-    libusb_fill_interrupt_transfer(m_transfer, m_handle, kInEndpoint, m_buffer.data(),
-                                   static_cast<int>(m_buffer.size()),
+    clearHalt(m_in, kInEndpoint);
+    libusb_fill_interrupt_transfer(m_in.transfer, m_handle, kInEndpoint, m_inBuffer.data(),
+                                   static_cast<int>(m_inBuffer.size()),
                                    &LibusbDeviceLink::onTransferDone, this, 0);
-    m_transferReturned = 0;
-    const int r = libusb_submit_transfer(m_transfer);
+    m_in.returned = 0;
+    const int r = libusb_submit_transfer(m_in.transfer);
     if (r != LIBUSB_SUCCESS) {
-        if (r == LIBUSB_ERROR_NO_DEVICE) m_gone = true;
+        if (r == LIBUSB_ERROR_NO_DEVICE) setGone();
         error = "reading from " + m_name + " failed: " + LibusbEventSource::errorText(r);
         return false;
     }
-    m_transferActive = true;
+    m_in.active = true;
     m_reader = owner;
     m_done = std::move(done);
     m_source->scheduleTimeout();
@@ -181,47 +198,95 @@ void LibusbDeviceLink::cancelRead(const void* owner) {
     if (owner == nullptr || m_reader != owner) return;
     m_reader = nullptr;
     m_done = nullptr;
-    if (m_transferActive) cancelTransfer();
+    if (m_in.active) cancelTransfer(m_in);
 }
 
-void LibusbDeviceLink::cancelTransfer() {
-    m_cancelling = true;
-    libusb_cancel_transfer(m_transfer);
+void LibusbDeviceLink::cancelTransfer(Pipe& pipe) {
+    pipe.cancelling = true;
+    libusb_cancel_transfer(pipe.transfer);
     // Not from inside libusb's event handling: transfer callbacks only record
     // and post, so nothing of ours is on the stack below here.
     const auto deadline = std::chrono::steady_clock::now() + kCancelWait;
-    while (m_transferActive && std::chrono::steady_clock::now() < deadline) {
+    while (pipe.active && std::chrono::steady_clock::now() < deadline) {
         timeval slice{0, 100 * 1000};
-        libusb_handle_events_timeout_completed(m_source->context(), &slice, &m_transferReturned);
+        libusb_handle_events_timeout_completed(m_source->context(), &slice, &pipe.returned);
     }
-    m_cancelling = false;
-    if (m_transferActive) m_gone = true;
+    pipe.cancelling = false;
+    if (pipe.active) setGone();
 }
 
 void LibusbDeviceLink::onTransferDone(libusb_transfer* transfer) {
-    static_cast<LibusbDeviceLink*>(transfer->user_data)->transferDone();
+    auto* link = static_cast<LibusbDeviceLink*>(transfer->user_data);
+    if (transfer == link->m_out.transfer)
+        link->writeDone();
+    else
+        link->readDone();
 }
 
-void LibusbDeviceLink::transferDone() {
-    m_transferActive = false;
-    m_transferReturned = 1;
-    if (m_cancelling) return;
+std::string LibusbDeviceLink::statusText(int status) {
+    switch (status) {
+        case LIBUSB_TRANSFER_TIMED_OUT:
+            return "timed out";
+        case LIBUSB_TRANSFER_STALL:
+            return "the endpoint stalled";
+        case LIBUSB_TRANSFER_OVERFLOW:
+            return "the device sent more than asked";
+        case LIBUSB_TRANSFER_CANCELLED:
+            return "cancelled";
+        case LIBUSB_TRANSFER_NO_DEVICE:
+            return "the device is gone";
+        default:
+            return "transfer error";
+    }
+}
+
+// Runs inside libusb's event handling: the next frame may be submitted from
+// here, but the ports only hear of a failure through a posted event.
+void LibusbDeviceLink::writeDone() {
+    m_out.active = false;
+    m_out.returned = 1;
+    if (m_closing || m_out.cancelling) return;
+    const libusb_transfer& t = *m_out.transfer;
+    if (t.status == LIBUSB_TRANSFER_COMPLETED && t.actual_length == t.length) {
+        sendFinished(true, {});
+        return;
+    }
+    std::string error;
+    if (t.status == LIBUSB_TRANSFER_COMPLETED) {
+        error = "writing to " + m_name + " sent " + std::to_string(t.actual_length) + " of " +
+                std::to_string(t.length) + " bytes";
+    } else {
+        if (t.status == LIBUSB_TRANSFER_NO_DEVICE) setGone();
+        if (t.status == LIBUSB_TRANSFER_STALL) m_out.halted = true;
+        error = "writing to " + m_name + " failed: " + statusText(t.status);
+    }
+    sendFinished(false, error);
+}
+
+void LibusbDeviceLink::readDone() {
+    m_in.active = false;
+    m_in.returned = 1;
+    if (m_closing || m_in.cancelling) return;
 
     ReadStatus status = ReadStatus::Error;
     Bytes bytes;
-    switch (m_transfer->status) {
+    switch (m_in.transfer->status) {
         case LIBUSB_TRANSFER_COMPLETED:
             status = ReadStatus::Completed;
-            bytes.assign(m_buffer.begin(),
-                         m_buffer.begin() + std::clamp(m_transfer->actual_length, 0,
-                                                       static_cast<int>(m_buffer.size())));
+            bytes.assign(m_inBuffer.begin(),
+                         m_inBuffer.begin() + std::clamp(m_in.transfer->actual_length, 0,
+                                                         static_cast<int>(m_inBuffer.size())));
             break;
         case LIBUSB_TRANSFER_NO_DEVICE:
-            m_gone = true;
+            setGone();
             status = ReadStatus::DeviceGone;
             break;
         case LIBUSB_TRANSFER_CANCELLED:
             status = ReadStatus::Cancelled;
+            break;
+        case LIBUSB_TRANSFER_STALL:
+            m_in.halted = true;
+            status = ReadStatus::Error;
             break;
         default:
             status = ReadStatus::Error;

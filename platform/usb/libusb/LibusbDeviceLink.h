@@ -1,9 +1,10 @@
 #pragma once
 // The CM19A (or whichever vendor and product the entry names) opened through
 // libusb: interface 0 claimed, the kernel driver that holds it (ati_remote for
-// this id) detached while we hold it and given back when we let go. Writes go
-// to interrupt OUT endpoint 0x02 synchronously; the read is one asynchronous
-// transfer on interrupt IN endpoint 0x81.
+// this id) detached while we hold it and given back when we let go. Each write
+// is one asynchronous transfer on interrupt OUT endpoint 0x02, the read one on
+// interrupt IN endpoint 0x81; a stalled endpoint is cleared before its next
+// transfer.
 //
 // Opening joins a live link on a device that is still attached; a link whose
 // device was unplugged is never joined, and a replugged transceiver is opened
@@ -31,30 +32,45 @@ public:
                                                std::string& error);
 
     LibusbDeviceLink(Passkey, std::shared_ptr<LibusbEventSource> source,
-                     libusb_device_handle* handle, libusb_transfer* transfer, std::string name);
+                     libusb_device_handle* handle, libusb_transfer* in, libusb_transfer* out,
+                     std::string name);
     ~LibusbDeviceLink() override;
     LibusbDeviceLink(const LibusbDeviceLink&) = delete;
     LibusbDeviceLink& operator=(const LibusbDeviceLink&) = delete;
 
-    bool write(const Bytes& frame, std::string& error) override;
     bool startRead(const void* owner, ReadDone done, std::string& error) override;
     void cancelRead(const void* owner) override;
 
+protected:
+    SendResult send(const Bytes& frame, std::string& error) override;
+    std::string name() const override { return m_name; }
+
 private:
+    // One endpoint's transfer, reused for every read (or write) on it.
+    struct Pipe {
+        libusb_transfer* transfer = nullptr;
+        bool active = false;
+        int returned = 0;
+        bool cancelling = false;
+        bool halted = false;  // stalled; cleared before the next transfer
+    };
+
     static void LIBUSB_CALL onTransferDone(libusb_transfer* transfer);
-    void transferDone();
+    static std::string statusText(int status);
+    void readDone();
+    void writeDone();
+    void clearHalt(Pipe& pipe, unsigned char endpoint);
     // Cancels the transfer and drives libusb until it is handed back.
-    void cancelTransfer();
+    void cancelTransfer(Pipe& pipe);
 
     std::shared_ptr<LibusbEventSource> m_source;  // first, so it outlives the handle
     libusb_device_handle* m_handle;
-    libusb_transfer* m_transfer;
     std::string m_name;
-    std::array<unsigned char, UsbPort::kReadSize> m_buffer{};
-    bool m_gone = false;
-    bool m_transferActive = false;
-    int m_transferReturned = 0;
-    bool m_cancelling = false;
+    Pipe m_in;
+    Pipe m_out;
+    std::array<unsigned char, UsbPort::kReadSize> m_inBuffer{};
+    Bytes m_outBuffer;
+    bool m_closing = false;
     const void* m_reader = nullptr;
     ReadDone m_done;
 };

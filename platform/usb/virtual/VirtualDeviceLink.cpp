@@ -38,11 +38,11 @@ std::shared_ptr<UsbDeviceLink> VirtualDeviceLink::open(const std::string& socket
     std::erase_if(links, [](const auto& weak) { return weak.expired(); });
     for (const auto& weak : links) {
         auto link = weak.lock();
-        if (!link || link->m_path != socketPath) continue;
-        if (!link->m_gone && !link->hungUp()) return link;
+        if (!link || link->m_path != socketPath || link->gone()) continue;
+        if (!link->hungUp()) return link;
         // A link whose device hung up stays with the ports that hold it, so they
         // see their writes fail; newcomers get a connection of their own.
-        link->m_gone = true;
+        link->deviceGone();
     }
 
     sockaddr_un address{};
@@ -53,17 +53,13 @@ std::shared_ptr<UsbDeviceLink> VirtualDeviceLink::open(const std::string& socket
     }
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
 
-    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
         error = "cannot create a socket for the virtual transceiver: " + errorText(errno);
         return nullptr;
     }
-    // Bounds both a connect to a device whose backlog is full and every write,
-    // as the USB write timeout does.
-    timeval timeout{};
-    timeout.tv_sec = UsbPort::kWriteTimeoutMs / 1000;
-    timeout.tv_usec = (UsbPort::kWriteTimeoutMs % 1000) * 1000;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &timeout, sizeof timeout);
+    // Non-blocking, a device whose backlog is full (its process stopped) refuses
+    // at once with EAGAIN instead of holding the event loop.
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         const int e = errno;
         ::close(fd);
@@ -78,58 +74,94 @@ std::shared_ptr<UsbDeviceLink> VirtualDeviceLink::open(const std::string& socket
 VirtualDeviceLink::VirtualDeviceLink(int fd, std::string socketPath)
     : m_fd(fd),
       m_path(std::move(socketPath)),
-      m_notifier(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)) {
-    m_notifier->setEnabled(false);
-    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, [this] { onReadable(); });
+      m_readable(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read)),
+      m_writable(std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write)) {
+    m_readable->setEnabled(false);
+    m_writable->setEnabled(false);
+    QObject::connect(m_readable.get(), &QSocketNotifier::activated, [this] { onReadable(); });
+    QObject::connect(m_writable.get(), &QSocketNotifier::activated, [this] { onWritable(); });
 }
 
 VirtualDeviceLink::~VirtualDeviceLink() {
-    m_notifier.reset();
+    m_readable.reset();
+    m_writable.reset();
     ::close(m_fd);
 }
 
-bool VirtualDeviceLink::write(const Bytes& frame, std::string& error) {
-    if (m_gone) {
-        error = "the virtual transceiver at " + m_path + " hung up";
-        return false;
-    }
-    std::string packet(1, VirtualPacket::kWrite);
-    packet.append(frame.begin(), frame.end());
+VirtualDeviceLink::Attempt VirtualDeviceLink::trySend(const std::string& packet,
+                                                      std::string& error) {
     ssize_t sent = -1;
     do {
-        sent = ::send(m_fd, packet.data(), packet.size(), MSG_NOSIGNAL);
+        sent = ::send(m_fd, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     } while (sent < 0 && errno == EINTR);
-    if (sent == static_cast<ssize_t>(packet.size())) return true;
+    if (sent == static_cast<ssize_t>(packet.size())) return Attempt::Sent;
     const int e = sent < 0 ? errno : EIO;
+    if (e == EAGAIN || e == EWOULDBLOCK) return Attempt::Full;
     if (isHangUp(e)) {
-        m_gone = true;
-        error = "the virtual transceiver at " + m_path + " hung up";
-    } else if (e == EAGAIN || e == EWOULDBLOCK) {
-        error = "writing to the virtual transceiver at " + m_path + " timed out";
+        setGone();
+        error = name() + " hung up";
     } else {
-        error = "writing to the virtual transceiver at " + m_path + " failed: " + errorText(e);
+        error = "writing to " + name() + " failed: " + errorText(e);
     }
-    return false;
+    return Attempt::Failed;
+}
+
+VirtualDeviceLink::SendResult VirtualDeviceLink::send(const Bytes& frame, std::string& error) {
+    std::string packet(1, VirtualPacket::kWrite);
+    packet.append(frame.begin(), frame.end());
+    switch (trySend(packet, error)) {
+        case Attempt::Sent:
+            return SendResult::Sent;
+        case Attempt::Failed:
+            return SendResult::Failed;
+        case Attempt::Full:
+            break;
+    }
+    m_waiting = std::move(packet);
+    m_writable->setEnabled(true);
+    return SendResult::Pending;
+}
+
+void VirtualDeviceLink::onWritable() {
+    if (m_waiting.empty()) {
+        m_writable->setEnabled(false);
+        return;
+    }
+    std::string error;
+    const Attempt attempt = trySend(m_waiting, error);
+    if (attempt == Attempt::Full) return;
+    m_writable->setEnabled(false);
+    m_waiting.clear();
+    sendFinished(attempt == Attempt::Sent, error);
+}
+
+// Seen by the read: a frame waiting for room will never get it.
+void VirtualDeviceLink::deviceGone() {
+    setGone();
+    if (m_waiting.empty()) return;
+    m_waiting.clear();
+    m_writable->setEnabled(false);
+    sendFinished(false, name() + " hung up");
 }
 
 bool VirtualDeviceLink::startRead(const void* owner, ReadDone done, std::string& error) {
-    if (m_gone) {
-        error = "the virtual transceiver at " + m_path + " hung up";
+    if (gone()) {
+        error = name() + " hung up";
         return false;
     }
     if (m_reader != nullptr) {
-        error = "a read is already outstanding on the virtual transceiver at " + m_path;
+        error = "a read is already outstanding on " + name();
         return false;
     }
     m_reader = owner;
     m_done = std::move(done);
-    m_notifier->setEnabled(true);
+    m_readable->setEnabled(true);
     return true;
 }
 
 void VirtualDeviceLink::cancelRead(const void* owner) {
     if (m_reader != owner || owner == nullptr) return;
-    m_notifier->setEnabled(false);
+    m_readable->setEnabled(false);
     m_reader = nullptr;
     m_done = nullptr;
 }
@@ -147,14 +179,14 @@ void VirtualDeviceLink::onReadable() {
     if (n < 0) {
         const int e = errno;
         if (e == EAGAIN || e == EWOULDBLOCK || e == EINTR) return;
-        if (isHangUp(e)) m_gone = true;
+        if (isHangUp(e)) deviceGone();
         finishRead(isHangUp(e) ? ReadStatus::DeviceGone : ReadStatus::Error, {});
         return;
     }
     if (n == 0) {
         // Both an empty packet and the end of the connection read as 0 bytes.
         if (hungUp()) {
-            m_gone = true;
+            deviceGone();
             finishRead(ReadStatus::DeviceGone, {});
         }
         return;
@@ -164,7 +196,7 @@ void VirtualDeviceLink::onReadable() {
 }
 
 void VirtualDeviceLink::finishRead(ReadStatus status, Bytes bytes) {
-    m_notifier->setEnabled(false);
+    m_readable->setEnabled(false);
     m_reader = nullptr;
     ReadDone done = std::move(m_done);
     m_done = nullptr;

@@ -29,6 +29,7 @@ namespace {
 
 using Bytes = UsbPort::Bytes;
 using Status = UsbPort::ReadStatus;
+using Result = UsbPort::WriteResult;
 
 struct Completion {
     int count = 0;
@@ -88,7 +89,7 @@ TEST_F(VirtualUsbPort, OpenFailsAsForAnAbsentDeviceAndSaysWhy) {
     EXPECT_FALSE(port->open());
     EXPECT_FALSE(port->isOpen());
     EXPECT_NE(port->lastError().find(path), std::string::npos) << port->lastError();
-    EXPECT_FALSE(port->write(kA3On));
+    EXPECT_EQ(port->write(kA3On), Result::Failed);
     EXPECT_FALSE(port->armRead([](Status, const Bytes&) {}));
 
     {  // a socket file left behind with nobody listening refuses
@@ -111,9 +112,9 @@ TEST_F(VirtualUsbPort, FramesTravelAsPacketsAndReadsCompleteFromTheEventLoop) {
     EXPECT_TRUE(port->lastError().empty());
     ASSERT_TRUE(device.accept());
 
-    ASSERT_TRUE(port->write(kA3On));
+    ASSERT_EQ(port->write(kA3On), Result::Written);
     EXPECT_EQ(device.receive(), std::string("W\x20\x60\x9F\x08\xF7"));
-    ASSERT_TRUE(port->write({}));
+    ASSERT_EQ(port->write({}), Result::Written);
     EXPECT_EQ(device.receive(), std::string("W"));
 
     // A packet sent before the read is armed waits for it, as a USB device holds
@@ -156,8 +157,8 @@ TEST_F(VirtualUsbPort, PortsOnOneDeviceShareItsConnectionAndItsOneRead) {
     ASSERT_TRUE(device.accept());
     EXPECT_FALSE(device.connectionWaiting());
 
-    ASSERT_TRUE(first->write({0x01}));
-    ASSERT_TRUE(second->write({0x02}));
+    ASSERT_EQ(first->write({0x01}), Result::Written);
+    ASSERT_EQ(second->write({0x02}), Result::Written);
     EXPECT_EQ(device.receive(), std::string("W\x01"));
     EXPECT_EQ(device.receive(), std::string("W\x02"));
 
@@ -184,23 +185,131 @@ TEST_F(VirtualUsbPort, AHangUpEndsTheReadFailsTheNextWriteAndAReopenConnectsAfre
     ASSERT_TRUE(runUntil([&] { return c.count == 1; }));
     EXPECT_EQ(c.status, Status::DeviceGone);
     EXPECT_TRUE(port->isOpen());
-    EXPECT_FALSE(port->write(kA3On));
+    EXPECT_EQ(port->write(kA3On), Result::Failed);
     EXPECT_FALSE(port->lastError().empty());
 
     // Without a read outstanding the very next write is what notices.
     ASSERT_TRUE(port->open());
     ASSERT_TRUE(device.accept());
-    ASSERT_TRUE(port->write(kA3On));
+    ASSERT_EQ(port->write(kA3On), Result::Written);
     ASSERT_TRUE(device.receive());
     device.hangUp();
-    EXPECT_FALSE(port->write(kA3On));  // and the process is still alive: no SIGPIPE
+    EXPECT_EQ(port->write(kA3On), Result::Failed);  // and the process is still alive: no SIGPIPE
 
     // A second port opened now does not join the dead connection.
     auto other = UsbPort::create(entry);
     ASSERT_TRUE(other->open());
     ASSERT_TRUE(device.accept());
-    EXPECT_TRUE(other->write(kA3On));
-    EXPECT_FALSE(port->write(kA3On));
+    EXPECT_EQ(other->write(kA3On), Result::Written);
+    EXPECT_EQ(port->write(kA3On), Result::Failed);
+}
+
+// Numbered frames, so the order they arrive in can be checked.
+Bytes numbered(unsigned n) {
+    return {0x5a, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xff)};
+}
+std::string packetOf(unsigned n) {
+    const Bytes frame = numbered(n);
+    return "W" + std::string(frame.begin(), frame.end());
+}
+
+// Writes numbered frames from `first` until the device's socket has no room
+// left, so the next one waits; returns the next number.
+unsigned fillSocket(UsbPort& port, unsigned first) {
+    for (unsigned n = first; n < first + 100000; ++n) {
+        const Result r = port.write(numbered(n));
+        if (r == Result::Queued) return n + 1;
+        EXPECT_EQ(r, Result::Written);
+        if (r != Result::Written) return n;
+    }
+    ADD_FAILURE() << "the socket never filled";
+    return first;
+}
+
+// What the device reads once it reads again, with events running so the
+// waiting frames follow.
+std::vector<std::string> readAll(FakeDevice& device, std::size_t count) {
+    std::vector<std::string> packets;
+    runUntil(
+        [&] {
+            while (auto p = device.receive(0)) packets.push_back(*p);
+            return packets.size() >= count;
+        },
+        5000);
+    return packets;
+}
+
+TEST_F(VirtualUsbPort, ADeviceThatStopsReadingHoldsFramesInOrderUpToTheLimit) {
+    FakeDevice device(path);
+    auto port = UsbPort::create(entry);
+    ASSERT_TRUE(port->open());
+    ASSERT_TRUE(device.accept());
+
+    unsigned next = fillSocket(*port, 0);
+    // A job written several times keeps its place in the queue.
+    UsbPort::WriteJob thrice{numbered(next++), [](std::int32_t written) { return written < 3; }};
+    EXPECT_EQ(port->write(thrice), Result::Queued);
+    while (port->writesWaiting() < UsbPort::kWriteQueueLimit)
+        ASSERT_EQ(port->write(numbered(next++)), Result::Queued);
+    // Refused, not failed: a slow device is not a lost one.
+    EXPECT_EQ(port->write(numbered(next)), Result::Full);
+    EXPECT_NE(port->lastError().find("not taking frames"), std::string::npos) << port->lastError();
+    runFor(50);
+    EXPECT_EQ(port->writesWaiting(), UsbPort::kWriteQueueLimit);
+
+    std::vector<std::string> expected;
+    for (unsigned n = 0; n < next; ++n) {
+        expected.push_back(packetOf(n));
+        if (thrice.frame == numbered(n)) expected.insert(expected.end(), 2, packetOf(n));
+    }
+    EXPECT_EQ(readAll(device, expected.size()), expected);
+    EXPECT_EQ(port->writesWaiting(), 0u);
+    EXPECT_EQ(port->write(kA3On), Result::Written);
+}
+
+TEST_F(VirtualUsbPort, WaitingFramesOfAGoneDeviceGoBackToTheirPortsInOrder) {
+    FakeDevice device(path);
+    auto a = UsbPort::create(entry);
+    auto b = UsbPort::create(entry);
+    ASSERT_TRUE(a->open());
+    ASSERT_TRUE(b->open());
+    ASSERT_TRUE(device.accept());
+    std::vector<Bytes> failedA, failedB;
+    int calls = 0;
+    auto collect = [&calls](std::vector<Bytes>& into) {
+        return [&into, &calls](std::vector<UsbPort::WriteJob> jobs, const std::string& error) {
+            ++calls;
+            EXPECT_FALSE(error.empty());
+            for (const auto& job : jobs) into.push_back(job.frame);
+        };
+    };
+    a->onWriteFailure(collect(failedA));
+    b->onWriteFailure(collect(failedB));
+
+    const unsigned next = fillSocket(*a, 0);
+    ASSERT_EQ(b->write(numbered(1000)), Result::Queued);
+    ASSERT_EQ(a->write(numbered(1001)), Result::Queued);
+    ASSERT_EQ(b->write(numbered(1002)), Result::Queued);
+    EXPECT_EQ(calls, 0);
+    device.hangUp();
+    ASSERT_TRUE(runUntil([&] { return calls == 2; }));
+    EXPECT_EQ(failedA, (std::vector<Bytes>{numbered(next - 1), numbered(1001)}));
+    EXPECT_EQ(failedB, (std::vector<Bytes>{numbered(1000), numbered(1002)}));
+    EXPECT_EQ(a->writesWaiting(), 0u);
+    EXPECT_EQ(a->write(kA3On), Result::Failed);
+
+    // A port closed before the failure hears nothing of it, while its frames
+    // stayed queued for the port that kept the device open.
+    ASSERT_TRUE(a->open());
+    ASSERT_TRUE(b->open());
+    ASSERT_TRUE(device.accept());
+    fillSocket(*a, 0);
+    a->close();
+    EXPECT_EQ(b->writesWaiting(), 1u);
+    calls = 0;
+    device.hangUp();
+    runFor(100);
+    EXPECT_EQ(calls, 0);
 }
 
 TEST_F(VirtualUsbPort, CloseEndsTheReadWithoutACompletionEvenFromInsideOne) {
@@ -320,7 +429,7 @@ TEST_F(VirtualUsbPort, TheCommandLineVirtualTransceiverPlaysTheDevice) {
 
     auto port = UsbPort::create(entry);
     ASSERT_TRUE(port->open()) << port->lastError();
-    ASSERT_TRUE(port->write({0x80, 0x01, 0x00, 0x20, 0x14, 0x24, 0x20, 0x20}));
+    ASSERT_EQ(port->write({0x80, 0x01, 0x00, 0x20, 0x14, 0x24, 0x20, 0x20}), Result::Written);
     std::vector<std::pair<Status, Bytes>> reads;
     std::function<void(Status, const Bytes&)> loop = [&](Status s, const Bytes& b) {
         reads.emplace_back(s, b);
@@ -331,7 +440,7 @@ TEST_F(VirtualUsbPort, TheCommandLineVirtualTransceiverPlaysTheDevice) {
     EXPECT_EQ(reads[0], std::make_pair(Status::Completed, kA3On));
     EXPECT_EQ(reads[1], std::make_pair(Status::Completed, Bytes{}));
     EXPECT_EQ(reads[2].first, Status::DeviceGone);
-    EXPECT_FALSE(port->write(kA3On));
+    EXPECT_EQ(port->write(kA3On), Result::Failed);
     ASSERT_TRUE(runUntil([&] { return removals == 1; }));
 
     device.terminate();
@@ -354,7 +463,7 @@ TEST(LibusbUsbPort, ADeviceThatIsNotPresentFailsToOpenWithAReason) {
     EXPECT_LT(t.elapsed(), 3000);
     EXPECT_FALSE(port->isOpen());
     EXPECT_FALSE(port->lastError().empty());
-    EXPECT_FALSE(port->write(kA3On));
+    EXPECT_EQ(port->write(kA3On), Result::Failed);
     EXPECT_FALSE(port->armRead([](Status, const Bytes&) {}));
 
     // The USB bus's notices start (or say why they cannot) and end cleanly.

@@ -432,6 +432,9 @@ TEST_F(hspiTest, TheObjectAnswersByNameAndOwnsItsParts) {
     EXPECT_FALSE(fc->events.Received);
     next->events.Received("A", 1, cON);
     EXPECT_EQ(x10Events().size(), 1u);
+    // The transceiver's trouble goes to the host log.
+    next->events.trouble("reading again");
+    EXPECT_EQ(logs().back(), "Quillon|CM19A USB: reading again");
 
     // The last plug-in object lets go of the host.
     const long held = hs.use_count();
