@@ -10,7 +10,6 @@
 #include "xap/XapLog.h"
 #include "xap/XapMessage.h"
 #include "xap/XapMessageCallback.h"
-#include "xap/XapSettings.h"
 #include "xap/xapGlobal.h"
 
 Q_LOGGING_CATEGORY(lcXapTransport, "brindle.xap.transport")

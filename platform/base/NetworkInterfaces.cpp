@@ -21,7 +21,7 @@ std::vector<NetworkInterfaces::Address> NetworkInterfaces::query() {
         a.index = if_nametoindex(p->ifa_name);
         // Up without a carrier (a cable pulled, a radio off) carries nothing.
         a.running = (p->ifa_flags & IFF_UP) != 0 && (p->ifa_flags & IFF_RUNNING) != 0;
-        a.loopback = (p->ifa_flags & IFF_LOOPBACK) != 0 || isLoopback(a.address);
+        a.loopback = (p->ifa_flags & IFF_LOOPBACK) != 0;
         out.push_back(std::move(a));
     }
     freeifaddrs(list);
@@ -30,6 +30,7 @@ std::vector<NetworkInterfaces::Address> NetworkInterfaces::query() {
 
 std::vector<std::string> NetworkInterfaces::ordered(std::vector<Address> all) {
     std::erase_if(all, [](const Address& a) { return !a.running; });
+    for (auto& a : all) a.loopback = a.loopback || isLoopback(a.address);
     std::stable_sort(all.begin(), all.end(), [](const Address& a, const Address& b) {
         if (a.loopback != b.loopback) return !a.loopback;
         return a.index < b.index;

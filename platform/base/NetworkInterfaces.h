@@ -19,7 +19,8 @@ public:
 
     // Every IPv4 address the system reports now; empty when it cannot be asked.
     static std::vector<Address> query();
-    // The addresses of running interfaces in the order above, without repeats.
+    // The addresses of running interfaces in the order above, without repeats;
+    // an address in 127.0.0.0/8 counts as loopback wherever it sits.
     static std::vector<std::string> ordered(std::vector<Address> all);
     // ordered(query()).
     static std::vector<std::string> upIPv4();
