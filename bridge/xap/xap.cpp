@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "base/Convert.h"
+#include "base/Err.h"
 #include "base/HostName.h"
 #include "base/NetworkInterfaces.h"
 #include "xap/XapLog.h"
@@ -26,6 +27,17 @@ bool quadParts(const std::string& text, long parts[4]) {
         parts[n++] = static_cast<long>(vb::Val(part));
     }
     return n == 4;
+}
+
+// The transport's own notes are not about a fault a caller may be handling at
+// the time; that fault stays pending for the caller's report.
+void logNote(const std::string& text) {
+    const int number = Err::Number();
+    const int line = Err::Erl();
+    const std::string description = Err::Description();
+    Err::Clear();
+    LogError("brindlehub", text);
+    if (number != 0) Err::set(number, description, line);
 }
 
 }  // namespace
@@ -102,7 +114,7 @@ int xap::Init() {
     if (const std::string notice =
             loopbackNotice(candidates, InterfaceAddress, m_localAddress, m_broadcastTarget);
         !notice.empty())
-        LogError("brindlehub", notice);
+        logNote(notice);
 
     int port = 0;
     for (int candidate = kFirstPort; candidate < kFirstPort + kPortsToTry; ++candidate) {
@@ -233,7 +245,7 @@ bool xap::sendDatagram(const std::string& text) {
                                  m_broadcastTarget + ":" + std::to_string(kXapPort) +
                                  " failed: " + m_winsock2.sendError();
         qCWarning(lcXapTransport, "%s", line.c_str());
-        LogError("brindlehub", line);
+        logNote(line);
     }
     return sent;
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/Err.h"
 #include "base/WaitObject.h"
 #include "support/TempHome.h"
 #include "support/TestHub.h"
@@ -170,7 +171,10 @@ TEST_F(Transport, AFailingSendIsLoggedOncePerDistinctError) {
     ASSERT_GT(t->Init(), 0);
     // Too long for one datagram: every send fails the same way.
     const std::string huge = xapGlobal::item("k", std::string(70000, 'x'));
+    Err::set(13, "Type mismatch");  // a caller's fault, not the transport's
     for (int i = 0; i < 3; ++i) t->SendXap("", "c", "s", huge);
+    EXPECT_EQ(Err::Number(), 13);
+    Err::Clear();
     t->SendXap("", "c", "s", "k\x01v");
     EXPECT_NE(hub.next(), "");  // the transport still works
     t->SendXap("", "c", "s", huge);
@@ -181,9 +185,10 @@ TEST_F(Transport, AFailingSendIsLoggedOncePerDistinctError) {
         return n;
     };
     EXPECT_EQ(failures(), 1u);
-    EXPECT_NE(home.read("Data/brindlehub.txt")
-                  .find("brindlehub xAP send from 127.0.0.1 to 127.0.0.1:3639 failed: "),
+    const std::string log = home.read("Data/brindlehub.txt");
+    EXPECT_NE(log.find("brindlehub xAP send from 127.0.0.1 to 127.0.0.1:3639 failed: "),
               std::string::npos);
+    EXPECT_EQ(log.find("Type mismatch"), std::string::npos) << log;
     // A fresh start reports it again.
     ASSERT_GT(t->Init(), 0);
     t->SendXap("", "c", "s", huge);
