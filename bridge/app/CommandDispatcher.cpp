@@ -97,7 +97,8 @@ void CommandDispatcher::bscCommand(XapMessage& msg) {
         std::string level = msg.GetItem(block, "Level");
         if (level == "Unknown") level = msg.GetItem(block, "Text");
         if (level == "Unknown") level = state == "ON" ? "1" : "0";
-        applyBscCommand(msg.MsgTarget, id, static_cast<int>(vb::Val(level)));
+        // A level beyond any integer is no command; 0 is never one.
+        applyBscCommand(msg.MsgTarget, id, vb::truncateToInt32(vb::Val(level)).value_or(0));
         blink();
         ++counter;
         block = "output.state." + std::to_string(counter);
@@ -181,7 +182,8 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
     try {
         const int k = X10Words::Position(sCommand);
         if (!host || k < 1 || sDevice.empty()) return;
-        transmit(sDevice.substr(0, 1), static_cast<int>(vb::Val(sDevice.substr(1))), k, 1);
+        transmit(sDevice.substr(0, 1), vb::truncateToInt32(vb::Val(sDevice.substr(1))).value_or(0),
+                 k, 1);
 
         DeviceTable& devices = host->devices();
         devices.SetDeviceLastChange(sDevice, Clock::current().now());

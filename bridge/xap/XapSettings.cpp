@@ -15,7 +15,7 @@ XapSettings::State& XapSettings::state() {
 }
 
 const std::string& XapSettings::ComputerName() {
-    static const std::string name = hostName();
+    static const std::string name = computerNameOf(hostName());
     return name;
 }
 
@@ -36,7 +36,7 @@ void XapSettings::InitXap() {
     State& s = state();
     ComputerName();
     s.programFolder = ProgramFolder::path();
-    s.programFilePath = s.programFolder + "/" + ProgramFolder::programName();
+    s.programFilePath = ProgramFolder::executablePath();
     CreateFolders(s.programFolder + "/Config/x");
     CreateFolders(s.programFolder + "/Data/x");
     X10Words::Words();

@@ -13,13 +13,15 @@ public:
     static void InitXap();
     static void SetAddresses(std::string interfaceAddress, std::string broadcastAddress);
 
-    // The computer name, read from the system on first use and cached.
+    // The computer name (the host name up to its first dot), read from the
+    // system on first use and cached.
     static const std::string& ComputerName();
     // Creates every missing folder along the path, not its last component.
     // Stops at the first folder it cannot create; a relative path is left alone.
     static void CreateFolders(const std::string& path);
 
     static const std::string& ProgramFolder() { return state().programFolder; }
+    // The executable that runs, wherever BRINDLE_HOME puts the program folder.
     static const std::string& ProgramFilePath() { return state().programFilePath; }
     static const std::string& InterfaceAddress() { return state().interfaceAddress; }
     static const std::string& BroadcastAddress() { return state().broadcastAddress; }

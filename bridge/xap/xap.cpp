@@ -1,13 +1,16 @@
 #include "xap/xap.h"
 
 #include <QLoggingCategory>
+#include <algorithm>
 #include <sstream>
 
 #include "base/Convert.h"
+#include "base/Err.h"
 #include "base/HostName.h"
+#include "base/NetworkInterfaces.h"
+#include "xap/XapLog.h"
 #include "xap/XapMessage.h"
 #include "xap/XapMessageCallback.h"
-#include "xap/XapSettings.h"
 #include "xap/xapGlobal.h"
 
 Q_LOGGING_CATEGORY(lcXapTransport, "brindle.xap.transport")
@@ -24,6 +27,17 @@ bool quadParts(const std::string& text, long parts[4]) {
         parts[n++] = static_cast<long>(vb::Val(part));
     }
     return n == 4;
+}
+
+// The transport's own notes are not about a fault a caller may be handling at
+// the time; that fault stays pending for the caller's report.
+void logNote(const std::string& text) {
+    const int number = Err::Number();
+    const int line = Err::Erl();
+    const std::string description = Err::Description();
+    Err::Clear();
+    LogError("brindlehub", text);
+    if (number != 0) Err::set(number, description, line);
 }
 
 }  // namespace
@@ -68,11 +82,39 @@ std::string xap::chooseLocalAddress(const std::vector<std::string>& addresses,
     return addresses.front();
 }
 
+std::string xap::loopbackNotice(const std::vector<std::string>& candidates,
+                                const std::string& pattern, const std::string& localAddress,
+                                const std::string& broadcastTarget) {
+    if (!NetworkInterfaces::isLoopback(localAddress)) return {};
+    std::string target = broadcastTarget;
+    if (!NetworkInterfaces::isLoopback(target)) {
+        const auto resolved = resolveIPv4(target);
+        if (!resolved.empty()) target = resolved.front();
+    }
+    if (NetworkInterfaces::isLoopback(target)) return {};
+    const bool othersUp = std::any_of(candidates.begin(), candidates.end(), [](const auto& a) {
+        return !NetworkInterfaces::isLoopback(a);
+    });
+    const std::string why = othersUp
+                                ? "InterfaceAddress " + pattern + " in Config/qixXap.ini selects it"
+                                : "no network interface other than loopback is up";
+    return "xAP stays on this machine: it sends from the loopback address " + localAddress +
+           " because " + why + ", so messages to " + broadcastTarget +
+           " reach no other computer; set InterfaceAddress to the network's address (for "
+           "example 192.168.1.0) to use that network";
+}
+
 int xap::Init() {
-    m_localAddress = chooseLocalAddress(resolveIPv4(XapSettings::ComputerName()), InterfaceAddress);
+    const std::vector<std::string> candidates = NetworkInterfaces::upIPv4();
+    m_localAddress = chooseLocalAddress(candidates, InterfaceAddress);
     m_broadcastTarget =
         vb::equalsIgnoreCase(BroadcastAddress, "default") ? "255.255.255.255" : BroadcastAddress;
     m_winsock1.setRemoteHost(m_broadcastTarget);
+    m_sendErrorsLogged.clear();
+    if (const std::string notice =
+            loopbackNotice(candidates, InterfaceAddress, m_localAddress, m_broadcastTarget);
+        !notice.empty())
+        logNote(notice);
 
     int port = 0;
     for (int candidate = kFirstPort; candidate < kFirstPort + kPortsToTry; ++candidate) {
@@ -87,9 +129,9 @@ int xap::Init() {
     int e = m_winsock2.bind(m_localAddress, port);
     if (e == UdpSocket::kAddressInUse &&
         (m_localAddress.empty() || m_localAddress == "127.0.0.1")) {
-        // The host name resolves to the loopback address Winsock1 already
-        // holds at this port, so Winsock1 receives everything addressed there;
-        // Winsock2 only needs a socket to send from.
+        // The chosen address is the loopback address Winsock1 already holds at
+        // this port, so Winsock1 receives everything addressed there; Winsock2
+        // only needs a socket to send from.
         qCInfo(lcXapTransport,
                "interface address %s is the receiving address; sending from a "
                "separate port",
@@ -196,8 +238,15 @@ std::string xap::SendXap(const std::string& sTarget, const std::string& sClass,
 bool xap::sendDatagram(const std::string& text) {
     if (!m_winsock2.isBound()) return false;
     const bool sent = m_winsock2.send(text);
-    if (!sent)
-        qCWarning(lcXapTransport, "could not send to %s:%d", m_broadcastTarget.c_str(), kXapPort);
+    // A network that is gone fails every datagram alike; one line says so
+    // without filling the disk at the rate messages are sent.
+    if (!sent && m_sendErrorsLogged.insert(m_winsock2.sendError()).second) {
+        const std::string line = "xAP send from " + m_winsock2.localAddress() + " to " +
+                                 m_broadcastTarget + ":" + std::to_string(kXapPort) +
+                                 " failed: " + m_winsock2.sendError();
+        qCWarning(lcXapTransport, "%s", line.c_str());
+        logNote(line);
+    }
     return sent;
 }
 

@@ -5,11 +5,15 @@
 // upwards from 32768; the local hub relays the network's traffic there.
 // Winsock2 sends every message to the broadcast target on port 3639 and, bound
 // to the local interface address at the same port, receives what is addressed
-// to that interface. Received texts are queued and handed over 50 ms later
+// to that interface. The local address is one of the machine's interfaces that
+// are up, so a broadcast leaves through that interface. A loopback choice with
+// a broadcast target elsewhere, and each distinct send failure, get one line
+// in the error log. Received texts are queued and handed over 50 ms later
 // through the registered callback's onMessage, never inside the socket's own
 // notice. One instance exists while the program runs (xapGlobal::values().transport).
 
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,8 +74,14 @@ public:
 
     // Picks the first address that carries every bit of the pattern, part by
     // part; the first address when none does (always so for "Default").
+    // Init offers the addresses of the interfaces that are up, loopback last.
     static std::string chooseLocalAddress(const std::vector<std::string>& addresses,
                                           const std::string& pattern);
+    // The error-log line for a local address on loopback while the broadcast
+    // target is not (xAP then never leaves the machine); empty otherwise.
+    static std::string loopbackNotice(const std::vector<std::string>& candidates,
+                                      const std::string& pattern, const std::string& localAddress,
+                                      const std::string& broadcastTarget);
 
     void HBeatTimer_Timer();
     void ReceiveTimer_Timer();
@@ -94,4 +104,5 @@ private:
     int m_port = 0;
     std::string m_heartbeatText;
     std::string m_heartbeatTail;
+    std::set<std::string> m_sendErrorsLogged;  // since the last Init
 };

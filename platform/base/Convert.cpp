@@ -183,6 +183,16 @@ uint8_t CByte(double value) {
     return roundToInteger<uint8_t>(value);
 }
 
+std::optional<int32_t> truncateToInt32(double value) {
+    // Compared before the conversion: converting a double that does not fit
+    // is undefined.
+    const double whole = std::trunc(value);
+    if (!(whole >= static_cast<double>(std::numeric_limits<int32_t>::min()) &&
+          whole <= static_cast<double>(std::numeric_limits<int32_t>::max())))
+        return std::nullopt;
+    return static_cast<int32_t>(whole);
+}
+
 double CDbl(std::string_view text) {
     if (!IsNumeric(text)) typeMismatch();
     return Val(text);

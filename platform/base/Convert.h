@@ -35,6 +35,10 @@ bool IsNumeric(std::string_view s);
 int16_t CInt(double value);
 int32_t CLng(double value);
 uint8_t CByte(double value);
+// The whole part of a value (the fraction dropped) when it fits a 32-bit
+// integer; no value for NaN, infinities and anything outside that range. For
+// numbers read from outside, where a bad one is ignored rather than an error.
+std::optional<int32_t> truncateToInt32(double value);
 // Text to number: a text that is not a number raises error 13 "Type mismatch".
 double CDbl(std::string_view text);
 int16_t CInt(std::string_view text);

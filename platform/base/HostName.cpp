@@ -11,6 +11,10 @@ std::string hostName() {
     return buf;
 }
 
+std::string computerNameOf(std::string_view hostName) {
+    return std::string(hostName.substr(0, hostName.find('.')));
+}
+
 std::vector<std::string> resolveIPv4(const std::string& name) {
     std::vector<std::string> out;
     if (name.empty()) return out;

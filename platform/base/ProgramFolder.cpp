@@ -9,13 +9,11 @@ namespace fs = std::filesystem;
 
 namespace ProgramFolder {
 
-namespace {
-fs::path executablePath() {
+std::string executablePath() {
     std::error_code ec;
     fs::path p = fs::read_symlink("/proc/self/exe", ec);
-    return ec ? fs::path() : p;
+    return ec ? std::string() : p.string();
 }
-}  // namespace
 
 std::string path() {
     if (const char* home = std::getenv("BRINDLE_HOME"); home != nullptr && *home != '\0') {
@@ -23,11 +21,11 @@ std::string path() {
         while (p.size() > 1 && p.back() == '/') p.pop_back();
         return p;
     }
-    return executablePath().parent_path().string();
+    return fs::path(executablePath()).parent_path().string();
 }
 
 std::string programName() {
-    return executablePath().filename().string();
+    return fs::path(executablePath()).filename().string();
 }
 
 std::string mapPath(std::string_view systemPath) {

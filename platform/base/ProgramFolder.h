@@ -16,6 +16,8 @@ namespace ProgramFolder {
 std::string path();
 // The executable's file name without folder ("brindle").
 std::string programName();
+// The full path of the executable that runs; empty when the system will not say.
+std::string executablePath();
 // "\" to "/".
 std::string mapPath(std::string_view systemPath);
 // Finds an existing file or folder below base whose relative path equals

@@ -1,7 +1,12 @@
 #include "base/UdpSocket.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <QHostAddress>
 #include <QNetworkDatagram>
+#include <cerrno>
+#include <cstring>
 
 #include "base/HostName.h"
 
@@ -42,8 +47,14 @@ int UdpSocket::bind(const std::string& address, int port) {
         address.empty() ? QHostAddress(QHostAddress::AnyIPv4) : toAddress(address);
     if (addr.isNull()) return kAddressNotAvailable;
     if (port < 0 || port > 65535) return kInvalidArgument;
-    if (m_socket.bind(addr, static_cast<quint16>(port), QAbstractSocket::DontShareAddress))
+    if (m_socket.bind(addr, static_cast<quint16>(port), QAbstractSocket::DontShareAddress)) {
+        // Said outright rather than left to the socket layer's defaults: without
+        // it every datagram to a broadcast address is refused.
+        const int on = 1;
+        ::setsockopt(static_cast<int>(m_socket.socketDescriptor()), SOL_SOCKET, SO_BROADCAST, &on,
+                     sizeof on);
         return 0;
+    }
     const int e = errorNumber(m_socket.error());
     m_socket.close();
     return e;
@@ -66,11 +77,42 @@ void UdpSocket::close() {
 }
 
 bool UdpSocket::send(const std::string& data) {
-    const QHostAddress addr = toAddress(m_remoteHost);
-    if (addr.isNull() || m_remotePort <= 0 || m_remotePort > 65535) return false;
-    const qint64 n = m_socket.writeDatagram(data.data(), static_cast<qint64>(data.size()), addr,
-                                            static_cast<quint16>(m_remotePort));
-    return n == static_cast<qint64>(data.size());
+    m_sendError.clear();
+    bool isIPv4 = false;
+    const quint32 ipv4 = toAddress(m_remoteHost).toIPv4Address(&isIPv4);
+    if (!isIPv4) {
+        m_sendError = "no IPv4 address for \"" + m_remoteHost + "\"";
+        return false;
+    }
+    if (m_remotePort <= 0 || m_remotePort > 65535) {
+        m_sendError = "invalid port " + std::to_string(m_remotePort);
+        return false;
+    }
+    const int fd = static_cast<int>(m_socket.socketDescriptor());
+    if (fd < 0) {
+        m_sendError = "socket not bound";
+        return false;
+    }
+    // Sent on the descriptor itself: the socket layer above folds most
+    // failures into one "unable to send" and loses the system's reason.
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(m_remotePort));
+    to.sin_addr.s_addr = htonl(ipv4);
+    ssize_t n;
+    do {
+        n = ::sendto(fd, data.data(), data.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                     sizeof to);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        m_sendError = std::strerror(errno);
+        return false;
+    }
+    if (static_cast<size_t>(n) != data.size()) {
+        m_sendError = "datagram cut short";
+        return false;
+    }
+    return true;
 }
 
 bool UdpSocket::hasPendingDatagram() const {

@@ -2,8 +2,10 @@
 // A UDP socket as the transport uses it: bound to one address and port, sends
 // datagrams to a remote host and port, and reports arrivals on the event loop.
 // Binding never shares an address with another socket, so a port taken by
-// anyone else fails to bind. Errors are socket-layer numbers (10048 "address in
-// use", 10049 "address not available", 10013 "permission denied").
+// anyone else fails to bind. A bound socket may send broadcasts; a broadcast
+// leaves through the interface that owns the bound address. Errors are
+// socket-layer numbers (10048 "address in use", 10049 "address not
+// available", 10013 "permission denied").
 
 #include <QUdpSocket>
 #include <functional>
@@ -31,8 +33,10 @@ public:
     int remotePort() const { return m_remotePort; }
 
     // Sends one datagram to the remote host and port. A host name is resolved
-    // to its first IPv4 address. Returns false when nothing could be sent.
+    // to its first IPv4 address. Returns false when nothing could be sent;
+    // sendError() then says why in the system's words.
     bool send(const std::string& data);
+    const std::string& sendError() const { return m_sendError; }
 
     // Called once per arrival notice; read every pending datagram in it.
     void onDataArrival(std::function<void()> handler) { m_onData = std::move(handler); }
@@ -44,5 +48,6 @@ private:
     QUdpSocket m_socket;
     std::string m_remoteHost;
     int m_remotePort = 0;
+    std::string m_sendError;
     std::function<void()> m_onData;
 };

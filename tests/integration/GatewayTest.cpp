@@ -14,10 +14,11 @@
 
 namespace {
 
+// The computer name the gateway builds its source from.
 std::string hostName() {
     char host[128] = {};
     gethostname(host, sizeof host - 1);
-    return host;
+    return std::string(host).substr(0, std::string(host).find('.'));
 }
 
 std::string regString(const std::string& s) {
@@ -201,7 +202,8 @@ TEST_F(Gateway, XapCommandsAreTransmitted) {
     EXPECT_NE(pong.find("Response=ping\n"), std::string::npos);
     send("Homeseer.Role", "", "Role.Query\n{\nRole=plugin\n}\n");
     send("Homeseer.Role", "", "Role.Query\n{\nRole=ANY\n}\n");
-    EXPECT_NE(hub.nextContaining("class=Homeseer.Role").find("Role=Application\n"),
+    EXPECT_NE(hub.nextContaining("class=Homeseer.Role")
+                  .find("Role=Application\nPath=" + std::string(BRINDLE_EXE) + "\n"),
               std::string::npos);
     EXPECT_TRUE(hub.nextContaining("class=Homeseer.Role", 800).empty());
     shutDown();

@@ -69,10 +69,11 @@ TEST(Startup, AnnouncesItselfReceivesAndShutsDownOnSigterm) {
     ASSERT_GE(port, 32768) << heartbeat;
     char host[128] = {};
     gethostname(host, sizeof host - 1);
+    const std::string computer = std::string(host).substr(0, std::string(host).find('.'));
     EXPECT_EQ(heartbeat,
               "xap-hbeat\n{\nv=12\nhop=1\nuid=FF008700\nclass=xap-hbeat.alive\n"
               "source=qix.CM19A." +
-                  std::string(host) + "\ninterval=600\nport=" + std::to_string(port) + "\n}\n");
+                  computer + "\ninterval=600\nport=" + std::to_string(port) + "\n}\n");
 
     const std::string event = hub.next();
     EXPECT_NE(event.find("class=Homeseer.Event\n"), std::string::npos) << event;

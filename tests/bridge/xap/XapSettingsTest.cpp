@@ -27,6 +27,11 @@ TEST(XapSettings, InitXapMakesTheFoldersAndKnowsTheComputer) {
     EXPECT_TRUE(std::filesystem::is_directory(home.path() + "/Data"));
     EXPECT_EQ(XapSettings::ProgramFolder(), home.path());
     EXPECT_FALSE(XapSettings::ComputerName().empty());
+    EXPECT_EQ(XapSettings::ComputerName().find('.'), std::string::npos);
+    // The program file is the executable that runs, not a name in the folder
+    // that BRINDLE_HOME chose.
+    EXPECT_EQ(XapSettings::ProgramFilePath(), std::filesystem::read_symlink("/proc/self/exe"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(XapSettings::ProgramFilePath()));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "base/Err.h"
 #include "base/WaitObject.h"
 #include "support/TempHome.h"
 #include "support/TestHub.h"
@@ -166,6 +167,34 @@ TEST_F(Transport, HeldBackMessagesGoOutFirstInOrder) {
     EXPECT_TRUE(xapGlobal::values().pending.empty());
 }
 
+TEST_F(Transport, AFailingSendIsLoggedOncePerDistinctError) {
+    ASSERT_GT(t->Init(), 0);
+    // Too long for one datagram: every send fails the same way.
+    const std::string huge = xapGlobal::item("k", std::string(70000, 'x'));
+    Err::set(13, "Type mismatch");  // a caller's fault, not the transport's
+    for (int i = 0; i < 3; ++i) t->SendXap("", "c", "s", huge);
+    EXPECT_EQ(Err::Number(), 13);
+    Err::Clear();
+    t->SendXap("", "c", "s", "k\x01v");
+    EXPECT_NE(hub.next(), "");  // the transport still works
+    t->SendXap("", "c", "s", huge);
+    const auto failures = [&] {
+        const std::string log = home.read("Data/brindlehub.txt");
+        size_t n = 0;
+        for (size_t at = 0; (at = log.find(" failed: ", at)) != std::string::npos; ++at) ++n;
+        return n;
+    };
+    EXPECT_EQ(failures(), 1u);
+    const std::string log = home.read("Data/brindlehub.txt");
+    EXPECT_NE(log.find("brindlehub xAP send from 127.0.0.1 to 127.0.0.1:3639 failed: "),
+              std::string::npos);
+    EXPECT_EQ(log.find("Type mismatch"), std::string::npos) << log;
+    // A fresh start reports it again.
+    ASSERT_GT(t->Init(), 0);
+    t->SendXap("", "c", "s", huge);
+    EXPECT_EQ(failures(), 2u);
+}
+
 TEST(TransportAddress, InterfacePatternPicksTheAddressWithItsBits) {
     const std::vector<std::string> list = {"10.0.0.5", "192.168.1.20"};
     EXPECT_EQ(xap::chooseLocalAddress(list, "192.168.0.0"), "192.168.1.20");
@@ -173,6 +202,21 @@ TEST(TransportAddress, InterfacePatternPicksTheAddressWithItsBits) {
     EXPECT_EQ(xap::chooseLocalAddress(list, "172.16.0.0"), "10.0.0.5");
     EXPECT_EQ(xap::chooseLocalAddress(list, "10.0.0"), "10.0.0.5");  // not four parts
     EXPECT_EQ(xap::chooseLocalAddress({}, "Default"), "");
+}
+
+TEST(TransportAddress, ALoopbackChoiceToAnOutsideTargetIsExplained) {
+    const std::vector<std::string> lan = {"192.168.1.20", "127.0.0.1"};
+    const std::string patternPicked =
+        xap::loopbackNotice(lan, "127.0.0.1", "127.0.0.1", "255.255.255.255");
+    EXPECT_EQ(patternPicked.rfind("xAP stays on this machine: ", 0), 0u) << patternPicked;
+    EXPECT_NE(patternPicked.find("InterfaceAddress 127.0.0.1"), std::string::npos);
+    const std::string nothingElse =
+        xap::loopbackNotice({"127.0.0.1"}, "Default", "127.0.0.1", "255.255.255.255");
+    EXPECT_NE(nothingElse.find("no network interface other than loopback is up"), std::string::npos)
+        << nothingElse;
+    // Loopback to loopback is what tests and single-machine setups ask for.
+    EXPECT_EQ(xap::loopbackNotice(lan, "127.0.0.1", "127.0.0.1", "127.0.0.1"), "");
+    EXPECT_EQ(xap::loopbackNotice(lan, "192.168.0.0", "192.168.1.20", "255.255.255.255"), "");
 }
 
 }  // namespace

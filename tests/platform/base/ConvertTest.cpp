@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "base/Convert.h"
+
+#include <limits>
 #include "base/RuntimeError.h"
 #include "support/RaisedError.h"
 
@@ -28,6 +30,16 @@ TEST(Convert, IntegerConversionRoundsHalvesToEvenAndChecksRange) {
     EXPECT_EQ(vb::CLng(2147483647.0), 2147483647);
     EXPECT_EQ(errorNumber([] { vb::CLng(2147483648.0); }), RuntimeError::kOverflow);
     EXPECT_EQ(errorNumber([] { vb::CByte(256.0); }), RuntimeError::kOverflow);
+}
+
+TEST(Convert, TruncationToInt32RefusesWhatDoesNotFit) {
+    EXPECT_EQ(vb::truncateToInt32(7.9), 7);
+    EXPECT_EQ(vb::truncateToInt32(-7.9), -7);
+    EXPECT_EQ(vb::truncateToInt32(2147483647.9), 2147483647);
+    EXPECT_EQ(vb::truncateToInt32(-2147483648.9), -2147483647 - 1);
+    for (double outside : {2147483648.0, -2147483649.0, vb::Val("99999999999"), vb::Val("1e400"),
+                           vb::Val("-1e400"), std::numeric_limits<double>::quiet_NaN()})
+        EXPECT_FALSE(vb::truncateToInt32(outside)) << outside;
 }
 
 TEST(Convert, TextConversionsRejectWhatIsNotANumber) {
