@@ -7,6 +7,7 @@
 #include "base/Clock.h"
 #include "base/Convert.h"
 #include "host/Application.h"
+#include "host/DeviceClass.h"
 #include "host/WebSettings.h"
 #include "xap/X10Words.h"
 #include "xap/XapLog.h"
@@ -79,6 +80,17 @@ void CommandDispatcher::bscCommand(XapMessage& msg) {
     if (!host) return;
     // Only a command addressed to the gateway; one without a target is ignored.
     if (!msg.CompareTarget(xapGlobal::values().XapSource)) return;
+    // The cameras in use, found once per message rather than once per block:
+    // a command of many blocks must not search the device table for every
+    // camera in each of them.
+    m_usedCameras.clear();
+    for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
+        const int16_t position = host->devices().DeviceExists(NinjaCamera::hostCode(index));
+        if (position < 0) continue;
+        auto device = host->devices().GetDevice(position);
+        if (device && device->get("iotype").toInt() != 0)
+            m_usedCameras.push_back({index, std::move(device)});
+    }
     int counter = 0;
     std::string block = "output.state";
     if (msg.GetItem(block, "ID") == "Unknown") {
@@ -103,6 +115,7 @@ void CommandDispatcher::bscCommand(XapMessage& msg) {
         ++counter;
         block = "output.state." + std::to_string(counter);
     }
+    m_usedCameras.clear();
 }
 
 void CommandDispatcher::applyBscCommand(const std::string& target, const std::string& id,
@@ -111,15 +124,10 @@ void CommandDispatcher::applyBscCommand(const std::string& target, const std::st
     if (!NinjaCamera::patternOf(target, pattern)) return;
     if (level < 1 || level > X10Words::kLastWord) return;
     const int selected = selectedIndex(id);
-    if (selected != -1 && (selected < NinjaCamera::kFirst || selected > NinjaCamera::kLast)) return;
-    const int first = selected == -1 ? NinjaCamera::kFirst : selected;
-    const int last = selected == -1 ? NinjaCamera::kLast : selected;
-    for (int index = first; index <= last; ++index) {
-        const std::string code = NinjaCamera::hostCode(index);
-        const int16_t position = host->devices().DeviceExists(code);
-        if (position < 0) continue;
-        const auto device = host->devices().GetDevice(position);
-        if (!device || device->get("iotype").toInt() == 0) continue;
+    for (const auto& [index, device] : m_usedCameras) {
+        if (selected != -1 && selected != index) continue;
+        // A script run by an earlier command may have taken the camera out of use.
+        if (device->get("iotype").toInt() == 0) continue;
         if (!NinjaCamera::matches(pattern,
                                   NinjaCamera::bscAddress(device->get("name").toString(), index)))
             continue;

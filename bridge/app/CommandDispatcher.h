@@ -17,8 +17,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class Application;
+class DeviceClass;
 class Dispatch;
 class X10Reporter;
 class XapMessage;
@@ -65,6 +68,8 @@ private:
     void cut(const std::string& what);
 
     unsigned long m_received = 0;
+    // The cameras in use when the BSC command being handled arrived.
+    std::vector<std::pair<int, std::shared_ptr<DeviceClass>>> m_usedCameras;
     int m_framesLeft = kMaxFrames;
     bool m_inMessage = false;
     bool m_cutLogged = false;

@@ -57,6 +57,7 @@ xap::~xap() {
     m_hbeatTimer.setEnabled(false);
     m_receiveTimer.setEnabled(false);
     m_queue.clear();
+    m_queuedBytes = 0;
     m_winsock1.close();
     m_winsock2.close();
     auto& v = xapGlobal::values();
@@ -254,6 +255,7 @@ std::string xap::GetMessage() {
     if (m_queue.empty()) return {};
     std::string text = std::move(m_queue.front());
     m_queue.pop_front();
+    m_queuedBytes -= text.size();
     return text;
 }
 
@@ -267,10 +269,12 @@ void xap::socketDataArrival(UdpSocket& socket) {
         if (!wanted) continue;
         // A flood the program cannot keep up with must not eat the memory of a
         // box that runs for months: beyond the bound, new texts are dropped.
-        if (m_queue.size() >= kMaxQueued) {
+        if (m_queue.size() >= kMaxQueued ||
+            m_queuedBytes + m_receiveBuffer.size() > kMaxQueuedBytes) {
             qCWarning(lcXapTransport, "receive queue full; datagram dropped");
             continue;
         }
+        m_queuedBytes += m_receiveBuffer.size();
         m_queue.push_back(m_receiveBuffer);
         // Armed by the first arrival only: re-arming on every datagram would let
         // steady traffic postpone the hand-over for ever.

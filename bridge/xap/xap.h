@@ -28,6 +28,9 @@ public:
     static constexpr int kFirstPort = 32768;
     static constexpr int kPortsToTry = 200;
     static constexpr size_t kMaxQueued = 10000;
+    // The texts waiting are bounded in bytes too: what a burst can make the
+    // program hold, and how far behind it can fall, stay small.
+    static constexpr size_t kMaxQueuedBytes = 256 * 1024;
 
     // Loading the transport: addresses "Default", heartbeat filter on, no callback.
     xap();
@@ -98,6 +101,7 @@ private:
     int m_heartbeatCount = 0;
     std::string m_receiveBuffer;
     std::deque<std::string> m_queue;
+    size_t m_queuedBytes = 0;
     XapMessageCallback* m_callback = nullptr;
     std::string m_broadcastTarget;
     std::string m_localAddress;
