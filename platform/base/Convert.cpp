@@ -235,4 +235,24 @@ std::optional<QDateTime> parseDateTime(std::string_view text) {
     return std::nullopt;
 }
 
+std::string Hex(uint32_t value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), kDigits[value & 0x0F]);
+        value >>= 4;
+    } while (value != 0);
+    return text;
+}
+
+std::string hexBytes(std::span<const uint8_t> bytes) {
+    std::string text;
+    for (const uint8_t b : bytes) {
+        if (!text.empty()) text += ' ';
+        if (b < 0x10) text += '0';
+        text += Hex(b);
+    }
+    return text;
+}
+
 }  // namespace vb

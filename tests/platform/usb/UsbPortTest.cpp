@@ -112,13 +112,13 @@ TEST_F(VirtualUsbPort, FramesTravelAsPacketsAndReadsCompleteFromTheEventLoop) {
     ASSERT_TRUE(device.accept());
 
     ASSERT_TRUE(port->write(kA3On));
-    EXPECT_EQ(device.receive(), std::string("W\x20\x60\x9F\x08\xF7"));
+    EXPECT_EQ(device.receive(), writtenPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(port->write({}));
-    EXPECT_EQ(device.receive(), std::string("W"));
+    EXPECT_EQ(device.receive(), writtenPacket(""));
 
     // A packet sent before the read is armed waits for it, as a USB device holds
     // its data until asked.
-    device.send(std::string("R\x14\x97\x62\x60"));
+    device.send(readPacket("\x14\x97\x62\x60"));
     Completion c;
     ASSERT_TRUE(port->armRead(c.handler()));
     EXPECT_TRUE(port->readPending());
@@ -132,16 +132,14 @@ TEST_F(VirtualUsbPort, FramesTravelAsPacketsAndReadsCompleteFromTheEventLoop) {
 
     // Packets with another lead byte are not reads; "R" alone is a read of 0 bytes.
     device.send("X\x01");
-    device.send("R");
+    device.send(readPacket(""));
     ASSERT_TRUE(port->armRead(c.handler()));
     ASSERT_TRUE(runUntil([&] { return c.count == 2; }));
     EXPECT_EQ(c.status, Status::Completed);
     EXPECT_TRUE(c.bytes.empty());
 
     // A read of the largest size the pipe delivers.
-    std::string big(1 + UsbPort::kReadSize, '\x5a');
-    big[0] = 'R';
-    device.send(big);
+    device.send(readPacket(std::string(UsbPort::kReadSize, '\x5a')));
     ASSERT_TRUE(port->armRead(c.handler()));
     ASSERT_TRUE(runUntil([&] { return c.count == 3; }));
     EXPECT_EQ(c.bytes.size(), UsbPort::kReadSize);
@@ -158,15 +156,15 @@ TEST_F(VirtualUsbPort, PortsOnOneDeviceShareItsConnectionAndItsOneRead) {
 
     ASSERT_TRUE(first->write({0x01}));
     ASSERT_TRUE(second->write({0x02}));
-    EXPECT_EQ(device.receive(), std::string("W\x01"));
-    EXPECT_EQ(device.receive(), std::string("W\x02"));
+    EXPECT_EQ(device.receive(), writtenPacket("\x01"));
+    EXPECT_EQ(device.receive(), writtenPacket("\x02"));
 
     Completion c1, c2;
     ASSERT_TRUE(first->armRead(c1.handler()));
     EXPECT_FALSE(second->armRead(c2.handler()));
     first->close();  // lets go of the read; the second port keeps the connection
     ASSERT_TRUE(second->armRead(c2.handler()));
-    device.send("R\x07");
+    device.send(readPacket("\x07"));
     ASSERT_TRUE(runUntil([&] { return c2.count == 1; }));
     EXPECT_EQ(c2.bytes, Bytes{0x07});
     EXPECT_EQ(c1.count, 0);
@@ -218,7 +216,7 @@ TEST_F(VirtualUsbPort, CloseEndsTheReadWithoutACompletionEvenFromInsideOne) {
     port->close();
     EXPECT_FALSE(port->isOpen());
     EXPECT_FALSE(port->readPending());
-    device.send("R\x01");
+    device.send(readPacket("\x01"));
     runFor(100);
     EXPECT_EQ(c.count, 0);
     ASSERT_TRUE(keeper->armRead(kept.handler()));
@@ -240,7 +238,7 @@ TEST_F(VirtualUsbPort, CloseEndsTheReadWithoutACompletionEvenFromInsideOne) {
         }
     };
     ASSERT_TRUE(port->armRead(loop));
-    for (int i = 0; i < 5; ++i) device.send("R\x02");
+    for (int i = 0; i < 5; ++i) device.send(readPacket("\x02"));
     runFor(200);
     EXPECT_EQ(reads, 3);
     EXPECT_FALSE(port->isOpen());
@@ -253,7 +251,7 @@ TEST_F(VirtualUsbPort, CloseEndsTheReadWithoutACompletionEvenFromInsideOne) {
         port.reset();
         ended = true;
     }));
-    device.send("R\x03");
+    device.send(readPacket("\x03"));
     ASSERT_TRUE(runUntil([&] { return ended; }));
     EXPECT_EQ(port, nullptr);
 }
