@@ -35,7 +35,7 @@ int selectedIndex(const std::string& id) {
 
 void CommandDispatcher::Readmessage(const std::string& text) {
     ++m_received;
-    try {
+    guarded("Readmessage ", [&] {
         XapMessage msg;
         msg.Init("");
         msg.Reset();
@@ -59,9 +59,7 @@ void CommandDispatcher::Readmessage(const std::string& text) {
         } else if (msg.CompareClass("Homeseer.Role")) {
             role(msg);
         }
-    } catch (...) {
-        LogFault("Readmessage ");
-    }
+    });
 }
 
 void CommandDispatcher::blink() {
@@ -121,7 +119,7 @@ void CommandDispatcher::transmit(const std::string& house, int unit, int command
 }
 
 void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::string& sCmd) {
-    try {
+    guarded("SendNinjaCommand ", [&] {
         if (!host) return;
         const int index = NinjaCamera::indexOf(sCode);
         const int k = X10Words::Position(sCmd);
@@ -138,14 +136,12 @@ void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::st
         devices.SetDeviceString(code, sCmd);
         devices.SetDeviceValue(code, k);
         if (reporter != nullptr) reporter->SendXapBSC("Q" + std::to_string(index));
-    } catch (...) {
-        LogFault("SendNinjaCommand ");
-    }
+    });
 }
 
 void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string& sCommand,
                                   const std::string& sCount) {
-    try {
+    guarded("SendCM19A ", [&] {
         const int k = X10Words::Position(sCommand);
         if (!host || k < 1 || sDevice.empty()) return;
         transmit(sDevice.substr(0, 1), static_cast<int>(vb::Val(sDevice.substr(1))), k, 1);
@@ -159,9 +155,7 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
         if (!sCount.empty()) data += xapGlobal::item("Count", sCount);
         data += xapGlobal::item("Event", sCommand);
         xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event", data);
-    } catch (...) {
-        LogFault("SendCM19A ");
-    }
+    });
 }
 
 void CommandDispatcher::x10Request(XapMessage& msg) {
