@@ -6,15 +6,11 @@
 #include "base/AtomicFile.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
+#include "support/FileText.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 TEST(AtomicFile, ReplacesContentsAndLeavesNoTemporaryFiles) {
     QTemporaryDir dir;
