@@ -43,19 +43,6 @@ bool keyFitsIni(std::string_view key) {
     return key.find_first_of(std::string_view("=\"\r\n\0", 5)) == std::string_view::npos;
 }
 
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        if (at == std::string_view::npos) break;
-        parts.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
 std::string savedLine(const DeviceClass& device, const std::string& key,
                       const DeviceTable::Cell& state) {
     std::string line = headField(device.locationText());
@@ -93,11 +80,11 @@ void restoreEntry(DeviceTable& table, std::string_view entry) {
 
     // Each step stands alone: a short line costs the steps that need its
     // missing fields, and the others still run.
-    const std::vector<std::string_view> fields = split(data, ';');
+    const std::vector<std::string> fields = vb::Split(data, ';');
     const auto field = [&](size_t i) {
         if (i >= fields.size())
             raiseError(RuntimeError::kSubscriptOutOfRange, "Subscript out of range");
-        return std::string(fields[i]);
+        return fields[i];
     };
     const std::string source = "InitDevices " + code;
     const auto step = [&](auto&& action) { guarded(source, action); };
@@ -126,7 +113,7 @@ void restoreEntry(DeviceTable& table, std::string_view entry) {
     });
     step([&] {
         std::string text = field(10);
-        for (size_t i = 11; i < fields.size(); ++i) text += ';' + std::string(fields[i]);
+        for (size_t i = 11; i < fields.size(); ++i) text += ';' + fields[i];
         table.SetDeviceString(code, text);
     });
 }
@@ -164,7 +151,7 @@ bool DeviceTableFile::InitDevices(DeviceTable& table, IniCache& ini) {
         std::erase(text, '"');
         restored = !text.empty();
         if (restored) {
-            for (const std::string_view entry : split(text, '\0'))
+            for (const std::string& entry : vb::Split(text, '\0'))
                 guarded("InitDevices " + vb::UCase(entry.substr(0, entry.find('='))),
                         [&] { restoreEntry(table, entry); });
         }

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vb {
 
@@ -57,6 +58,10 @@ std::string dateTimeText(const QDateTime& t);
 // Reads the fixed form back; also accepts "M/d/yyyy h:mm:ss AM" texts written by
 // older installations. Nothing recognisable gives no value.
 std::optional<QDateTime> parseDateTime(std::string_view text);
+
+// The parts between separators, as Split gives them: n separators make n + 1
+// parts, so an empty text is one empty part.
+std::vector<std::string> Split(std::string_view text, char separator);
 
 // Upper-case hex digits without leading zeros ("5", "1A"), as Hex$ writes a number.
 std::string Hex(uint32_t value);
