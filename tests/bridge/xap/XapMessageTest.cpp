@@ -6,6 +6,7 @@
 
 #include "base/Err.h"
 #include "base/RuntimeError.h"
+#include "support/RaisedError.h"
 #include "support/TempHome.h"
 #include "xap/XapMessage.h"
 
@@ -90,12 +91,7 @@ TEST_F(XapMessageTest, ParsesHeaderTrimmedAndItemsUntrimmedIgnoringCase) {
     EXPECT_EQ(m.MsgSection(), (Names{"output.state", "second"}));
     EXPECT_EQ(*m.msgCollection(0).find("state"), "STATE = on ");
     EXPECT_EQ(m.msgCollection(2).Count(), 0u);  // the nameless block after the last "}"
-    try {
-        m.msgCollection(3);
-        ADD_FAILURE() << "no fault";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), 9);
-    }
+    EXPECT_EQ(errorNumber([&] { m.msgCollection(3); }), 9);
     EXPECT_TRUE(errorLog().empty());
 }
 

@@ -87,13 +87,9 @@ TEST(Variant, NullMissingObjectsAndArraysConvertToNothingElse) {
               RuntimeError::kTypeMismatch);
     EXPECT_EQ(errorNumber([] { Variant("a").toArray(); }), RuntimeError::kTypeMismatch);
 
-    try {
-        Variant(5).toObject();
-        FAIL() << "a number is no object";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), RuntimeError::kObjectRequired);
-        EXPECT_EQ(e.description(), "Object variable or With block variable not set");
-    }
+    const RuntimeError e = errorOf([] { Variant(5).toObject(); });  // a number is no object
+    EXPECT_EQ(e.number(), RuntimeError::kObjectRequired);
+    EXPECT_EQ(e.description(), "Object variable or With block variable not set");
     EXPECT_EQ(Variant(nullptr).toObject(), nullptr);  // Nothing is an object value
     auto object = std::make_shared<Dispatch>();
     EXPECT_EQ(Variant(object).toObject(), object);

@@ -1,0 +1,38 @@
+#include <gtest/gtest.h>
+#include <QTemporaryDir>
+#include <filesystem>
+
+#include "base/AtomicFile.h"
+#include "base/RuntimeError.h"
+#include "support/FileText.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(AtomicFile, ReplacesContentsAndLeavesNoTemporaryFiles) {
+    QTemporaryDir dir;
+    const fs::path file = fs::path(dir.path().toStdString()) / "a.ini";
+    writeFileAtomically(file, "one\n");
+    writeFileAtomically(file, "two\n");
+    EXPECT_EQ(readAll(file), "two\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()),
+              1);
+}
+
+TEST(AtomicFile, AFailedWriteKeepsTheOldFile) {
+    QTemporaryDir dir;
+    const fs::path folder = fs::path(dir.path().toStdString());
+    const fs::path file = folder / "a.ini";
+    writeFileAtomically(file, "kept\n");
+    // A folder in the way of the rename makes the write fail at its last step.
+    const fs::path blocked = folder / "dir.ini";
+    fs::create_directory(blocked);
+    fs::create_directory(blocked / "inside");
+    EXPECT_THROW(writeFileAtomically(blocked, "x"), RuntimeError);
+    EXPECT_THROW(writeFileAtomically(folder / "missing" / "b.ini", "x"), RuntimeError);
+    EXPECT_EQ(readAll(file), "kept\n");
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 2);
+}
+
+}  // namespace
