@@ -4,38 +4,24 @@
 #include <benchmark/benchmark.h>
 
 #include <QDateTime>
-#include <QTemporaryDir>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "host/DeviceTable.h"
+#include "host/DeviceTableFile.h"
 #include "host/EventCallbacks.h"
 #include "host/IniCache.h"
+#include "support/TempHome.h"
 
 namespace {
 
 constexpr int kExtraDevices = 500;
 
-// A program folder of our own, so the benchmark never touches a real one.
-class BenchHome {
-public:
-    BenchHome() {
-        std::filesystem::create_directories(m_dir.path().toStdString() + "/Config");
-        std::filesystem::create_directories(m_dir.path().toStdString() + "/Data");
-        setenv("BRINDLE_HOME", m_dir.path().toStdString().c_str(), 1);
-    }
-
-private:
-    QTemporaryDir m_dir;
-};
-
 // The table as it stands after a start on an empty file and a run that added
 // 500 devices of its own (houses U to Z, units 1 to 99).
 void populate(DeviceTable& table, IniCache& ini, EventCallbacks& callbacks) {
     callbacks.setLoading(true);
-    table.InitDevices(ini);
+    DeviceTableFile::InitDevices(table, ini);
     callbacks.setLoading(false);
     const QDateTime when(QDate(2024, 3, 1), QTime(12, 0));
     for (int i = 0; i < kExtraDevices; ++i) {
@@ -54,13 +40,13 @@ void populate(DeviceTable& table, IniCache& ini, EventCallbacks& callbacks) {
 }
 
 void BM_SaveDevicesAndFlush(benchmark::State& state) {
-    BenchHome home;
+    TempHome home;  // never a real program folder
     EventCallbacks callbacks;
     DeviceTable table(callbacks);
     IniCache ini;
     populate(table, ini, callbacks);
     for (auto _ : state) {
-        table.SaveDevices(ini);
+        DeviceTableFile::SaveDevices(table, ini);
         ini.FlushIniCache();
     }
     state.counters["devices"] = table.DeviceCount();
@@ -71,13 +57,13 @@ BENCHMARK(BM_SaveDevicesAndFlush)->Unit(benchmark::kMillisecond);
 // A start-up: a fresh cache reads the file, a fresh table restores it and adds
 // the defaults (none missing here).
 void BM_InitDevices(benchmark::State& state) {
-    BenchHome home;
+    TempHome home;  // never a real program folder
     {
         EventCallbacks callbacks;
         DeviceTable table(callbacks);
         IniCache ini;
         populate(table, ini, callbacks);
-        table.SaveDevices(ini);
+        DeviceTableFile::SaveDevices(table, ini);
         ini.FlushIniCache();
     }
     int count = 0;
@@ -86,7 +72,7 @@ void BM_InitDevices(benchmark::State& state) {
         callbacks.setLoading(true);
         auto table = std::make_unique<DeviceTable>(callbacks);
         IniCache ini;
-        benchmark::DoNotOptimize(table->InitDevices(ini));
+        benchmark::DoNotOptimize(DeviceTableFile::InitDevices(*table, ini));
         count = table->DeviceCount();
     }
     state.counters["devices"] = count;

@@ -9,21 +9,23 @@
 //                 to the transceiver;
 // each over 1000 runs (median and 99th percentile), plus the gateway's resident
 // memory once started. Everything stays on loopback.
-#include <algorithm>
 #include <arpa/inet.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #include <vector>
+
+#include "usb/virtual/VirtualPacket.h"
+#include "virtual-cm19a/VirtualCm19a.h"
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -37,7 +39,9 @@ constexpr int kRuns = 1000;
     std::exit(1);
 }
 
-double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+double ms(Clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
 
 void report(const char* name, std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
@@ -65,15 +69,12 @@ bool hubReceive(int hub, const std::string& fragment, std::string* text = nullpt
     return false;
 }
 
-// Waits for a packet from the gateway on the device connection: 'W' + frame.
-bool deviceReceive(int conn, std::vector<uint8_t>* frame, int ms = 5000) {
-    pollfd p{conn, POLLIN, 0};
+// Waits for a frame the gateway writes to the transceiver.
+bool deviceReceive(VirtualCm19a& device, int ms = 5000) {
+    pollfd p{device.clientFd(), POLLIN, 0};
     if (::poll(&p, 1, ms) <= 0) return false;
-    uint8_t buf[512];
-    const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
-    if (n <= 0) return false;
-    if (frame != nullptr) frame->assign(buf + 1, buf + n);
-    return buf[0] == 'W';
+    const auto packet = device.receive();
+    return packet && !packet->data.empty() && packet->data[0] == VirtualPacket::kWrite;
 }
 
 long residentKiB(pid_t pid) {
@@ -87,7 +88,8 @@ long residentKiB(pid_t pid) {
 }  // namespace
 
 int main() {
-    const fs::path home = fs::temp_directory_path() / ("brindle-bench-" + std::to_string(::getpid()));
+    const fs::path home =
+        fs::temp_directory_path() / ("brindle-bench-" + std::to_string(::getpid()));
     fs::create_directories(home / "Config");
     fs::create_directories(home / "Data");
     fs::create_directories(home / "bus");
@@ -97,9 +99,12 @@ int main() {
     std::ofstream(home / "Config" / "registry.reg")
         << "Windows Registry Editor Version 5.00\n\n"
            "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
-           "\"0\"=\"VIRTUAL\\\\" << (home / "bus" / "cm19a").string() << "\"\n\n"
+           "\"0\"=\"VIRTUAL\\\\"
+        << (home / "bus" / "cm19a").string()
+        << "\"\n\n"
            "[HKEY_LOCAL_MACHINE\\Software\\Quillon]\n\"DebounceTime\"=dword:00000000\n\n"
-           "[HKEY_CLASSES_ROOT\\Kestrel.hspi\\InprocServer32]\n@=\"" KESTREL_LIB "\"\n\n"
+           "[HKEY_CLASSES_ROOT\\Kestrel.hspi\\InprocServer32]\n@=\"" KESTREL_LIB
+           "\"\n\n"
            "[HKEY_CLASSES_ROOT\\Kestrel.cFireCrackerUSB\\InprocServer32]\n@=\"" KESTREL_LIB "\"\n";
 
     const int hub = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -109,12 +114,9 @@ int main() {
     hubAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(hub, reinterpret_cast<sockaddr*>(&hubAddr), sizeof hubAddr) != 0) die("hub bind");
 
-    const int device = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
-    sockaddr_un devAddr{};
-    devAddr.sun_family = AF_UNIX;
-    std::snprintf(devAddr.sun_path, sizeof devAddr.sun_path, "%s", (home / "bus" / "cm19a").c_str());
-    if (::bind(device, reinterpret_cast<sockaddr*>(&devAddr), sizeof devAddr) != 0) die("device bind");
-    ::listen(device, 4);
+    VirtualCm19a device((home / "bus").string(), "cm19a");
+    std::string error;
+    if (!device.plug(error)) die(error.c_str());
 
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -127,21 +129,22 @@ int main() {
     std::string heartbeat;
     if (!hubReceive(hub, "xap-hbeat", &heartbeat, 15000)) die("no heartbeat");
     const int port = std::atoi(heartbeat.c_str() + heartbeat.find("\nport=") + 6);
-    pollfd acceptPoll{device, POLLIN, 0};
-    if (::poll(&acceptPoll, 1, 10000) <= 0) die("gateway never opened the transceiver");
-    const int conn = ::accept(device, nullptr, nullptr);
-    while (deviceReceive(conn, nullptr, 300)) {
+    pollfd acceptPoll{device.listenFd(), POLLIN, 0};
+    bool replaced = false;
+    if (::poll(&acceptPoll, 1, 10000) <= 0 || !device.accept(replaced))
+        die("gateway never opened the transceiver");
+    while (deviceReceive(device, 300)) {
     }  // initialisation frames
     if (!hubReceive(hub, "Using xAP port", nullptr, 10000)) die("start-up did not finish");
     ::usleep(500 * 1000);
     std::printf("resident memory after start-up: %ld KiB\n", residentKiB(pid));
 
     // Radio to xAP: A1 On as the CM19A delivers it.
-    const uint8_t a1On[] = {'R', 0x20, 0x60, 0x9F, 0x00, 0xFF};
+    const VirtualCm19a::Bytes a1On{0x20, 0x60, 0x9F, 0x00, 0xFF};
     std::vector<double> radioToXap;
     for (int i = 0; i < kRuns; ++i) {
         const auto t0 = Clock::now();
-        ::send(conn, a1On, sizeof a1On, 0);
+        device.sendRead(a1On);
         if (!hubReceive(hub, "class=xAP-X10.event")) die("no xAP event");
         radioToXap.push_back(ms(Clock::now() - t0));
     }
@@ -152,15 +155,17 @@ int main() {
     gw.sin_port = htons(static_cast<uint16_t>(port));
     gw.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const std::string request =
-        "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=xAP-X10.request\nsource=acme.bench.box\n}\n"
+        "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=xAP-X10.request\nsource=acme.bench.box\n}"
+        "\n"
         "xAP-X10.request\n{\ndevice=A1\ncommand=on\n}\n";
     std::vector<double> xapToRadio;
     for (int i = 0; i < kRuns; ++i) {
         const auto t0 = Clock::now();
-        ::sendto(hub, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&gw), sizeof gw);
-        if (!deviceReceive(conn, nullptr)) die("no frame");
+        ::sendto(hub, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&gw),
+                 sizeof gw);
+        if (!deviceReceive(device)) die("no frame");
         xapToRadio.push_back(ms(Clock::now() - t0));
-        while (deviceReceive(conn, nullptr, 20)) {
+        while (deviceReceive(device, 20)) {
         }  // the repeats of the same command
     }
 
@@ -171,8 +176,7 @@ int main() {
     ::kill(pid, SIGTERM);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ::close(conn);
-    ::close(device);
+    device.unplug();
     ::close(hub);
     fs::remove_all(home);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;

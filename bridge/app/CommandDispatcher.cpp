@@ -43,7 +43,7 @@ void CommandDispatcher::Readmessage(const std::string& text) {
         bool& flag;
         ~Leave() { flag = false; }
     } leave{m_inMessage};
-    try {
+    guarded("Readmessage ", [&] {
         XapMessage msg;
         msg.Init("");
         msg.Reset();
@@ -67,9 +67,7 @@ void CommandDispatcher::Readmessage(const std::string& text) {
         } else if (msg.CompareClass("Homeseer.Role")) {
             role(msg);
         }
-    } catch (...) {
-        LogFault("Readmessage ");
-    }
+    });
 }
 
 void CommandDispatcher::blink() {
@@ -163,7 +161,7 @@ void CommandDispatcher::cut(const std::string& what) {
 }
 
 void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::string& sCmd) {
-    try {
+    guarded("SendNinjaCommand ", [&] {
         if (!host) return;
         const int index = NinjaCamera::indexOf(sCode);
         const int k = X10Words::Position(sCmd);
@@ -180,14 +178,12 @@ void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::st
         devices.SetDeviceString(code, sCmd);
         devices.SetDeviceValue(code, k);
         if (reporter != nullptr) reporter->SendXapBSC("Q" + std::to_string(index));
-    } catch (...) {
-        LogFault("SendNinjaCommand ");
-    }
+    });
 }
 
 void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string& sCommand,
                                   const std::string& sCount) {
-    try {
+    guarded("SendCM19A ", [&] {
         const int k = X10Words::Position(sCommand);
         if (!host || k < 1 || sDevice.empty()) return;
         transmit(sDevice.substr(0, 1), vb::truncateToInt32(vb::Val(sDevice.substr(1))).value_or(0),
@@ -202,9 +198,7 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
         if (!sCount.empty()) data += xapGlobal::item("Count", sCount);
         data += xapGlobal::item("Event", sCommand);
         xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event", data);
-    } catch (...) {
-        LogFault("SendCM19A ");
-    }
+    });
 }
 
 void CommandDispatcher::x10Request(XapMessage& msg) {

@@ -45,7 +45,7 @@ GUISetup::GUISetup(QWidget* parent) : QDialog(parent) {
 void GUISetup::Form_Unload() {
     if (m_unloaded) return;
     m_unloaded = true;
-    try {
+    guarded("GUISetup Unload ", [&] {
         WebSettings& web = WebSettings::instance();
         web.ServerPort = text(aServerPort);
         web.Background = text(aBackground);
@@ -58,9 +58,7 @@ void GUISetup::Form_Unload() {
             hs->iniCache().SaveINISetting("General", "StyleSheet", web.StyleSheet,
                                           "qixBrindle.ini");
         }
-    } catch (...) {
-        LogFault("GUISetup Unload ");
-    }
+    });
 }
 
 void GUISetup::done(int r) {

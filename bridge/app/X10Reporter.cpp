@@ -33,7 +33,7 @@ X10Reporter::X10Reporter(Application& hs) : m_hs(hs) {
 
 void X10Reporter::ReportX10Event(const std::string& sUnits, const std::string& sHouse,
                                  int16_t iFunction) {
-    try {
+    guarded("ReportX10Event ", [&] {
         std::string units = sUnits;
         if (!units.empty() && !std::isdigit(static_cast<unsigned char>(units[0])))
             units.erase(0, 1);
@@ -64,9 +64,7 @@ void X10Reporter::ReportX10Event(const std::string& sUnits, const std::string& s
         xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event",
                            xapGlobal::item("Device", list) +
                                xapGlobal::item("Event", X10Words::FunctionName(iFunction)));
-    } catch (...) {
-        LogFault("ReportX10Event ");
-    }
+    });
 }
 
 bool X10Reporter::usedCamera(int index, std::string& name) const {
@@ -80,7 +78,7 @@ bool X10Reporter::usedCamera(int index, std::string& name) const {
 }
 
 void X10Reporter::SendXapBSC(const std::string& sCode) {
-    try {
+    guarded("SendXapBSC ", [&] {
         const int index = NinjaCamera::indexOf(sCode);
         const std::string rf = NinjaCamera::rfAddress(index);
         if (index < 1 || rf[0] < 'A' || rf[0] > 'P') return;
@@ -95,13 +93,11 @@ void X10Reporter::SendXapBSC(const std::string& sCode) {
                                xapGlobal::item("Level", levelOf(m_hs.devices().DeviceValue(code))),
                            NinjaCamera::subAddress(name, index),
                            NinjaCamera::uid(xapGlobal::values().XapUID, index));
-    } catch (...) {
-        LogFault("SendXapBSC ");
-    }
+    });
 }
 
 void X10Reporter::BSCQuery(const std::string& sTarget) {
-    try {
+    guarded("BSCQuery ", [&] {
         NinjaCamera::Pattern pattern;
         if (!NinjaCamera::patternOf(sTarget, pattern)) return;
 
@@ -131,9 +127,7 @@ void X10Reporter::BSCQuery(const std::string& sTarget) {
                           xapGlobal::item("Level", levelOf(m_hs.devices().DeviceValue(code))),
                       sub, uid);
         }
-    } catch (...) {
-        LogFault("BSCQuery ");
-    }
+    });
 }
 
 void X10Reporter::sendPaced(const std::string& msgClass, const std::string& section,
@@ -170,12 +164,10 @@ void X10Reporter::BSCTimer_Timer() {
     m_pending.pop_front();
     if (auto it = m_pendingKeys.find(pendingKey(m)); it != m_pendingKeys.end())
         m_pendingKeys.erase(it);
-    try {
+    guarded("BSCTimer ", [&] {
         xapGlobal::SendXap(m.MsgTarget, m.MsgClass, m.MsgSection, m.MsgData, m.MsgSubAddress,
                            m.MsgUID);
-    } catch (...) {
-        LogFault("BSCTimer ");
-    }
+    });
 }
 
 void X10Reporter::reset() {

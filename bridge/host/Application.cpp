@@ -69,15 +69,13 @@ void Application::release() {
 // --- Logging and commands ------------------------------------------------
 
 void Application::WriteLog(const std::string& c, const std::string& message) {
-    try {
+    guarded("WriteLog ", [&] {
         const std::string time = nowText();
         m_callbacks.notify(1, {"2", time, c, message});
         xapGlobal::SendXap("", "Homeseer.Event", "Event.Log",
                            xapGlobal::item("Time", time) + xapGlobal::item("Type", c) +
                                xapGlobal::item("Data", message));
-    } catch (...) {
-        LogFault("WriteLog ");
-    }
+    });
 }
 
 int16_t Application::commandCode(const std::string& command) const {
@@ -93,38 +91,31 @@ static bool isX10House(const std::string& code) {
 
 int16_t Application::ExecX10(const std::string& device, const std::string& command,
                              int16_t brightness, int16_t data) {
-    try {
+    guarded("ExecX10 ", [&] {
         if (isX10House(device)) ExecIO(device, command, brightness, data);
-    } catch (...) {
-        LogFault("ExecX10 ");
-    }
+    });
     return 0;
 }
 
 int16_t Application::ExecX10NoLog(const std::string& device, const std::string& command,
                                   int16_t brightness, int16_t data) {
-    try {
+    guarded("ExecX10NoLog ", [&] {
         if (isX10House(device)) ExecIO(device, command, brightness, data);
         SetX10Status(device, command, brightness, data);
-    } catch (...) {
-        LogFault("ExecX10NoLog ");
-    }
+    });
     return 0;
 }
 
 int16_t Application::ExecX10ByName(const std::string& name, const std::string& command,
                                    int16_t brightness, int16_t data) {
-    try {
-        ExecX10NoLog(m_devices.GetDeviceCode(name), command, brightness, data);
-    } catch (...) {
-        LogFault("ExecX10ByName ");
-    }
+    guarded("ExecX10ByName ",
+            [&] { ExecX10NoLog(m_devices.GetDeviceCode(name), command, brightness, data); });
     return 0;
 }
 
 void Application::ExecIO(const std::string& code, const std::string& cmd, int16_t brightness,
                          int16_t iData1) {
-    try {
+    guarded("ExecIO ", [&] {
         if (!m_plugin)
             raiseError(RuntimeError::kObjectRequired,
                        "Object variable or With block variable not set");
@@ -136,14 +127,12 @@ void Application::ExecIO(const std::string& code, const std::string& cmd, int16_
                                   Variant(iData1),
                                   Variant(int16_t{0})};
         m_plugin->Invoke("Exec", args);
-    } catch (...) {
-        LogFault("ExecIO ");
-    }
+    });
 }
 
 void Application::SetX10Status(const std::string& device, const std::string& command,
                                int16_t brightness, int16_t data) {
-    try {
+    guarded("SetX10Status ", [&] {
         int16_t status = commandCode(command);
         if (status < 2 || status > 5) status = 17;
         const int16_t old = m_devices.DeviceStatus(device);
@@ -152,9 +141,7 @@ void Application::SetX10Status(const std::string& device, const std::string& com
             4, {type, device.size() > 1 ? device.substr(1) : std::string(), device.substr(0, 1),
                 command, std::to_string(brightness), std::to_string(data)});
         m_devices.SetDeviceStatusNoReport(device, status, old);
-    } catch (...) {
-        LogFault("SetX10Status ");
-    }
+    });
 }
 
 // --- Utilities -------------------------------------------------------------
@@ -169,13 +156,11 @@ std::string Application::GetAppPath() {
 }
 
 void Application::WaitSecs(int16_t secs) {
-    try {
+    guarded("WaitSecs ", [&] {
         // A wait object per call: a plug-in may wait again from inside a wait.
         WaitObject waiter;
         waiter.Wait(static_cast<long>(secs) * 1000L);
-    } catch (...) {
-        LogFault("WaitSecs ");
-    }
+    });
 }
 
 void Application::WaitEvents() {
@@ -184,16 +169,13 @@ void Application::WaitEvents() {
 
 int32_t Application::Launch(const std::string& name, const std::string& params,
                             const std::string& /*direc*/) {
-    try {
+    return guarded("Launch ", 0, [&]() -> int32_t {
         QStringList arguments = QProcess::splitCommand(QString::fromLatin1(params.c_str()));
         qint64 pid = 0;
         if (!QProcess::startDetached(QString::fromLatin1(name.c_str()), arguments, QString(), &pid))
             return 0;
         return static_cast<int32_t>(pid);
-    } catch (...) {
-        LogFault("Launch ");
-        return 0;
-    }
+    });
 }
 
 void Application::Keys(const std::string& /*k*/, const std::string& /*title*/, bool /*Wait*/) {
@@ -202,7 +184,7 @@ void Application::Keys(const std::string& /*k*/, const std::string& /*title*/, b
 }
 
 std::string Application::StringItem(const std::string& st, int32_t idx, const std::string& sep) {
-    try {
+    return guarded("StringItem ", {}, [&]() -> std::string {
         if (idx < 1) return {};
         if (sep.empty()) return idx == 1 ? st : std::string();
         size_t start = 0;
@@ -213,10 +195,7 @@ std::string Application::StringItem(const std::string& st, int32_t idx, const st
             if (end == std::string::npos) return {};
             start = end + sep.size();
         }
-    } catch (...) {
-        LogFault("StringItem ");
-        return {};
-    }
+    });
 }
 
 std::string Application::CreateVar(const std::string& name) {
@@ -242,7 +221,7 @@ void Application::DeleteVar(const std::string& name) {
 // --- Speech and infrared ---------------------------------------------------
 
 void Application::Speak(const std::string& sText, bool /*Wait*/) {
-    try {
+    guarded("Speak ", [&] {
         if (m_callbacks.loading()) {
             sendSpeech(sText, "0");
             return;
@@ -253,37 +232,27 @@ void Application::Speak(const std::string& sText, bool /*Wait*/) {
             sendSpeech(sText, "0");
             tell(listener, {"8", "0", "0"});
         }
-    } catch (...) {
-        LogFault("Speak ");
-    }
+    });
 }
 
 void Application::SpeakEx(int16_t device, const std::string& text, bool /*Wait*/) {
-    try {
-        sendSpeech(text, std::to_string(device));
-    } catch (...) {
-        LogFault("SpeakEx ");
-    }
+    guarded("SpeakEx ", [&] { sendSpeech(text, std::to_string(device)); });
 }
 
 void Application::SpeakToFile(const std::string& txt, const std::string& voice,
                               const std::string& filename) {
-    try {
+    guarded("SpeakToFile ", [&] {
         xapGlobal::SendXap("", "xap-tts.speak", "tts.speak",
                            xapGlobal::item("Say", txt) + xapGlobal::item("Device", filename) +
                                xapGlobal::item("Voice", voice));
-    } catch (...) {
-        LogFault("SpeakToFile ");
-    }
+    });
 }
 
 void Application::SendIR(const std::string& ir) {
-    try {
+    guarded("SendIR ", [&] {
         // Labelled codes (with a comma) would need an infrared table that
         // nothing here fills, so only plain numbers are sent.
         if (ir.find(',') != std::string::npos || !vb::IsNumeric(ir)) return;
         xapGlobal::SendXap("", "Homeseer.IR", "IR.Transmit", xapGlobal::item("Location", ir));
-    } catch (...) {
-        LogFault("SendIR ");
-    }
+    });
 }

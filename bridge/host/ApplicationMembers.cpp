@@ -43,12 +43,8 @@ Variant now(Application&, Args&) {
 // The sunset time is stored as the text "8", which is no date: the read
 // reports the failed conversion and answers the zero date.
 Variant sunsetDt(Application&, Args&) {
-    try {
-        return Variant(Variant("8").toDate());
-    } catch (...) {
-        LogFault("SunsetDt ");
-        return Variant(Variant::zeroDate());
-    }
+    return guarded("SunsetDt ", Variant(Variant::zeroDate()),
+                   [] { return Variant(Variant("8").toDate()); });
 }
 
 }  // namespace

@@ -34,3 +34,7 @@ const MemberTable& DeviceClass::members() const {
     });
     return table;
 }
+
+std::string DeviceClass::locationText() const {
+    return location.isNull() ? std::string() : location.toString();
+}

@@ -56,6 +56,9 @@ public:
     int16_t zwave_pollrate = 0;
     int16_t zwave_polltimer = 0;
 
+    // The location as text concatenation reads it: Null is nothing.
+    std::string locationText() const;
+
 protected:
     const MemberTable& members() const override;
 };

@@ -9,8 +9,6 @@
 
 namespace {
 
-const std::string kSection = "PluginDevices";
-
 constexpr int kRows = 100;
 constexpr int kColumns = 69;  // "!" to "~" without the 26 lower-case letters, plus the shared one
 
@@ -28,10 +26,6 @@ constexpr std::array<uint8_t, 256> kColumnOf = [] {
 }();
 static_assert(kColumnOf['~'] == kColumns - 1);
 
-// IniTool refuses to save a whole file that holds a longer key, so one odd
-// device must not get that far.
-constexpr size_t kMaxKeyLength = 65;
-
 std::string houseOf(const std::string& code) {
     return code.substr(0, 1);
 }
@@ -46,57 +40,8 @@ bool hasCode(const DeviceClass& device, std::string_view code) {
            vb::equalsIgnoreCase(device.dc, code.substr(n));
 }
 
-// Text concatenation reads Null as nothing; anything else as its text.
-std::string locationText(const Variant& location) {
-    return location.isNull() ? std::string() : location.toString();
-}
-
 int16_t position(size_t index) {
     return vb::CInt(static_cast<double>(index + 1));
-}
-
-// A line break or NUL would split the saved line (the INI reader goes by
-// lines, GetINISection by NULs), so none may reach the file.
-char lineSafe(char c) {
-    return c == '\r' || c == '\n' || c == '\0' ? ' ' : c;
-}
-
-// The fields before the string: also no ";", which would shift every field
-// after it on the way back.
-std::string headField(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = c == ';' ? ',' : lineSafe(c);
-    return out;
-}
-
-// The string is the last field and is read back as everything after the tenth
-// ";", so it keeps its own.
-std::string tailField(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) c = lineSafe(c);
-    return out;
-}
-
-// Whether the INI file reads this key back as itself: the reader trims lines,
-// takes ";" at the start for a comment, splits at the first "=", and
-// InitDevices drops every double quote and entries with a one-character code.
-bool keyFitsIni(std::string_view key) {
-    if (key.size() < 2 || key.size() > kMaxKeyLength) return false;
-    if (key.front() == ';' || key.front() == ' ') return false;
-    return key.find_first_of(std::string_view("=\"\r\n\0", 5)) == std::string_view::npos;
-}
-
-std::vector<std::string_view> split(std::string_view text, char separator) {
-    std::vector<std::string_view> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        if (at == std::string_view::npos) break;
-        parts.push_back(text.substr(start, at - start));
-        start = at + 1;
-    }
-    parts.push_back(text.substr(start));
-    return parts;
 }
 
 }  // namespace
@@ -134,14 +79,14 @@ std::ptrdiff_t DeviceTable::indexOfCode(std::string_view code) const {
 std::ptrdiff_t DeviceTable::indexOfName(std::string_view deviceName) const {
     for (size_t i = 0; i < m_devices.size(); ++i) {
         const DeviceClass& device = *m_devices[i];
-        if (vb::equalsIgnoreCase(locationText(device.location) + " " + device.name, deviceName))
+        if (vb::equalsIgnoreCase(device.locationText() + " " + device.name, deviceName))
             return static_cast<std::ptrdiff_t>(i);
     }
     return -1;
 }
 
 int16_t DeviceTable::NewDevice(const std::string& name) {
-    try {
+    return guarded("NewDevice ", 0, [&] {
         if (m_lastRef == std::numeric_limits<int32_t>::max())
             raiseError(RuntimeError::kOverflow, "Overflow");
         ++m_lastRef;
@@ -154,10 +99,7 @@ int16_t DeviceTable::NewDevice(const std::string& name) {
         device->dc.assign(1, '1');
         m_devices.push_back(std::move(device));
         return position(m_devices.size() - 1);
-    } catch (...) {
-        LogFault("NewDevice ");
-        return 0;
-    }
+    });
 }
 
 std::shared_ptr<DeviceClass> DeviceTable::NewDeviceEx(const std::string& name) {
@@ -165,35 +107,26 @@ std::shared_ptr<DeviceClass> DeviceTable::NewDeviceEx(const std::string& name) {
 }
 
 bool DeviceTable::DeleteDevice(int32_t ref) {
-    try {
+    guarded("DeleteDevice ", [&] {
         for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
             if ((*it)->ref != ref) continue;
             m_devices.erase(it);
             break;
         }
-    } catch (...) {
-        LogFault("DeleteDevice ");
-    }
+    });
     return false;
 }
 
 int16_t DeviceTable::DeviceCount() const {
-    try {
-        return vb::CInt(static_cast<double>(m_devices.size()));
-    } catch (...) {
-        LogFault("DeviceCount ");
-        return 0;
-    }
+    return guarded("DeviceCount ", 0,
+                   [&] { return vb::CInt(static_cast<double>(m_devices.size())); });
 }
 
 int16_t DeviceTable::DeviceExists(const std::string& device) const {
-    try {
+    return guarded("DeviceExists ", -1, [&] {
         const std::ptrdiff_t i = indexOfCode(device);
         return i < 0 ? int16_t{-1} : position(static_cast<size_t>(i));
-    } catch (...) {
-        LogFault("DeviceExists ");
-        return -1;
-    }
+    });
 }
 
 std::shared_ptr<DeviceClass> DeviceTable::GetDevice(int16_t index) const {
@@ -213,25 +146,19 @@ std::shared_ptr<DeviceClass> DeviceTable::GetDeviceByCode(const std::string& dev
 }
 
 std::shared_ptr<DeviceClass> DeviceTable::GetDeviceEx(const std::string& deviceName) const {
-    try {
+    return guarded("GetDeviceEx ", nullptr, [&] {
         const std::ptrdiff_t i = indexOfName(deviceName);
         return i < 0 ? nullptr : m_devices[static_cast<size_t>(i)];
-    } catch (...) {
-        LogFault("GetDeviceEx ");
-        return nullptr;
-    }
+    });
 }
 
 std::string DeviceTable::GetDeviceCode(const std::string& name) const {
-    try {
+    return guarded("GetDeviceCode ", {}, [&]() -> std::string {
         const std::ptrdiff_t i = indexOfName(name);
         if (i < 0) return {};
         const DeviceClass& device = *m_devices[static_cast<size_t>(i)];
         return device.hc + device.dc;
-    } catch (...) {
-        LogFault("GetDeviceCode ");
-        return {};
-    }
+    });
 }
 
 int32_t DeviceTable::GetDeviceRef(const std::string& sAddress) const {
@@ -240,13 +167,10 @@ int32_t DeviceTable::GetDeviceRef(const std::string& sAddress) const {
 }
 
 int32_t DeviceTable::GetDeviceRefByName(const std::string& deviceName) const {
-    try {
+    return guarded("GetDeviceRefByName ", -1, [&] {
         const std::ptrdiff_t i = indexOfName(deviceName);
         return i < 0 ? -1 : m_devices[static_cast<size_t>(i)]->ref;
-    } catch (...) {
-        LogFault("GetDeviceRefByName ");
-        return -1;
-    }
+    });
 }
 
 std::vector<Variant> DeviceTable::GetDeviceList() const {
@@ -256,48 +180,23 @@ std::vector<Variant> DeviceTable::GetDeviceList() const {
 // --- reading cells ---
 
 int16_t DeviceTable::DeviceStatus(const std::string& dev) const {
-    try {
-        return cell(dev).status;
-    } catch (...) {
-        LogFault("DeviceStatus ");
-        return 0;
-    }
+    return guarded("DeviceStatus ", 0, [&] { return cell(dev).status; });
 }
 
 int32_t DeviceTable::DeviceValue(const std::string& dev) const {
-    try {
-        return cell(dev).value;
-    } catch (...) {
-        LogFault("DeviceValue ");
-        return 0;
-    }
+    return guarded("DeviceValue ", 0, [&] { return cell(dev).value; });
 }
 
 std::string DeviceTable::DeviceString(const std::string& dev) const {
-    try {
-        return cell(dev).text;
-    } catch (...) {
-        LogFault("DeviceString ");
-        return {};
-    }
+    return guarded("DeviceString ", {}, [&] { return cell(dev).text; });
 }
 
 QDateTime DeviceTable::DeviceLastChange(const std::string& dev) const {
-    try {
-        return cell(dev).lastChange;
-    } catch (...) {
-        LogFault("DeviceLastChange ");
-        return Variant::zeroDate();
-    }
+    return guarded("DeviceLastChange ", Variant::zeroDate(), [&] { return cell(dev).lastChange; });
 }
 
 int32_t DeviceTable::DeviceTime(const std::string& dev) const {
-    try {
-        return cell(dev).time;
-    } catch (...) {
-        LogFault("DeviceTime ");
-        return 0;
-    }
+    return guarded("DeviceTime ", 0, [&] { return cell(dev).time; });
 }
 
 std::string DeviceTable::DeviceStringByName(const std::string& name) const {
@@ -313,21 +212,11 @@ int32_t DeviceTable::DeviceValueByName(const std::string& name) const {
 }
 
 bool DeviceTable::isOn(const std::string& device) const {
-    try {
-        return cell(device).status == 2;
-    } catch (...) {
-        LogFault("isOn ");
-        return false;
-    }
+    return guarded("isOn ", false, [&] { return cell(device).status == 2; });
 }
 
 bool DeviceTable::isOff(const std::string& device) const {
-    try {
-        return cell(device).status == 3;
-    } catch (...) {
-        LogFault("isOff ");
-        return false;
-    }
+    return guarded("isOff ", false, [&] { return cell(device).status == 3; });
 }
 
 bool DeviceTable::isOnByName(const std::string& deviceName) const {
@@ -352,11 +241,9 @@ void DeviceTable::changeStatus(const std::string& dev, int16_t status, bool repo
             if (const auto device = GetDeviceByCode(dev)) {
                 // A broken script must cost neither the listeners their notice
                 // nor the device its new status.
-                try {
+                guarded(member, [&] {
                     m_callbacks.statusChanged(houseOf(dev), unitOf(dev), status, device->ref);
-                } catch (...) {
-                    LogFault(member);
-                }
+                });
             }
         }
         if (report) m_callbacks.notify(2, {"4", unitOf(dev), houseOf(dev), std::to_string(status)});
@@ -365,64 +252,41 @@ void DeviceTable::changeStatus(const std::string& dev, int16_t status, bool repo
 }
 
 void DeviceTable::SetDeviceStatus(const std::string& dev, int16_t Status) {
-    try {
-        changeStatus(dev, Status, true, "SetDeviceStatus ");
-    } catch (...) {
-        LogFault("SetDeviceStatus ");
-    }
+    guarded("SetDeviceStatus ", [&] { changeStatus(dev, Status, true, "SetDeviceStatus "); });
 }
 
 void DeviceTable::SetDeviceStatusNoReport(const std::string& dev, int16_t Status, int16_t iReport) {
-    try {
-        changeStatus(dev, Status, (iReport & 2) == 0, "SetDeviceStatusNoReport ");
-    } catch (...) {
-        LogFault("SetDeviceStatusNoReport ");
-    }
+    guarded("SetDeviceStatusNoReport ",
+            [&] { changeStatus(dev, Status, (iReport & 2) == 0, "SetDeviceStatusNoReport "); });
 }
 
 void DeviceTable::SetDeviceValue(const std::string& dev, int32_t Value) {
-    try {
+    guarded("SetDeviceValue ", [&] {
         Cell& target = cell(dev);
         if (target.value != Value && !m_callbacks.loading())
             m_callbacks.notify(2, {"4", unitOf(dev), houseOf(dev), std::to_string(Value)});
         target.value = Value;
-    } catch (...) {
-        LogFault("SetDeviceValue ");
-    }
+    });
 }
 
 void DeviceTable::SetDeviceValueNoReport(const std::string& dev, int32_t Value, int16_t) {
-    try {
-        cell(dev).value = Value;
-    } catch (...) {
-        LogFault("SetDeviceValueNoReport ");
-    }
+    guarded("SetDeviceValueNoReport ", [&] { cell(dev).value = Value; });
 }
 
 void DeviceTable::SetDeviceString(const std::string& dev, const std::string& str, bool) {
-    try {
+    guarded("SetDeviceString ", [&] {
         Cell& target = cell(dev);
         if (target.text != str && !m_callbacks.loading()) m_callbacks.notify(6, {"64", dev, str});
         target.text = str;
-    } catch (...) {
-        LogFault("SetDeviceString ");
-    }
+    });
 }
 
 void DeviceTable::SetDeviceLastChange(const std::string& dev, const QDateTime& lastChange) {
-    try {
-        cell(dev).lastChange = lastChange;
-    } catch (...) {
-        LogFault("SetDeviceLastChange ");
-    }
+    guarded("SetDeviceLastChange ", [&] { cell(dev).lastChange = lastChange; });
 }
 
 void DeviceTable::SetDeviceTime(const std::string& dev, int32_t time) {
-    try {
-        cell(dev).time = time;
-    } catch (...) {
-        LogFault("SetDeviceTime ");
-    }
+    guarded("SetDeviceTime ", [&] { cell(dev).time = time; });
 }
 
 void DeviceTable::SetDeviceStringByName(const std::string& name, const std::string& str) {
@@ -431,151 +295,4 @@ void DeviceTable::SetDeviceStringByName(const std::string& name, const std::stri
 
 void DeviceTable::SetDeviceValueByName(const std::string& name, int32_t Value) {
     SetDeviceValue(GetDeviceCode(name), Value);
-}
-
-// --- persistence ---
-
-void DeviceTable::SaveDevices(IniCache& ini) {
-    try {
-        ini.ClearIniSection(kSection);
-    } catch (...) {
-        LogFault("SaveDevices ");
-    }
-    for (const auto& device : m_devices) {
-        std::string code;
-        try {
-            code = device->hc + device->dc;
-            const std::string key = vb::UCase(code);
-            if (!keyFitsIni(key))
-                raiseError(RuntimeError::kInvalidCall, "Device code cannot be saved as a key");
-            const Cell& state = cell(code);
-            std::string line = headField(locationText(device->location));
-            line += ';' + headField(device->name);
-            line += ';' + headField(device->interface);
-            line += ';' + std::to_string(device->iotype);
-            line += ';' + headField(device->iomisc);
-            line += ';' + std::to_string(device->misc);
-            line += ';' + headField(device->dev_type_string);
-            line += ';' + std::to_string(state.status);
-            line += ';' + std::to_string(state.value);
-            line += ';' + vb::dateTimeText(state.lastChange);
-            line += ';' + tailField(state.text);
-            // A line that begins with "[" and ends with "]" reads back as a
-            // section header, which would carry every later line of the file
-            // into that section; the string's closing brackets give way.
-            if (key.front() == '[') {
-                for (size_t end = line.find_last_not_of(' ');
-                     end != std::string::npos && line[end] == ']'; end = line.find_last_not_of(' '))
-                    line[end] = ' ';
-            }
-            ini.SaveINISetting(kSection, key, line);
-        } catch (...) {
-            LogFault("SaveDevices " + code);
-        }
-    }
-}
-
-void DeviceTable::restoreEntry(std::string_view entry) {
-    const size_t eq = entry.find('=');
-    if (eq == std::string_view::npos || eq < 2) return;
-    const std::string code = vb::UCase(entry.substr(0, eq));
-    const std::string_view data = entry.substr(eq + 1);
-    if (data.empty()) return;
-
-    // Each step stands alone: a short line costs the steps that need its
-    // missing fields, and the others still run.
-    const std::vector<std::string_view> fields = split(data, ';');
-    const auto field = [&](size_t i) {
-        if (i >= fields.size())
-            raiseError(RuntimeError::kSubscriptOutOfRange, "Subscript out of range");
-        return std::string(fields[i]);
-    };
-    const auto step = [&](auto&& action) {
-        try {
-            action();
-        } catch (...) {
-            LogFault("InitDevices " + code);
-        }
-    };
-    std::shared_ptr<DeviceClass> device;
-    const auto record = [&]() -> DeviceClass& {
-        if (!device)
-            raiseError(RuntimeError::kObjectRequired,
-                       "Object variable or With block variable not set");
-        return *device;
-    };
-
-    step([&] { device = NewDeviceEx(field(1)); });
-    step([&] { record().interface = field(2); });
-    step([&] { record().location = Variant(field(0)); });
-    step([&] { record().name = field(1); });
-    step([&] { record().dev_type_string = field(6); });
-    step([&] { record().hc = code.substr(0, 1); });
-    step([&] { record().dc = code.substr(1); });
-    step([&] { record().iotype = vb::CInt(vb::Val(field(3))); });
-    step([&] { record().misc = vb::CLng(vb::Val(field(5))); });
-    step([&] { record().iomisc = field(4); });
-    step([&] { SetDeviceStatus(code, vb::CInt(vb::Val(field(7)))); });
-    step([&] { SetDeviceValue(code, vb::CLng(vb::Val(field(8)))); });
-    step([&] {
-        const auto when = vb::parseDateTime(field(9));
-        if (!when) raiseError(RuntimeError::kTypeMismatch, "Type mismatch");
-        SetDeviceLastChange(code, *when);
-    });
-    step([&] {
-        std::string text = field(10);
-        for (size_t i = 11; i < fields.size(); ++i) text += ';' + std::string(fields[i]);
-        SetDeviceString(code, text);
-    });
-}
-
-void DeviceTable::createDefault(const std::string& code, const std::string& address) {
-    try {
-        const auto device = NewDeviceEx(address);
-        if (!device)
-            raiseError(RuntimeError::kObjectRequired,
-                       "Object variable or With block variable not set");
-        device->name = address;
-        device->hc = code.substr(0, 1);
-        device->dc = code.substr(1);
-        device->iotype = 0;
-    } catch (...) {
-        LogFault("InitDevices " + code);
-    }
-}
-
-bool DeviceTable::InitDevices(IniCache& ini) {
-    bool restored = false;
-    try {
-        std::string text = ini.GetINISection(kSection);
-        std::erase(text, '"');
-        restored = !text.empty();
-        if (restored) {
-            for (const std::string_view entry : split(text, '\0')) {
-                try {
-                    restoreEntry(entry);
-                } catch (...) {
-                    LogFault("InitDevices " + vb::UCase(entry.substr(0, entry.find('='))));
-                }
-            }
-        }
-
-        // The bridge's camera devices Q1..T63, named after the X10 address they
-        // stand for (A1..P15), then every X10 address A1..P16.
-        for (int i = 0; i <= 254; ++i) {
-            const std::string code = static_cast<char>('Q' + i / 64) + std::to_string(i % 64 + 1);
-            const std::string address =
-                static_cast<char>('A' + i / 16) + std::to_string(i % 16 + 1);
-            if (DeviceExists(code) == -1) createDefault(code, address);
-        }
-        for (char house = 'A'; house <= 'P'; ++house) {
-            for (int unit = 1; unit <= 16; ++unit) {
-                const std::string address = house + std::to_string(unit);
-                if (DeviceExists(address) == -1) createDefault(address, address);
-            }
-        }
-    } catch (...) {
-        LogFault("InitDevices ");
-    }
-    return restored;
 }

@@ -26,21 +26,7 @@
 // member's name and a space) and returns what it had: 0, "", false, the zero
 // date, nothing, or -1 for the position and reference lookups.
 //
-// Persistence. SaveDevices writes one line per record to section
-// "PluginDevices" of qixBrindle.ini (in the cache; the next FlushIniCache takes
-// it to disk); InitDevices reads them back and adds the default devices. Both
-// skip only a record that fails, logging "SaveDevices " / "InitDevices " and
-// its code. The line is location;name;interface;iotype;iomisc;misc;
-// dev_type_string;status;value;last change ("yyyy-MM-dd HH:mm:ss");string.
-// Fields are made safe to store, so no record can disturb another: a ";" in
-// the first ten fields is saved as ","; a line break or NUL in any field as a
-// space; the string, being last, keeps its ";" and is read back whole. A
-// record whose key could not be read back as itself (an "=", a double quote, a
-// line break or NUL, a leading ";" or blank, fewer than 2 or more than 65
-// characters) is not saved but logged. A line keyed "[..." loses the closing
-// "]" of its string, which would make it a section header. Double quotes do
-// not come back (InitDevices drops them), nor blanks at the end of the string
-// (the INI reader trims lines).
+// Persistence: DeviceTableFile saves and restores the records and their cells.
 //
 // One thread, no locks.
 
@@ -55,7 +41,6 @@
 #include "binding/Variant.h"
 #include "host/DeviceClass.h"
 #include "host/EventCallbacks.h"
-#include "host/IniCache.h"
 
 class DeviceTable {
 public:
@@ -127,20 +112,11 @@ public:
     void SetDeviceStringByName(const std::string& name, const std::string& str);
     void SetDeviceValueByName(const std::string& name, int32_t Value);
 
-    // --- persistence (members of the host window, which calls these) ---
-    // Replaces section "PluginDevices" of qixBrindle.ini with one line per
-    // record, keyed by the upper-cased code; a later record of the same code wins.
-    void SaveDevices(IniCache& ini);
-    // Restores the saved records in the order the section lists them, then adds
-    // the default devices that are missing: Q1..T63 named A1..P15, then A1..P16.
-    // True when the saved section was not empty. Meant to run once, while the
-    // host is loading, so that the restored states notify nobody.
-    bool InitDevices(IniCache& ini);
-
     // The records, for the program's own use.
     const std::vector<std::shared_ptr<DeviceClass>>& devices() const { return m_devices; }
 
-private:
+    // The cell of a code, for the program's own use; raises for an empty code
+    // or a row beyond 16 bits, where the members log and return.
     struct Cell {
         int16_t status = 0;
         int32_t value = 0;
@@ -148,10 +124,10 @@ private:
         std::string text;
         QDateTime lastChange;
     };
-
-    // The cell of a code; raises for an empty code or a row beyond 16 bits.
-    Cell& cell(std::string_view code);
     const Cell& cell(std::string_view code) const;
+
+private:
+    Cell& cell(std::string_view code);
     size_t cellIndex(std::string_view code) const;
 
     // Lookups without logging: the index in m_devices, or -1.
@@ -159,8 +135,6 @@ private:
     std::ptrdiff_t indexOfName(std::string_view deviceName) const;
 
     void changeStatus(const std::string& dev, int16_t status, bool report, const char* member);
-    void restoreEntry(std::string_view entry);
-    void createDefault(const std::string& code, const std::string& address);
 
     EventCallbacks& m_callbacks;
     std::vector<std::shared_ptr<DeviceClass>> m_devices;

@@ -14,108 +14,60 @@ int16_t position(std::size_t n) {
 }  // namespace
 
 int16_t EventList::NewEvent(const std::string& name) {
-    int16_t result = 0;
-    try {
+    return guarded("NewEvent ", 0, [&]() -> int16_t {
         auto record = std::make_shared<EventClass>();
         record->name = name;
         m_events.push_back(std::move(record));
-        result = position(m_events.size());
-    } catch (...) {
-        LogFault("NewEvent ");
-    }
-    return result;
+        return position(m_events.size());
+    });
 }
 
 std::shared_ptr<EventClass> EventList::NewEventEx(const std::string& name) {
-    std::shared_ptr<EventClass> result;
-    try {
-        result = GetEvent(NewEvent(name));
-    } catch (...) {
-        LogFault("NewEventEx ");
-    }
-    return result;
+    return guarded("NewEventEx ", nullptr, [&] { return GetEvent(NewEvent(name)); });
 }
 
 void EventList::DeleteEvent(const std::string& evname) {
-    try {
+    guarded("DeleteEvent ", [&] {
         const int16_t index = GetEventIndex(evname);
         if (index >= 1 && static_cast<std::size_t>(index) <= m_events.size())
             m_events.erase(m_events.begin() + (index - 1));
-    } catch (...) {
-        LogFault("DeleteEvent ");
-    }
+    });
 }
 
 int16_t EventList::EventCount() const {
-    int16_t result = 0;
-    try {
-        result = position(m_events.size());
-    } catch (...) {
-        LogFault("EventCount ");
-    }
-    return result;
+    return guarded("EventCount ", 0, [&] { return position(m_events.size()); });
 }
 
 bool EventList::EventExists(const std::string& eventName) const {
-    bool result = false;
-    try {
-        result = GetEventEx(eventName) != nullptr;
-    } catch (...) {
-        LogFault("EventExists ");
-    }
-    return result;
+    return guarded("EventExists ", false, [&] { return GetEventEx(eventName) != nullptr; });
 }
 
 std::shared_ptr<EventClass> EventList::GetEvent(int16_t index) const {
-    std::shared_ptr<EventClass> result;
-    try {
-        if (index >= 1 && static_cast<std::size_t>(index) <= m_events.size())
-            result = m_events[static_cast<std::size_t>(index) - 1];
-    } catch (...) {
-        LogFault("GetEvent ");
-    }
-    return result;
+    return guarded("GetEvent ", nullptr, [&]() -> std::shared_ptr<EventClass> {
+        if (index < 1 || static_cast<std::size_t>(index) > m_events.size()) return nullptr;
+        return m_events[static_cast<std::size_t>(index) - 1];
+    });
 }
 
 int16_t EventList::GetEventIndex(const std::string& eventName) const {
-    int16_t result = -1;
-    try {
-        for (std::size_t i = 0; i < m_events.size(); ++i) {
-            if (vb::equalsIgnoreCase(m_events[i]->name, eventName)) {
-                result = position(i + 1);
-                break;
-            }
-        }
-    } catch (...) {
-        LogFault("GetEventIndex ");
-    }
-    return result;
+    return guarded("GetEventIndex ", -1, [&]() -> int16_t {
+        for (std::size_t i = 0; i < m_events.size(); ++i)
+            if (vb::equalsIgnoreCase(m_events[i]->name, eventName)) return position(i + 1);
+        return -1;
+    });
 }
 
 std::shared_ptr<EventClass> EventList::GetEventEx(const std::string& eventName) const {
-    std::shared_ptr<EventClass> result;
-    try {
-        for (const auto& record : m_events) {
-            if (vb::equalsIgnoreCase(record->name, eventName)) {
-                result = record;
-                break;
-            }
-        }
-    } catch (...) {
-        LogFault("GetEventEx ");
-    }
-    return result;
+    return guarded("GetEventEx ", nullptr, [&]() -> std::shared_ptr<EventClass> {
+        for (const auto& record : m_events)
+            if (vb::equalsIgnoreCase(record->name, eventName)) return record;
+        return nullptr;
+    });
 }
 
 std::vector<Variant> EventList::GetEventList() const {
-    std::vector<Variant> result;
-    try {
-        result.reserve(m_events.size());
-        for (const auto& record : m_events) result.emplace_back(record);
-    } catch (...) {
-        LogFault("GetEventList ");
-    }
-    return result;
+    return guarded("GetEventList ", {},
+                   [&] { return std::vector<Variant>(m_events.begin(), m_events.end()); });
 }
 
 void EventList::EnableEvent(const std::string& evname) {
@@ -127,29 +79,15 @@ void EventList::DisableEvent(const std::string& evname) {
 }
 
 void EventList::setEnabled(const std::string& evname, bool enabled, const char* member) {
-    try {
+    guarded(member, [&] {
         if (auto record = GetEventEx(evname)) record->Enabled = enabled;
-    } catch (...) {
-        LogFault(member);
-    }
+    });
 }
 
 std::shared_ptr<condition> EventList::NewCondition() const {
-    std::shared_ptr<condition> result;
-    try {
-        result = std::make_shared<condition>();
-    } catch (...) {
-        LogFault("NewCondition ");
-    }
-    return result;
+    return guarded("NewCondition ", nullptr, [] { return std::make_shared<condition>(); });
 }
 
 std::shared_ptr<devFunc> EventList::NewDevFunc() const {
-    std::shared_ptr<devFunc> result;
-    try {
-        result = std::make_shared<devFunc>();
-    } catch (...) {
-        LogFault("NewDevFunc ");
-    }
-    return result;
+    return guarded("NewDevFunc ", nullptr, [] { return std::make_shared<devFunc>(); });
 }

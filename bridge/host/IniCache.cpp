@@ -47,30 +47,25 @@ size_t IniCache::OpenIniFile(const std::string& name, bool noReload) {
 
 std::string IniCache::GetINISetting(const std::string& group, const std::string& Key,
                                     const std::string& defaultValue, const std::string& sFile) {
-    try {
+    return guarded("GetIniSetting ", {}, [&]() -> std::string {
         const size_t slot = OpenIniFile(fileOrDefault(sFile), false);
         return m_slots[slot].store.Read(group, Key, defaultValue);
-    } catch (...) {
-        LogFault("GetIniSetting ");
-        return {};
-    }
+    });
 }
 
 void IniCache::SaveINISetting(const std::string& group, const std::string& Key,
                               const std::string& Value, const std::string& sFile) {
-    try {
+    guarded("SaveINISetting ", [&] {
         // No reload here: a newer file on disk must not wipe out settings
         // changed earlier in this run and not yet flushed.
         const size_t slot = OpenIniFile(fileOrDefault(sFile), true);
         m_slots[slot].store.WriteKey(group, Key, Value);
         m_slots[slot].dirty = true;
-    } catch (...) {
-        LogFault("SaveINISetting ");
-    }
+    });
 }
 
 std::string IniCache::GetINISection(const std::string& group, const std::string& sFile) {
-    try {
+    return guarded("GetINISection ", {}, [&]() -> std::string {
         const size_t slot = OpenIniFile(fileOrDefault(sFile), false);
         const IniTool& store = m_slots[slot].store;
         const std::vector<std::string> names = store.Keys(group);
@@ -81,23 +76,18 @@ std::string IniCache::GetINISection(const std::string& group, const std::string&
             text += key + "=" + store.Read(group, key, {});
         }
         return text.substr(1);
-    } catch (...) {
-        LogFault("GetINISection ");
-        return {};
-    }
+    });
 }
 
 void IniCache::ClearIniSection(const std::string& group, const std::string& sFile) {
-    try {
+    guarded("ClearIniSection ", [&] {
         const size_t slot = OpenIniFile(fileOrDefault(sFile), false);
         m_slots[slot].store.RemoveSection(group);
-    } catch (...) {
-        LogFault("ClearIniSection ");
-    }
+    });
 }
 
 void IniCache::FlushIniCache() {
-    try {
+    guarded("FlushIniCache ", [&] {
         for (Slot& s : m_slots) {
             if (!s.dirty) continue;
             // Save reports its own failure; the flag is cleared either way, and
@@ -105,7 +95,5 @@ void IniCache::FlushIniCache() {
             s.store.Save();
             s.dirty = false;
         }
-    } catch (...) {
-        LogFault("FlushIniCache ");
-    }
+    });
 }

@@ -88,16 +88,7 @@ std::string valueKey(const std::string& header, const std::string& key) {
 // holds a separator after dropping the final one is split.
 std::vector<std::string> splitList(std::string list) {
     if (!list.empty()) list.pop_back();
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        const size_t sep = list.find(kSep, start);
-        if (sep == std::string::npos) break;
-        out.push_back(list.substr(start, sep - start));
-        start = sep + 1;
-    }
-    out.push_back(list.substr(start));
-    return out;
+    return vb::Split(list, kSep);
 }
 
 std::string readWholeFile(const fs::path& file) {

@@ -41,21 +41,12 @@ Variant ScriptRunner::runScript(const std::string& scr, const std::string& func,
 }
 
 void ScriptRunner::Run(const std::string& scr) {
-    try {
-        runScript(scr, "main", {Variant(std::string())});
-    } catch (...) {
-        LogFault("Run ");
-    }
+    guarded("Run ", [&] { runScript(scr, "main", {Variant(std::string())}); });
 }
 
 Variant ScriptRunner::RunEx(const std::string& scr, const std::string& func,
                             const std::string& param) {
-    try {
-        return runScript(scr, func, {Variant(param)});
-    } catch (...) {
-        LogFault("RunEx ");
-        return {};
-    }
+    return guarded("RunEx ", {}, [&] { return runScript(scr, func, {Variant(param)}); });
 }
 
 std::string ScriptRunner::GetScriptPath() {

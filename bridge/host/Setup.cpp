@@ -7,6 +7,7 @@
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "host/Application.h"
+#include "host/DeviceTableFile.h"
 #include "host/WebSettings.h"
 #include "xap/XapLog.h"
 #include "xap/xapGlobal.h"
@@ -16,26 +17,22 @@ Setup::Setup(std::shared_ptr<Application> hs) : m_hs(std::move(hs)) {}
 void Setup::Form_Load() {
     EventCallbacks& callbacks = m_hs->callbacks();
     callbacks.setLoading(true);
-    try {
+    guarded("Setup Load ", [&] {
         m_pluginIni.Load(ProgramFolder::path() + "/Config/YonderHost.ini");
         App_Initialize();
-    } catch (...) {
-        LogFault("Setup Load ");
-    }
+    });
     // Cleared even when the load failed part-way, or the host would stay mute.
     callbacks.setLoading(false);
     m_loaded = true;
 }
 
 void Setup::App_Initialize() {
-    try {
+    guarded("App_Initialize", [&] {
         if (createPacedQueue) createPacedQueue();
-        m_hs->devices().InitDevices(m_hs->iniCache());
+        DeviceTableFile::InitDevices(m_hs->devices(), m_hs->iniCache());
         if (loadWebServer) loadWebServer();
         WebSettings::instance().load(*m_hs);
-    } catch (...) {
-        LogFault("App_Initialize");
-    }
+    });
 }
 
 void Setup::Form_Unload() {
@@ -43,16 +40,9 @@ void Setup::Form_Unload() {
     m_loaded = false;
     // Devices first, then the flush that takes them (and every changed
     // setting) to disk.
-    try {
-        m_hs->devices().SaveDevices(m_hs->iniCache());
-    } catch (...) {
-        LogFault("SaveDevices ");
-    }
-    try {
-        m_hs->iniCache().FlushIniCache();
-    } catch (...) {
-        LogFault("FlushIniCache ");
-    }
+    guarded("SaveDevices ",
+            [&] { DeviceTableFile::SaveDevices(m_hs->devices(), m_hs->iniCache()); });
+    guarded("FlushIniCache ", [&] { m_hs->iniCache().FlushIniCache(); });
     m_hs->callbacks().clear();
     m_hs->setPlugin(nullptr);
     m_menus.RemoveAll();
@@ -63,12 +53,10 @@ std::shared_ptr<Dispatch> Setup::GetHSIface() {
 }
 
 void Setup::addMenu(const std::string& key, const std::string& display) {
-    try {
+    guarded("RegisterMenu ", [&] {
         m_menus.Add(key, display);  // a key that exists keeps its first text
         if (m_hs->DebugMode() == 1) LogEvent("brindlehub Debug", "Accepting Callback " + key);
-    } catch (...) {
-        LogFault("RegisterMenu ");
-    }
+    });
 }
 
 void Setup::RegisterMenu(const std::string& sInterface, const std::string& sTitle) {

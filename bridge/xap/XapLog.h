@@ -6,6 +6,8 @@
 // information line) for the journal. Neither ever raises.
 
 #include <string>
+#include <string_view>
+#include <type_traits>
 
 void LogError(const std::string& label, const std::string& text);
 void LogEvent(const std::string& type, const std::string& text);
@@ -14,3 +16,27 @@ void LogEvent(const std::string& type, const std::string& text);
 // and sends the event-log message of type "brindlehub" with the given text,
 // which by convention starts with the operation's name.
 void LogFault(const std::string& text);
+
+// The fault boundary of a host member: runs body and returns its result; a
+// fault body raises is logged by LogFault(source) and the member returns
+// fallback instead. source is the member's name and a space, as the log wants.
+template <typename Body>
+std::invoke_result_t<Body&> guarded(std::string_view source, std::invoke_result_t<Body&> fallback,
+                                    Body&& body) {
+    try {
+        return body();
+    } catch (...) {
+        LogFault(std::string(source));
+        return fallback;
+    }
+}
+
+// The same for a member that returns nothing.
+template <typename Body>
+void guarded(std::string_view source, Body&& body) {
+    try {
+        body();
+    } catch (...) {
+        LogFault(std::string(source));
+    }
+}

@@ -245,4 +245,34 @@ std::optional<QDateTime> parseDateTime(std::string_view text) {
     return std::nullopt;
 }
 
+std::vector<std::string> Split(std::string_view text, char separator) {
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+        const size_t at = text.find(separator, start);
+        parts.emplace_back(text.substr(start, at - start));
+        if (at == std::string_view::npos) return parts;
+        start = at + 1;
+    }
+}
+
+std::string Hex(uint32_t value) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    do {
+        text.insert(text.begin(), kDigits[value & 0x0F]);
+        value >>= 4;
+    } while (value != 0);
+    return text;
+}
+
+std::string hexBytes(std::span<const uint8_t> bytes) {
+    std::string text;
+    for (const uint8_t b : bytes) {
+        if (!text.empty()) text += ' ';
+        if (b < 0x10) text += '0';
+        text += Hex(b);
+    }
+    return text;
+}
+
 }  // namespace vb

@@ -5,8 +5,10 @@
 #include <QDateTime>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vb {
 
@@ -60,5 +62,15 @@ std::string dateTimeText(const QDateTime& t);
 // Reads the fixed form back; also accepts "M/d/yyyy h:mm:ss AM" texts written by
 // older installations. Nothing recognisable gives no value.
 std::optional<QDateTime> parseDateTime(std::string_view text);
+
+// The parts between separators, as Split gives them: n separators make n + 1
+// parts, so an empty text is one empty part.
+std::vector<std::string> Split(std::string_view text, char separator);
+
+// Upper-case hex digits without leading zeros ("5", "1A"), as Hex$ writes a number.
+std::string Hex(uint32_t value);
+// Bytes as two upper-case hex digits each, separated by single spaces
+// ("05 60 9F"): how frames are shown to people.
+std::string hexBytes(std::span<const uint8_t> bytes);
 
 }  // namespace vb

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/Clock.h"
+#include "base/Convert.h"
 #include "hspi/HostCommandTable.h"
 #include "hspi/HostLink.h"
 #include "settings/cSettings.h"
@@ -46,13 +47,8 @@ eX10CMD cameraEmulation(int32_t unit, eX10CMD command) {
 }
 
 std::string hexDump(const ReceivePipeline::Bytes& bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    for (std::uint8_t b : bytes) {
-        if (b >= 0x10) text += kDigits[b >> 4];
-        text += kDigits[b & 0x0F];
-        text += ' ';
-    }
+    for (std::uint8_t b : bytes) text += vb::Hex(b) + ' ';
     return text;
 }
 

@@ -21,20 +21,9 @@ constexpr double kAbsentDeviceWait = 3;
 // object going drops them.
 int g_liveObjects = 0;
 
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    std::string::size_type start = 0;
-    for (;;) {
-        const auto at = text.find(separator, start);
-        parts.push_back(text.substr(start, at - start));
-        if (at == std::string::npos) return parts;
-        start = at + 1;
-    }
-}
-
 // Field 2 of an action or trigger text; a text without it raises 9.
 std::string field2(const std::string& text) {
-    const auto fields = split(text, kFieldSeparator);
+    const auto fields = vb::Split(text, kFieldSeparator);
     if (fields.size() < 3) raiseError(RuntimeError::kSubscriptOutOfRange, "Subscript out of range");
     return fields[2];
 }
@@ -254,7 +243,7 @@ void hspi::Exec(const Variant& /*dv*/, const std::string& housecode, const std::
     // Host codes other than 0 to 6 address the units and send nothing.
     const auto entry = HostCommandTable::byHostCode(command);
     // "1+3+5" addresses several units; the first one out of range ends the list.
-    for (const std::string& part : split(devicecode, '+')) {
+    for (const std::string& part : vb::Split(devicecode, '+')) {
         const double unit = vb::Val(part);
         if (unit > 16 || unit < 1) return;
         fc.setDevicecode(vb::CLng(unit));

@@ -38,17 +38,15 @@ protected:
         radio.stop();
     }
 
-    void writeRegistry(bool withKestrel = true) {
+    void writeRegistry() {
         std::string reg =
             "Windows Registry Editor Version 5.00\n\n"
             "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
             "\"0\"=\"" +
             regString("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
-        if (withKestrel) {
-            for (const char* progId : {"Kestrel.hspi", "Kestrel.cFireCrackerUSB"})
-                reg += std::string("[HKEY_CLASSES_ROOT\\") + progId + "\\InprocServer32]\n@=\"" +
-                       regString(KESTREL_LIB) + "\"\n\n";
-        }
+        for (const char* progId : {"Kestrel.hspi", "Kestrel.cFireCrackerUSB"})
+            reg += std::string("[HKEY_CLASSES_ROOT\\") + progId + "\\InprocServer32]\n@=\"" +
+                   regString(KESTREL_LIB) + "\"\n\n";
         home.write("Config/registry.reg", reg);
     }
     void startRadio() {
@@ -268,16 +266,6 @@ TEST_F(Gateway, AStalledTransceiverLeavesXapAnsweredAndGetsItsFramesInOrder) {
         written.push_back(meaning == std::string::npos ? lines[i] : lines[i].substr(meaning + 2));
     }
     EXPECT_EQ(written, expected);
-    shutDown();
-}
-
-TEST_F(Gateway, WithoutThePluginTheHeartbeatGoesOn) {
-    writeRegistry(false);
-    gateway.start(BRINDLE_EXE, {}, {{"BRINDLE_HOME", home.path()}});
-    EXPECT_NE(hub.next(15000).find("xap-hbeat"), std::string::npos);
-    settle(500);
-    EXPECT_TRUE(gateway.running());
-    EXPECT_NE(home.read("Data/brindlehub.txt").find("brindlehub Main Load 0 "), std::string::npos);
     shutDown();
 }
 

@@ -5,8 +5,9 @@
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "support/FileText.h"
 
 class TempHome {
 public:
@@ -23,12 +24,9 @@ public:
 
     const std::string& path() const { return m_path; }
     void write(const std::string& relative, const std::string& text) const {
-        std::ofstream(m_path + "/" + relative, std::ios::binary) << text;
+        writeAll(m_path + "/" + relative, text);
     }
-    std::string read(const std::string& relative) const {
-        std::ifstream in(m_path + "/" + relative, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
+    std::string read(const std::string& relative) const { return readAll(m_path + "/" + relative); }
 
 private:
     QTemporaryDir m_dir;

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "usb/virtual/VirtualPacket.h"
+
 namespace {
 
 bool makeAddress(const std::string& path, sockaddr_un& address) {
@@ -94,9 +96,12 @@ bool VirtualCm19a::accept(bool& replaced) {
 }
 
 bool VirtualCm19a::sendRead(const Bytes& bytes) {
+    const std::string_view payload(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return sendPacket(VirtualPacket::make(VirtualPacket::kRead, payload));
+}
+
+bool VirtualCm19a::sendPacket(std::string_view packet) {
     if (m_client < 0) return false;
-    std::string packet(1, 'R');
-    packet.append(bytes.begin(), bytes.end());
     const ssize_t sent =
         ::send(m_client, packet.data(), packet.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     return sent == static_cast<ssize_t>(packet.size());
@@ -104,7 +109,7 @@ bool VirtualCm19a::sendRead(const Bytes& bytes) {
 
 std::optional<VirtualCm19a::Packet> VirtualCm19a::receive() {
     if (m_client < 0) return std::nullopt;
-    char buffer[4096];
+    char buffer[VirtualPacket::kMaxPacket];
     const ssize_t n = ::recv(m_client, buffer, sizeof buffer, MSG_DONTWAIT);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return std::nullopt;
     if (n <= 0) {

@@ -2,8 +2,7 @@
 // The device end of the virtual transceiver: a listening SOCK_SEQPACKET UNIX
 // socket in the virtual bus folder, and at most one program connected to it.
 // A new connection replaces the old one, as a transceiver serves one driver.
-// Packets from the program are 'W' + a written frame; packets to it are 'R' +
-// the bytes of one completed read.
+// The packets are those of usb/virtual/VirtualPacket.h.
 //
 // Plugging creates the socket file (and the bus folder); unplugging closes the
 // connection and removes the file, which the program sees as the device going
@@ -13,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class VirtualCm19a {
@@ -41,6 +41,8 @@ public:
     // One completed read for the program; false when nobody is connected or the
     // program has gone.
     bool sendRead(const Bytes& bytes);
+    // Any packet as it stands, for tests of what the program makes of odd ones.
+    bool sendPacket(std::string_view packet);
 
     // What the program sent, after clientFd() became readable.
     struct Packet {

@@ -34,8 +34,10 @@
 #include <variant>
 #include <vector>
 
+#include "base/Convert.h"
 #include "base/RuntimeError.h"
 #include "usb/X10FrameCodec.h"
+#include "usb/virtual/VirtualPacket.h"
 #include "virtual-cm19a/VirtualCm19a.h"
 
 namespace {
@@ -88,17 +90,6 @@ std::string lower(std::string s) {
     return out;
 }
 
-std::string hex(const Bytes& bytes) {
-    std::string out;
-    char b[4];
-    for (std::uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02X", v);
-        if (!out.empty()) out += ' ';
-        out += b;
-    }
-    return out;
-}
-
 // What the bytes of one frame mean, in the words of the command table.
 std::string meaning(const Bytes& bytes) {
     if (bytes == X10FrameCodec::InitialisationFrame()) return "initialisation";
@@ -118,7 +109,7 @@ std::string meaning(const Bytes& bytes) {
 // "W 20 60 9F 08 F7  A3 On"; a read of no bytes is "R  empty".
 std::string frameLine(char direction, const Bytes& bytes) {
     std::string text(1, direction);
-    if (!bytes.empty()) text += " " + hex(bytes);
+    if (!bytes.empty()) text += " " + vb::hexBytes(bytes);
     return text + "  " + meaning(bytes);
 }
 
@@ -275,10 +266,10 @@ public:
             }
             if (packet->data.empty()) continue;
             const Bytes payload(packet->data.begin() + 1, packet->data.end());
-            if (packet->data[0] == 'W')
-                say(frameLine('W', payload));
+            if (packet->data[0] == VirtualPacket::kWrite)
+                say(frameLine(VirtualPacket::kWrite, payload));
             else
-                say("? " + hex(Bytes(packet->data.begin(), packet->data.end())));
+                say("? " + vb::hexBytes(Bytes(packet->data.begin(), packet->data.end())));
         }
     }
 
@@ -300,14 +291,14 @@ private:
 
     void apply(const Send& s) {
         if (!m_device.connected()) {
-            complain("not sent, no program is connected: " + hex(s.bytes));
+            complain("not sent, no program is connected: " + vb::hexBytes(s.bytes));
             return;
         }
         if (!m_device.sendRead(s.bytes)) {
-            complain("not sent, the program does not take it: " + hex(s.bytes));
+            complain("not sent, the program does not take it: " + vb::hexBytes(s.bytes));
             return;
         }
-        say(frameLine('R', s.bytes));
+        say(frameLine(VirtualPacket::kRead, s.bytes));
     }
     void apply(const Plug&) {
         if (m_device.plugged()) return;

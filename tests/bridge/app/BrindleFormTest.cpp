@@ -158,28 +158,10 @@ TEST_F(MainWindow, TrayOpensTheMenuOnButtonReleaseOnly) {
     }
 }
 
-TEST(TrayIcon, NotificationsDoNotNest) {
-    struct Reentering : TrayIconCallbackTarget {
-        TrayIcon* icon = nullptr;
-        int calls = 0;
-        void TrayIconCallback(long) override {
-            ++calls;
-            icon->mouseMessage(514);
-        }
-    } target;
-    TrayIcon icon;
-    target.icon = &icon;
-    icon.SetCallback(&target);
-    icon.mouseMessage(517);
-    EXPECT_EQ(target.calls, 1);
-}
-
-TEST_F(MainWindow, MenuOpensTheLocalPagesAndIgnoresTheInertItems) {
+TEST_F(MainWindow, MenuOpensTheLocalPages) {
     ASSERT_TRUE(form->Form_Load());
     form->MenuArray_Click(BrindleForm::kBrowser);
     form->MenuArray_Click(BrindleForm::kHelp);
-    form->MenuArray_Click(BrindleForm::kSystemConfig);
-    form->MenuArray_Click(BrindleForm::kSystemStatus);
     EXPECT_EQ(opened, (std::vector<std::string>{"http://localhost:8012/status",
                                                 "http://localhost:8012/help"}));
     EXPECT_FALSE(form->exited());

@@ -1,15 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <QTemporaryDir>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "base/RuntimeError.h"
 #include "host/Application.h"
 #include "host/IniTool.h"
+#include "support/EventLog.h"
+#include "support/FileText.h"
 #include "support/TempHome.h"
 #include "xap/xapGlobal.h"
 
@@ -18,49 +18,23 @@ using Names = std::vector<std::string>;
 
 namespace {
 
-void put(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Data items of the event-log messages queued since the test began.
-std::vector<std::string> loggedTexts(const std::string& type) {
-    std::vector<std::string> out;
-    for (const auto& m : xapGlobal::values().pending) {
-        if (m.MsgData.find(xapGlobal::item("Type", type)) == std::string::npos) continue;
-        const size_t at = m.MsgData.find("Data\x01");
-        out.push_back(m.MsgData.substr(at + 5, m.MsgData.find('\0', at) - at - 5));
-    }
-    return out;
-}
-
 class IniToolTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "initool-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        m_dir = tmpl;
-        m_file = (m_dir / "test.ini").string();
-        xapGlobal::reset();
-    }
+    void SetUp() override { xapGlobal::reset(); }
     void TearDown() override {
         Application::release();
         xapGlobal::reset();
-        fs::remove_all(m_dir);
     }
     IniTool loaded(const std::string& text) {
-        put(m_file, text);
+        writeAll(m_file, text);
         IniTool t;
         t.Load(m_file);
         return t;
     }
 
-    fs::path m_dir;
-    std::string m_file;
+    QTemporaryDir m_temp;
+    fs::path m_dir = m_temp.path().toStdString();
+    std::string m_file = (m_dir / "test.ini").string();
 };
 
 TEST_F(IniToolTest, LoadKeepsFirstDuplicateRawSidesAndStripsCr) {
@@ -126,9 +100,9 @@ TEST_F(IniToolTest, SaveSortsUpperCasesAndBacksUp) {
         "; lost\nnoSection=1\n[Zeta]\nb=2\nB2=x\n[General]\nzz=1\nA=2\n_u=3\n[plugins]\nk=v\n");
     t.WriteKey("General", "a2", "4");
     t.Save();
-    EXPECT_EQ(slurp(m_file),
+    EXPECT_EQ(readAll(m_file),
               "noSection=1\n[GENERAL]\n_u=3\nA=2\na2=4\nzz=1\n[PLUGINS]\nk=v\n[ZETA]\nb=2\nB2=x\n");
-    EXPECT_EQ(slurp(m_file + "_bck").substr(0, 6), "; lost");
+    EXPECT_EQ(readAll(m_file + "_bck").substr(0, 6), "; lost");
 
     IniTool back;
     back.Load(m_file);
@@ -140,8 +114,8 @@ TEST_F(IniToolTest, KeylessStoreSavesEmptyFileAndKeepsOldInBackup) {
     IniTool t = loaded("[General]\na=1\n");
     t.RemoveSection("General");
     t.Save();
-    EXPECT_EQ(slurp(m_file), "");
-    EXPECT_EQ(slurp(m_file + "_bck"), "[General]\na=1\n");
+    EXPECT_EQ(readAll(m_file), "");
+    EXPECT_EQ(readAll(m_file + "_bck"), "[General]\na=1\n");
 }
 
 TEST_F(IniToolTest, FailedSaveLeavesFileAndReportsEverywhere) {
@@ -153,7 +127,7 @@ TEST_F(IniToolTest, FailedSaveLeavesFileAndReportsEverywhere) {
     backupBlocked.WriteKey("S", "n", "new");
     fs::create_directory(m_file + "_bck");
     backupBlocked.Save();
-    EXPECT_EQ(slurp(m_file), old);
+    EXPECT_EQ(readAll(m_file), old);
 
     IniTool intoFolder;
     intoFolder.Load(m_dir.string());

@@ -11,20 +11,12 @@ TEST(FastStringTest, JoinsManyPiecesInOrderAcrossGrowth) {
         const std::string piece = std::to_string(i) + ",";
         s.Add(piece);
         expected += piece;
-        // 100 pieces fit the first array; each further 100 add one growth step.
-        if (i == 99) {
-            EXPECT_EQ(s.capacity(), 101u);
-        } else if (i == 100) {
-            EXPECT_EQ(s.capacity(), 201u);
-        }
     }
-    EXPECT_EQ(s.capacity(), 301u);
     EXPECT_EQ(s.Value(), expected);
     EXPECT_EQ(s.Value(), expected);  // reading does not consume
 
     s.Reset();
     EXPECT_EQ(s.Value(), "");
-    EXPECT_EQ(s.capacity(), 101u);
     s.Add("again");
     EXPECT_EQ(s.Value(), "again");
 }

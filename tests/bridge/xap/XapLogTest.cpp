@@ -19,13 +19,8 @@ TEST(XapLog, ErrorLogLineCarriesLineNumberAndPendingFault) {
     EXPECT_FALSE(Err::pending());  // reported once, then cleared
     EXPECT_EQ(home.read("Data/brindlehub.txt"),
               "brindlehub xAP Init Error -1 occurred 0 \nbrindlehub Main Load 0 Type mismatch\n");
-}
-
-TEST(XapLog, ErrorLogWithoutDataFolderIsIgnored) {
-    TempHome home;
     std::filesystem::remove_all(home.path() + "/Data");
-    LogError("x", "y");  // must not throw
-    SUCCEED();
+    LogError("x", "y");  // a log that cannot be written is no fault
 }
 
 TEST(XapLog, EventLogItemsInOrderWithTheFaultNote) {

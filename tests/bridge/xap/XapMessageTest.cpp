@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-#include <cstdlib>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/Err.h"
 #include "base/RuntimeError.h"
+#include "support/RaisedError.h"
+#include "support/TempHome.h"
 #include "xap/XapLog.h"
 #include "xap/XapMessage.h"
 
@@ -23,20 +22,9 @@ const std::string kHeader =
 // A program folder of its own, so the error-log lines a test causes can be read back.
 class XapMessageTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("BRINDLE_HOME")) m_oldHome = old;
-        ASSERT_TRUE(m_home.isValid() && QDir(m_home.path()).mkdir("Data"));
-        setenv("BRINDLE_HOME", m_home.path().toLocal8Bit().constData(), 1);
-        Err::Clear();
-    }
-    void TearDown() override {
-        if (m_oldHome)
-            setenv("BRINDLE_HOME", m_oldHome->c_str(), 1);
-        else
-            unsetenv("BRINDLE_HOME");
-    }
+    void SetUp() override { Err::Clear(); }
     std::vector<std::string> errorLog() const {
-        std::ifstream in(m_home.path().toStdString() + "/Data/brindlehub.txt");
+        std::ifstream in(m_home.path() + "/Data/brindlehub.txt");
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
@@ -49,8 +37,7 @@ protected:
         return m;
     }
 
-    QTemporaryDir m_home;
-    std::optional<std::string> m_oldHome;
+    TempHome m_home;
 };
 
 TEST_F(XapMessageTest, BuildsHeaderAndBlocksExactly) {
@@ -105,12 +92,7 @@ TEST_F(XapMessageTest, ParsesHeaderTrimmedAndItemsUntrimmedIgnoringCase) {
     EXPECT_EQ(m.MsgSection(), (Names{"output.state", "second"}));
     EXPECT_EQ(*m.msgCollection(0).find("state"), "STATE = on ");
     EXPECT_EQ(m.msgCollection(2).Count(), 0u);  // the nameless block after the last "}"
-    try {
-        m.msgCollection(3);
-        ADD_FAILURE() << "no fault";
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), 9);
-    }
+    EXPECT_EQ(errorNumber([&] { m.msgCollection(3); }), 9);
     EXPECT_TRUE(errorLog().empty());
 }
 

@@ -1,9 +1,5 @@
 #include <gtest/gtest.h>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 
-#include "base/DoEvents.h"
-#include "base/RuntimeError.h"
 #include "base/Timer.h"
 #include "base/WaitObject.h"
 #include "support/RunEvents.h"
@@ -23,46 +19,6 @@ TEST(Timer, FiresOnlyWhenEnabledWithAnInterval) {
     const int seen = ticks;
     WaitObject().Wait(30);
     EXPECT_EQ(ticks, seen);
-}
-
-TEST(WaitObject, RefusesToNestAndCanBeCancelled) {
-    WaitObject waiter;
-    int completions = 0;
-    waiter.onComplete([&] { ++completions; });
-    Timer inner;
-    int nestedError = 0;
-    inner.setInterval(5);
-    inner.onTimer([&] {
-        inner.setEnabled(false);
-        try {
-            waiter.Wait(10);
-        } catch (const RuntimeError& e) {
-            nestedError = e.number();
-            EXPECT_EQ(e.source(), "CWaitNDispatch");
-            EXPECT_NE(e.description().find("not reentrant"), std::string::npos);
-        }
-        waiter.Cancel();
-    });
-    inner.setEnabled(true);
-    QElapsedTimer t;
-    t.start();
-    waiter.Wait(10000);
-    EXPECT_LT(t.elapsed(), 5000);  // cancelled long before the end
-    EXPECT_NE(nestedError, 0);
-    EXPECT_EQ(completions, 1);
-    EXPECT_FALSE(waiter.IsWaiting());
-}
-
-TEST(WaitObject, ZeroReturnsAtOnceAndEventsRunDuringAWait) {
-    WaitObject waiter;
-    waiter.Wait(0);
-    Timer timer;
-    bool ran = false;
-    timer.setInterval(1);
-    timer.onTimer([&] { ran = true; });
-    timer.setEnabled(true);
-    waiter.Wait(50);
-    EXPECT_TRUE(ran);
 }
 
 }  // namespace

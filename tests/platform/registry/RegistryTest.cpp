@@ -8,20 +8,12 @@
 #include <fstream>
 
 #include "registry/Registry.h"
+#include "support/FileText.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 namespace {
-
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void writeAll(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-}
 
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;

@@ -113,13 +113,13 @@ TEST_F(VirtualUsbPort, FramesTravelAsPacketsAndReadsCompleteFromTheEventLoop) {
     ASSERT_TRUE(device.accept());
 
     ASSERT_EQ(port->write(kA3On), Result::Written);
-    EXPECT_EQ(device.receive(), std::string("W\x20\x60\x9F\x08\xF7"));
+    EXPECT_EQ(device.receive(), writtenPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_EQ(port->write({}), Result::Written);
-    EXPECT_EQ(device.receive(), std::string("W"));
+    EXPECT_EQ(device.receive(), writtenPacket(""));
 
     // A packet sent before the read is armed waits for it, as a USB device holds
     // its data until asked.
-    device.send(std::string("R\x14\x97\x62\x60"));
+    device.send(readPacket("\x14\x97\x62\x60"));
     Completion c;
     ASSERT_TRUE(port->armRead(c.handler()));
     EXPECT_TRUE(port->readPending());
@@ -133,16 +133,14 @@ TEST_F(VirtualUsbPort, FramesTravelAsPacketsAndReadsCompleteFromTheEventLoop) {
 
     // Packets with another lead byte are not reads; "R" alone is a read of 0 bytes.
     device.send("X\x01");
-    device.send("R");
+    device.send(readPacket(""));
     ASSERT_TRUE(port->armRead(c.handler()));
     ASSERT_TRUE(runUntil([&] { return c.count == 2; }));
     EXPECT_EQ(c.status, Status::Completed);
     EXPECT_TRUE(c.bytes.empty());
 
     // A read of the largest size the pipe delivers.
-    std::string big(1 + UsbPort::kReadSize, '\x5a');
-    big[0] = 'R';
-    device.send(big);
+    device.send(readPacket(std::string(UsbPort::kReadSize, '\x5a')));
     ASSERT_TRUE(port->armRead(c.handler()));
     ASSERT_TRUE(runUntil([&] { return c.count == 3; }));
     EXPECT_EQ(c.bytes.size(), UsbPort::kReadSize);
@@ -159,15 +157,15 @@ TEST_F(VirtualUsbPort, PortsOnOneDeviceShareItsConnectionAndItsOneRead) {
 
     ASSERT_EQ(first->write({0x01}), Result::Written);
     ASSERT_EQ(second->write({0x02}), Result::Written);
-    EXPECT_EQ(device.receive(), std::string("W\x01"));
-    EXPECT_EQ(device.receive(), std::string("W\x02"));
+    EXPECT_EQ(device.receive(), writtenPacket("\x01"));
+    EXPECT_EQ(device.receive(), writtenPacket("\x02"));
 
     Completion c1, c2;
     ASSERT_TRUE(first->armRead(c1.handler()));
     EXPECT_FALSE(second->armRead(c2.handler()));
     first->close();  // lets go of the read; the second port keeps the connection
     ASSERT_TRUE(second->armRead(c2.handler()));
-    device.send("R\x07");
+    device.send(readPacket("\x07"));
     ASSERT_TRUE(runUntil([&] { return c2.count == 1; }));
     EXPECT_EQ(c2.bytes, Bytes{0x07});
     EXPECT_EQ(c1.count, 0);
@@ -210,7 +208,7 @@ Bytes numbered(unsigned n) {
 }
 std::string packetOf(unsigned n) {
     const Bytes frame = numbered(n);
-    return "W" + std::string(frame.begin(), frame.end());
+    return writtenPacket(std::string(frame.begin(), frame.end()));
 }
 
 // Writes numbered frames from `first` until the device's socket has no room
@@ -327,7 +325,7 @@ TEST_F(VirtualUsbPort, CloseEndsTheReadWithoutACompletionEvenFromInsideOne) {
     port->close();
     EXPECT_FALSE(port->isOpen());
     EXPECT_FALSE(port->readPending());
-    device.send("R\x01");
+    device.send(readPacket("\x01"));
     runFor(100);
     EXPECT_EQ(c.count, 0);
     ASSERT_TRUE(keeper->armRead(kept.handler()));
@@ -349,7 +347,7 @@ TEST_F(VirtualUsbPort, CloseEndsTheReadWithoutACompletionEvenFromInsideOne) {
         }
     };
     ASSERT_TRUE(port->armRead(loop));
-    for (int i = 0; i < 5; ++i) device.send("R\x02");
+    for (int i = 0; i < 5; ++i) device.send(readPacket("\x02"));
     runFor(200);
     EXPECT_EQ(reads, 3);
     EXPECT_FALSE(port->isOpen());
@@ -362,7 +360,7 @@ TEST_F(VirtualUsbPort, CloseEndsTheReadWithoutACompletionEvenFromInsideOne) {
         port.reset();
         ended = true;
     }));
-    device.send("R\x03");
+    device.send(readPacket("\x03"));
     ASSERT_TRUE(runUntil([&] { return ended; }));
     EXPECT_EQ(port, nullptr);
 }

@@ -6,6 +6,7 @@
 #include "base/RuntimeError.h"
 #include "registry/Registry.h"
 #include "settings/cRegistry.h"
+#include "support/RaisedError.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -64,12 +65,7 @@ TEST_F(cRegistryTest, ValuesReadBackByTheTypeTheyAreStoredWith) {
     EXPECT_EQ(shown(reg.Value()), "Long:42");
 
     reg.ValueType(Registry::REG_DWORD);
-    try {
-        reg.Value("soon");
-        ADD_FAILURE();
-    } catch (const RuntimeError& e) {
-        EXPECT_EQ(e.number(), RuntimeError::kTypeMismatch);
-    }
+    EXPECT_EQ(errorNumber([&] { reg.Value("soon"); }), RuntimeError::kTypeMismatch);
     EXPECT_EQ(shown(reg.Value()), "Long:42");
     reg.ClassKey(0x80000099u);
     EXPECT_EQ(shown(reg.Value()), "String:none");

@@ -7,6 +7,7 @@
 #include "base/RuntimeError.h"
 #include "registry/Registry.h"
 #include "settings/cSettings.h"
+#include "support/RaisedError.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -17,15 +18,6 @@ constexpr const char* kKey = "HKLM\\Software\\Quillon";
 constexpr const char* kCustom = "HKLM\\Software\\Quillon\\Custom";
 
 using Bytes = std::vector<uint8_t>;
-
-int errorNumber(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const RuntimeError& e) {
-        return e.number();
-    }
-    return 0;
-}
 
 class cSettingsTest : public ::testing::Test {
 protected:

@@ -102,11 +102,6 @@ TEST(X10FrameCodec, HouseAndUnitBitsOfStandardFrames) {
         }
 }
 
-TEST(X10FrameCodec, InitialisationFrame) {
-    EXPECT_EQ(Codec::InitialisationFrame(),
-              (Bytes{0x80, 0x01, 0x00, 0x20, 0x14, 0x24, 0x20, 0x20}));
-}
-
 TEST(X10FrameCodec, ReadsDroppedSilently) {
     const std::pair<const char*, Bytes> reads[] = {
         {"bad command complement", {0x20, 0x60, 0x9F, 0x00, 0xFE}},
@@ -195,8 +190,6 @@ TEST(X10FrameCodec, WriteLoopStopsAfterDurationAndRepeats) {
         EXPECT_EQ(Codec::WritesDone(plan, Codec::WriteStart(c.start), c.now, c.written), c.done)
             << c.why;
     }
-    EXPECT_EQ(Codec::PlanWrites(), (Codec::WritePlan{0, 3}));
-    EXPECT_EQ(Codec::PlanWrites(20000, 1), (Codec::WritePlan{10000, 1}));
 }
 
 }  // namespace

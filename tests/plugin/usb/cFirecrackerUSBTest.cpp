@@ -36,9 +36,10 @@
 namespace {
 
 using Bytes = cFirecrackerUSB::Bytes;
+using namespace std::string_view_literals;
 
-const std::string kInit("W\x80\x01\x00\x20\x14\x24\x20\x20", 9);
-const std::string kA3On("W\x20\x60\x9F\x08\xF7");
+const std::string kInit = writtenPacket("\x80\x01\x00\x20\x14\x24\x20\x20"sv);
+const std::string kA3On = writtenPacket("\x20\x60\x9F\x08\xF7");
 constexpr const char* kEnumKey = "HKLM\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum";
 
 // What one object's events said, one text each; its trouble lines apart.
@@ -116,7 +117,7 @@ std::optional<std::string> nextPacket(FakeDevice& device, int ms = 2000) {
 }
 
 std::string packetOf(const Bytes& frame) {
-    return "W" + std::string(frame.begin(), frame.end());
+    return writtenPacket(std::string(frame.begin(), frame.end()));
 }
 
 TEST_F(TransceiverTest, InitialisesOnOpenAndWritesEachFrameAsOftenAsAsked) {
@@ -131,7 +132,7 @@ TEST_F(TransceiverTest, InitialisesOnOpenAndWritesEachFrameAsOftenAsAsked) {
     ASSERT_TRUE(fc.SendCmd(0, 3));
     EXPECT_EQ(device.drain(), std::vector<std::string>(3, kA3On));
     ASSERT_TRUE(fc.SendRaw({0x01, 0x02, 0x03}));
-    EXPECT_EQ(device.drain(), std::vector<std::string>{"W\x01\x02\x03"});
+    EXPECT_EQ(device.drain(), std::vector<std::string>{writtenPacket("\x01\x02\x03")});
 }
 
 TEST_F(TransceiverTest, ReadsAreDecodedAndAnEmptyReadDoesNotEndThem) {
@@ -142,19 +143,19 @@ TEST_F(TransceiverTest, ReadsAreDecodedAndAnEmptyReadDoesNotEndThem) {
     ASSERT_TRUE(device.accept());
     device.drain();
 
-    device.send("R\x20\x60\x9F\x08\xF7");
+    device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
-    device.send(std::string("R\x20\x60\x9F\x00\xFE", 6));  // bad complement: dropped
-    device.send("R\xFF");                                  // dropped
-    device.send("R\x01\x02\x03");
+    device.send(readPacket("\x20\x60\x9F\x00\xFE"sv));  // bad complement: dropped
+    device.send(readPacket("\xFF"));                    // dropped
+    device.send(readPacket("\x01\x02\x03"));
     ASSERT_TRUE(heard.waitFor("Unknown 1 2 3"));
     EXPECT_EQ(heard.events.size(), 2u);
 
     // A button pressed "3 s" after an empty read is heard, with no bus notice
     // and without reopening the device.
-    device.send("R");
+    device.send(readPacket(""));
     runFor(300);
-    device.send("R\x14\x97\x62\x60");
+    device.send(readPacket("\x14\x97\x62\x60"));
     ASSERT_TRUE(heard.waitFor("Received A 0 5"));
     EXPECT_EQ(heard.events.size(), 3u);
     EXPECT_TRUE(device.drain().empty());
@@ -172,7 +173,7 @@ TEST_F(TransceiverTest, ReadsThatKeepFailingReopenTheDeviceAndSaySoOnce) {
     // A few empty reads in a row are armed again; the one after them closes
     // the device and opens it afresh.
     const int retries = cFirecrackerUSB::recovery().readRetries;
-    for (int i = 0; i <= retries; ++i) device.send("R");
+    for (int i = 0; i <= retries; ++i) device.send(readPacket(""));
     ASSERT_TRUE(runUntil([&] { return device.connectionWaiting(); }));
     ASSERT_TRUE(device.accept());
     EXPECT_EQ(nextPacket(device), kInit);
@@ -182,13 +183,13 @@ TEST_F(TransceiverTest, ReadsThatKeepFailingReopenTheDeviceAndSaySoOnce) {
               "again");
 
     // Still failing after the reopen: reopened again, but told only once.
-    for (int i = 0; i <= retries; ++i) device.send("R");
+    for (int i = 0; i <= retries; ++i) device.send(readPacket(""));
     ASSERT_TRUE(runUntil([&] { return device.connectionWaiting(); }));
     ASSERT_TRUE(device.accept());
     EXPECT_EQ(nextPacket(device), kInit);
     EXPECT_EQ(heard.trouble.size(), 1u);
 
-    device.send("R\x20\x60\x9F\x08\xF7");
+    device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
     EXPECT_EQ(heard.trouble.back(), "reading again");
     EXPECT_EQ(heard.events, std::vector<std::string>{"Received A 3 1"});  // no notice, no event
@@ -206,7 +207,7 @@ TEST_F(TransceiverTest, ADeviceThatHangsUpIsReopenedWithoutANotice) {
     ASSERT_TRUE(runUntil([&] { return device.connectionWaiting(); }));
     ASSERT_TRUE(device.accept());
     EXPECT_EQ(device.drain(), std::vector<std::string>{kInit});
-    device.send("R\x20\x60\x9F\x08\xF7");
+    device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
     EXPECT_EQ(heard.events.size(), 1u);
     ASSERT_FALSE(heard.trouble.empty());
@@ -370,7 +371,7 @@ TEST_F(TransceiverTest, AFailedWriteReconnectsAndIsNotCounted) {
     EXPECT_EQ(heard.events, (std::vector<std::string>{"Disconnected", "Connected"}));
     ASSERT_TRUE(device.accept());
     EXPECT_EQ(device.drain(), (std::vector<std::string>{kInit, kA3On, kA3On, kA3On}));
-    device.send("R\x20\x60\x9F\x08\xF7");  // and reading again
+    device.send(readPacket("\x20\x60\x9F\x08\xF7"));  // and reading again
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
 
     device.hangUp();
@@ -393,7 +394,7 @@ TEST_F(TransceiverTest, TheNewestObjectAloneHearsWhileEachWritesThroughItsOwnPip
     ASSERT_TRUE(device.accept());
     device.drain();
 
-    device.send("R\x20\x60\x9F\x08\xF7");
+    device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard2.waitFor("Received A 3 1"));
     otherDeviceArrives();
     ASSERT_TRUE(heard2.waitFor("Connected"));
@@ -406,12 +407,12 @@ TEST_F(TransceiverTest, TheNewestObjectAloneHearsWhileEachWritesThroughItsOwnPip
     EXPECT_TRUE(first->Connected());
     first->setHousecode("b");
     ASSERT_TRUE(first->SendCmd(0, 1));
-    EXPECT_EQ(device.drain(), std::vector<std::string>{std::string("W\x20\x70\x8F\x00\xFF", 6)});
+    EXPECT_EQ(device.drain(), std::vector<std::string>{writtenPacket("\x20\x70\x8F\x00\xFF"sv)});
 
     // An older object going away leaves the newest one reading.
     ASSERT_TRUE(second->SendCmd(0, 1));
     first.reset();
-    device.send("R\x20\x60\x9F\x08\xF7");
+    device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard2.waitFor("Received A 3 1"));
 
     second.reset();
@@ -458,7 +459,7 @@ TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
     heard.listen(fc);
     fc.Connect(true);
     EXPECT_EQ(device.drain(), std::vector<std::string>{kInit});
-    device.send("R\x20\x60\x9F\x08\xF7");
+    device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
 }
 

@@ -2,20 +2,14 @@
 #include <QTemporaryDir>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 
 #include "base/AtomicFile.h"
-#include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
+#include "support/FileText.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readAll(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 TEST(AtomicFile, ReplacesContentsAndLeavesNoTemporaryFiles) {
     QTemporaryDir dir;
@@ -59,26 +53,6 @@ TEST(AtomicFile, StaleTemporariesOfAKilledSaveAreRemovedAndNothingElse) {
          {"notes.tmp-abc", "qixBrindle.ini", "keep.tmp-ab_c12", "registry.reg.tmp-Q1w2E3"})
         EXPECT_TRUE(fs::exists(folder / name)) << name;
     EXPECT_EQ(removeStaleTemporaryFiles(folder / "missing"), 0);
-}
-
-TEST(ProgramFolder, HomeVariableAndBackslashPaths) {
-    QTemporaryDir dir;
-    const std::string home = dir.path().toStdString();
-    setenv("BRINDLE_HOME", (home + "/").c_str(), 1);
-    EXPECT_EQ(ProgramFolder::path(), home);
-    unsetenv("BRINDLE_HOME");
-    EXPECT_FALSE(ProgramFolder::path().empty());
-    EXPECT_EQ(ProgramFolder::mapPath("\\Config\\qixXap.ini"), "/Config/qixXap.ini");
-}
-
-TEST(ProgramFolder, FindsFilesIgnoringCase) {
-    QTemporaryDir dir;
-    const fs::path base = dir.path().toStdString();
-    fs::create_directories(base / "HTML" / "Images");
-    std::ofstream(base / "HTML" / "Images" / "Logo.PNG") << "x";
-    EXPECT_EQ(ProgramFolder::resolveIgnoringCase(base, "html/images/logo.png"),
-              base / "HTML" / "Images" / "Logo.PNG");
-    EXPECT_EQ(ProgramFolder::resolveIgnoringCase(base, "html\\none.png"), base / "html/none.png");
 }
 
 }  // namespace

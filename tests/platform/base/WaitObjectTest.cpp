@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+#include <QElapsedTimer>
+
+#include "base/RuntimeError.h"
+#include "base/Timer.h"
+#include "base/WaitObject.h"
+
+namespace {
+
+TEST(WaitObject, RefusesToNestAndCanBeCancelled) {
+    WaitObject waiter;
+    int completions = 0;
+    waiter.onComplete([&] { ++completions; });
+    Timer inner;
+    int nestedError = 0;
+    inner.setInterval(5);
+    inner.onTimer([&] {
+        inner.setEnabled(false);
+        try {
+            waiter.Wait(10);
+        } catch (const RuntimeError& e) {
+            nestedError = e.number();
+            EXPECT_EQ(e.source(), "CWaitNDispatch");
+            EXPECT_NE(e.description().find("not reentrant"), std::string::npos);
+        }
+        waiter.Cancel();
+    });
+    inner.setEnabled(true);
+    QElapsedTimer t;
+    t.start();
+    waiter.Wait(10000);
+    EXPECT_LT(t.elapsed(), 5000);  // cancelled long before the end
+    EXPECT_NE(nestedError, 0);
+    EXPECT_EQ(completions, 1);
+    EXPECT_FALSE(waiter.IsWaiting());
+}
+
+TEST(WaitObject, ZeroReturnsAtOnceAndEventsRunDuringAWait) {
+    WaitObject waiter;
+    waiter.Wait(0);
+    Timer timer;
+    bool ran = false;
+    timer.setInterval(1);
+    timer.onTimer([&] { ran = true; });
+    timer.setEnabled(true);
+    waiter.Wait(50);
+    EXPECT_TRUE(ran);
+}
+
+}  // namespace
