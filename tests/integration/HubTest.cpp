@@ -41,10 +41,9 @@ public:
     int countBefore(const std::string& marker, const std::string& text, int limitMs = 3000) {
         const auto has = [&] { return find(marker) != m_received.end(); };
         if (!runUntil(has, limitMs)) return -1;
-        return static_cast<int>(std::count_if(m_received.begin(), find(marker),
-                                              [&](const std::string& d) {
-                                                  return d.find(text) != std::string::npos;
-                                              }));
+        return static_cast<int>(
+            std::count_if(m_received.begin(), find(marker),
+                          [&](const std::string& d) { return d.find(text) != std::string::npos; }));
     }
     bool receives(const std::string& text, int limitMs = 3000) {
         return runUntil([&] { return find(text) != m_received.end(); }, limitMs);
@@ -52,8 +51,9 @@ public:
 
 private:
     std::deque<std::string>::iterator find(const std::string& text) {
-        return std::find_if(m_received.begin(), m_received.end(),
-                            [&](const std::string& d) { return d.find(text) != std::string::npos; });
+        return std::find_if(m_received.begin(), m_received.end(), [&](const std::string& d) {
+            return d.find(text) != std::string::npos;
+        });
     }
     UdpSocket m_socket;
     std::deque<std::string> m_received;
@@ -154,9 +154,11 @@ TEST_F(Hub, GatewayBehindTheHubAnswersXapSendAndReportsToXapListen) {
         return out;
     };
     std::filesystem::create_directories(home.path() + "/bus");
-    std::string reg = "Windows Registry Editor Version 5.00\n\n"
-                      "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
-                      "\"0\"=\"" + esc("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
+    std::string reg =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
+        "\"0\"=\"" +
+        esc("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
     for (const char* progId : {"Kestrel.hspi", "Kestrel.cFireCrackerUSB"})
         reg += std::string("[HKEY_CLASSES_ROOT\\") + progId + "\\InprocServer32]\n@=\"" +
                esc(KESTREL_LIB) + "\"\n\n";

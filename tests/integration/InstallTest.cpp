@@ -43,8 +43,7 @@ class Install : public ::testing::Test {
 protected:
     void install() {
         std::string out;
-        ASSERT_EQ(run(BRINDLE_CMAKE, {"--install", BRINDLE_BUILD_DIR, "--prefix", prefix}, &out),
-                  0)
+        ASSERT_EQ(run(BRINDLE_CMAKE, {"--install", BRINDLE_BUILD_DIR, "--prefix", prefix}, &out), 0)
             << out;
     }
     void setUpHome() {

@@ -2,8 +2,8 @@
 // tap device whose file descriptor the test keeps, so a frame written into it
 // arrives as if from another computer. Inside, xap-hub, the gateway and
 // xap-listen run; nothing they send can leave the namespace.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <linux/if.h>
 #include <linux/if_tun.h>
 #include <sched.h>
@@ -98,15 +98,38 @@ std::string lanBroadcast(const std::string& payload) {
     std::string f = std::string(6, '\xff') + std::string("\x02\x00\x00\x00\x00\x20\x08\x00", 8);
     const size_t udpLength = 8 + payload.size();
     const size_t ipLength = 20 + udpLength;
-    unsigned char ip[20] = {0x45, 0, static_cast<unsigned char>(ipLength >> 8),
-                            static_cast<unsigned char>(ipLength), 0, 0, 0x40, 0, 64, 17, 0, 0,
-                            192, 0, 2, 20, 255, 255, 255, 255};
+    unsigned char ip[20] = {0x45,
+                            0,
+                            static_cast<unsigned char>(ipLength >> 8),
+                            static_cast<unsigned char>(ipLength),
+                            0,
+                            0,
+                            0x40,
+                            0,
+                            64,
+                            17,
+                            0,
+                            0,
+                            192,
+                            0,
+                            2,
+                            20,
+                            255,
+                            255,
+                            255,
+                            255};
     const uint16_t sum = checksum(ip, sizeof ip);
     ip[10] = static_cast<unsigned char>(sum >> 8);
     ip[11] = static_cast<unsigned char>(sum);
     f.append(reinterpret_cast<const char*>(ip), sizeof ip);
-    const unsigned char udp[8] = {0x0e, 0x37, 0x0e, 0x37, static_cast<unsigned char>(udpLength >> 8),
-                                  static_cast<unsigned char>(udpLength), 0, 0};  // no checksum
+    const unsigned char udp[8] = {0x0e,
+                                  0x37,
+                                  0x0e,
+                                  0x37,
+                                  static_cast<unsigned char>(udpLength >> 8),
+                                  static_cast<unsigned char>(udpLength),
+                                  0,
+                                  0};  // no checksum
     f.append(reinterpret_cast<const char*>(udp), sizeof udp);
     return f + payload;
 }

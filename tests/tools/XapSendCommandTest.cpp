@@ -7,10 +7,10 @@ namespace {
 TEST(XapSendCommand, BuildsOneMessageWithBlocksInTheOrderNamed) {
     XapSendCommand c;
     std::string error;
-    ASSERT_TRUE(c.parse({"--target", "qix.CM19A.*", "--source", "acme.tester.box", "--uid",
-                         "FF123400", "WDT.Echo", "Echo.Query.Query=Ping", "Other.a=1=2",
-                         "Echo.Query.Note="},
-                        &error))
+    ASSERT_TRUE(
+        c.parse({"--target", "qix.CM19A.*", "--source", "acme.tester.box", "--uid", "FF123400",
+                 "WDT.Echo", "Echo.Query.Query=Ping", "Other.a=1=2", "Echo.Query.Note="},
+                &error))
         << error;
     EXPECT_EQ(c.host, "127.0.0.1");
     EXPECT_EQ(c.port, 3639);

@@ -17,8 +17,9 @@ XapListener::~XapListener() {
 
 bool XapListener::start(std::string* error) {
     if (const int e = m_socket.bind("127.0.0.1", m_options.port); e != 0) {
-        if (error) *error = "cannot bind 127.0.0.1:" + std::to_string(m_options.port) +
-                            " (error " + std::to_string(e) + ")";
+        if (error)
+            *error = "cannot bind 127.0.0.1:" + std::to_string(m_options.port) + " (error " +
+                     std::to_string(e) + ")";
         return false;
     }
     m_socket.setRemoteHost("127.0.0.1");
@@ -53,9 +54,11 @@ void XapListener::sendHeartbeat(const std::string& hbClass) {
 bool XapListener::wanted(const Options& options, const XapHeader& header) {
     if (header.isHeartbeat() && !options.heartbeats) return false;
     const XapMessage matcher;
-    if (!options.sourceFilter.empty() && !matcher.CompareAddress(options.sourceFilter, header.source))
+    if (!options.sourceFilter.empty() &&
+        !matcher.CompareAddress(options.sourceFilter, header.source))
         return false;
-    if (!options.classFilter.empty() && !matcher.CompareAddress(options.classFilter, header.msgClass))
+    if (!options.classFilter.empty() &&
+        !matcher.CompareAddress(options.classFilter, header.msgClass))
         return false;
     return true;
 }

@@ -65,10 +65,9 @@ bool XapSendCommand::parse(const std::vector<std::string>& args, std::string* er
             } else if (a == "--to") {
                 host = v == "broadcast" ? "255.255.255.255" : v;
             } else if (a == "--port") {
-                const bool digits = !v.empty() && v.size() <= 5 &&
-                                    std::all_of(v.begin(), v.end(), [](char c) {
-                                        return c >= '0' && c <= '9';
-                                    });
+                const bool digits =
+                    !v.empty() && v.size() <= 5 &&
+                    std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
                 port = digits ? std::stoi(v) : 0;
                 if (port < 1 || port > 65535) return fail(error, "bad port: " + v);
             } else {
