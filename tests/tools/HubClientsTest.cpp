@@ -72,11 +72,12 @@ TEST(HubClients, IgnoresHeartbeatsItCannotUse) {
 
     // Missing and absurd intervals are bounded; long sources are cut.
     XapHeader odd = heartbeat(40001, "xap-hbeat.alive", 0);
-    odd.source = std::string(5000, 's');
+    odd.source = "a\x1b[2Jb" + std::string(5000, 's');
     clients.heartbeat(odd, 40001, 0);
     clients.heartbeat(heartbeat(40002, "xap-hbeat.alive", 999'999'999), 40002, 0);
     EXPECT_EQ(clients.find(40001)->intervalS, HubClients::kDefaultIntervalS);
     EXPECT_EQ(clients.find(40001)->source.size(), HubClients::kMaxSourceKept);
+    EXPECT_EQ(clients.find(40001)->source.substr(0, 6), "a?[2Jb");
     EXPECT_EQ(clients.find(40002)->intervalS, HubClients::kMaxIntervalS);
 }
 

@@ -50,7 +50,10 @@ HubClients::Change HubClients::heartbeat(const XapHeader& hb, int senderPort, in
     if (port) *port = hb.port;
     Client& c = it->second;
     c.senderPort = senderPort;
+    // Kept for log lines, so control bytes that could steer a terminal go.
     c.source = hb.source.substr(0, kMaxSourceKept);
+    for (char& ch : c.source)
+        if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7f) ch = '?';
     c.intervalS = hb.interval == 0 ? kDefaultIntervalS : std::min(hb.interval, kMaxIntervalS);
     c.lastSeenMs = nowMs;
     return change;

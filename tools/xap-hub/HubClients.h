@@ -22,7 +22,8 @@ public:
     static constexpr size_t kMaxClients = 256;
     static constexpr int kDefaultIntervalS = 60;
     static constexpr int kMaxIntervalS = 24 * 3600;
-    // Longest source text kept for the hub's own log lines.
+    // Longest source text kept for the hub's own log lines (control bytes
+    // become "?").
     static constexpr size_t kMaxSourceKept = 120;
 
     struct Client {

@@ -67,7 +67,6 @@ void XapHub::handle(const QByteArray& data, const QHostAddress& from, int fromPo
     const std::string_view text(data.constData(), static_cast<size_t>(data.size()));
     const auto header = XapHeader::parse(text);
     if (!header) {
-        ++m_dropped;
         // The sender's port is left out so that a flood from one host makes
         // one repeated line, which the message filter collapses.
         qCInfo(lcHub, "dropped a datagram from %s that is not xAP", host(from).c_str());
@@ -94,10 +93,8 @@ void XapHub::handle(const QByteArray& data, const QHostAddress& from, int fromPo
         }
     }
     const QHostAddress loopback(QHostAddress::LocalHost);
-    for (int port : m_clients.targets(local, fromPort)) {
-        if (m_socket.writeDatagram(data, loopback, static_cast<quint16>(port)) == data.size())
-            ++m_relayed;
-    }
+    for (int port : m_clients.targets(local, fromPort))
+        m_socket.writeDatagram(data, loopback, static_cast<quint16>(port));
 }
 
 void XapHub::expireClients() {

@@ -32,10 +32,6 @@ public:
     // reason in *error when the port is taken or the address is not ours.
     bool start(const std::string& address, std::string* error);
 
-    const HubClients& clients() const { return m_clients; }
-    uint64_t relayed() const { return m_relayed; }
-    uint64_t dropped() const { return m_dropped; }
-
 private:
     void readPending();
     void handle(const QByteArray& data, const QHostAddress& from, int fromPort);
@@ -50,6 +46,4 @@ private:
     QElapsedTimer m_monotonic;
     HubClients m_clients;
     OwnAddresses m_own;
-    uint64_t m_relayed = 0;
-    uint64_t m_dropped = 0;
 };
