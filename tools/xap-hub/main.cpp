@@ -1,0 +1,70 @@
+// xap-hub: the xAP hub for one computer. Listens on UDP 3639 on every address,
+// learns the programs on this computer from their heartbeats, and relays every
+// xAP datagram to each of them on 127.0.0.1.
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "base/MessageFilter.h"
+#include "base/SignalNotifier.h"
+#include "xap-hub/XapHub.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: xap-hub [--address A] [--port N]\n"
+    "\n"
+    "Relays xAP messages to the xAP programs on this computer. Listens on UDP\n"
+    "port N (default 3639) on address A (default: every address, so broadcasts\n"
+    "from the LAN arrive). A program on this computer becomes a client with its\n"
+    "first heartbeat (the \"port\" item names where it listens on 127.0.0.1) and\n"
+    "stops being one with \"xap-hbeat.stopped\" or after twice its heartbeat\n"
+    "interval without one. Every xAP datagram received, from the network or from\n"
+    "a client, is sent to each client once, never back to its sender. At most\n"
+    "256 clients. Messages go to standard error; SIGINT or SIGTERM ends it.\n";
+
+int usageError(const char* text) {
+    std::fprintf(stderr, "xap-hub: %s\n%s", text, kUsage);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string address;
+    int port = XapHub::kXapPort;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (i + 1 >= argc) return usageError("unknown or incomplete option");
+        if (std::strcmp(a, "--address") == 0) {
+            address = argv[++i];
+        } else if (std::strcmp(a, "--port") == 0) {
+            char* end = nullptr;
+            const long n = std::strtol(argv[++i], &end, 10);
+            if (*end != '\0' || n < 1 || n > 65535) return usageError("bad port");
+            port = static_cast<int>(n);
+        } else {
+            return usageError("unknown option");
+        }
+    }
+
+    MessageFilter::install();
+    QCoreApplication app(argc, argv);
+    XapHub hub(port);
+    std::string error;
+    if (!hub.start(address, &error)) {
+        qCritical("xap-hub: cannot listen on port %d: %s", port, error.c_str());
+        MessageFilter::flush();
+        return 1;
+    }
+    SignalNotifier stop([](int) { QCoreApplication::quit(); });
+    const int result = QCoreApplication::exec();
+    MessageFilter::flush();
+    return result;
+}
