@@ -202,7 +202,9 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
 }
 
 void CommandDispatcher::x10Request(XapMessage& msg) {
-    if (!host) return;
+    // Without a plug-in there is nothing to send with: every code would only
+    // add a fault to the event log, one message per code on the network.
+    if (!host || !host->plugin()) return;
     const std::string devices = msg.GetItem("xAP-X10.request", "device");
     if (devices == "Unknown") return;
     const std::string command = vb::LCase(msg.GetItem("xAP-X10.request", "command"));
