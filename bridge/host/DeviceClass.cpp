@@ -1,14 +1,34 @@
 #include "host/DeviceClass.h"
 
+// "hc" or "dc" by name: read as a field, changed through setCode.
+template <bool House>
+auto DeviceClass::codeField(std::string_view name) {
+    using Args = std::vector<Variant>;
+    return property(
+        name,
+        [](DeviceClass& d, Args& a) {
+            if (!a.empty()) dispatch_detail::wrongArgumentCount();
+            return Variant(House ? d.hc : d.dc);
+        },
+        [](DeviceClass& d, Args& a) {
+            if (a.size() != 1) dispatch_detail::wrongArgumentCount();
+            std::string part = dispatch_detail::fromVariant<std::string>(a[0]);
+            if (House)
+                d.setCode(std::move(part), d.dc);
+            else
+                d.setCode(d.hc, std::move(part));
+        });
+}
+
 const MemberTable& DeviceClass::members() const {
     using D = DeviceClass;
     static const MemberTable table = MemberTable::of<DeviceClass>({
         field<&D::buttons>("buttons"),
         field<&D::can_dim>("can_dim"),
         field<&D::CustomStatus>("CustomStatus"),
-        field<&D::dc>("dc"),
+        codeField<false>("dc"),
         field<&D::dev_type_string>("dev_type_string"),
-        field<&D::hc>("hc"),
+        codeField<true>("hc"),
         field<&D::interface>("interface"),
         field<&D::iomisc>("iomisc"),
         field<&D::iotype>("iotype"),
@@ -37,4 +57,10 @@ const MemberTable& DeviceClass::members() const {
 
 std::string DeviceClass::locationText() const {
     return location.isNull() ? std::string() : location.toString();
+}
+
+void DeviceClass::setCode(std::string house, std::string unit) {
+    hc = std::move(house);
+    dc = std::move(unit);
+    ++s_codeGeneration;
 }

@@ -26,13 +26,19 @@ class DeviceClass : public Dispatch {
 public:
     std::string className() const override { return "DeviceClass"; }
 
+    // The code fields change through setCode (or by name, "hc" and "dc"), so
+    // the tables that find records by code know to look again.
+    void setCode(std::string house, std::string unit);
+    // Counts every change of any record's code in this process.
+    static std::uint64_t codeGeneration() { return s_codeGeneration; }
+
     // The fields, in the order plug-ins know them.
     std::string buttons;
     bool can_dim = false;
     std::shared_ptr<::CustomStatus> CustomStatus;  // Nothing until a plug-in sets one
-    std::string dc;
+    std::string dc;                                // assign through setCode
     std::string dev_type_string;
-    std::string hc;
+    std::string hc;  // assign through setCode
     std::string interface;
     std::string iomisc;
     int16_t iotype = 0;
@@ -61,4 +67,10 @@ public:
 
 protected:
     const MemberTable& members() const override;
+
+private:
+    template <bool House>
+    static auto codeField(std::string_view name);
+
+    static inline std::uint64_t s_codeGeneration = 0;
 };

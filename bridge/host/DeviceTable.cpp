@@ -33,13 +33,6 @@ std::string unitOf(const std::string& code) {
     return code.empty() ? code : code.substr(1);
 }
 
-bool hasCode(const DeviceClass& device, std::string_view code) {
-    const size_t n = device.hc.size();
-    return n + device.dc.size() == code.size() &&
-           vb::equalsIgnoreCase(device.hc, code.substr(0, n)) &&
-           vb::equalsIgnoreCase(device.dc, code.substr(n));
-}
-
 int16_t position(size_t index) {
     return vb::CInt(static_cast<double>(index + 1));
 }
@@ -70,10 +63,21 @@ const DeviceTable::Cell& DeviceTable::cell(std::string_view code) const {
 
 // --- the device list ---
 
-std::ptrdiff_t DeviceTable::indexOfCode(std::string_view code) const {
+void DeviceTable::rebuildCodeIndex() const {
+    m_codeIndex.clear();
+    m_codeIndex.reserve(m_devices.size());
     for (size_t i = 0; i < m_devices.size(); ++i)
-        if (hasCode(*m_devices[i], code)) return static_cast<std::ptrdiff_t>(i);
-    return -1;
+        m_codeIndex.emplace(vb::LCase(m_devices[i]->hc + m_devices[i]->dc), i);
+    m_codeIndexValid = true;
+    m_codeIndexGeneration = DeviceClass::codeGeneration();
+}
+
+std::ptrdiff_t DeviceTable::indexOfCode(std::string_view code) const {
+    if (!m_codeIndexValid || m_codeIndexGeneration != DeviceClass::codeGeneration())
+        rebuildCodeIndex();
+    const auto it = m_codeIndex.find(vb::LCase(code));
+    if (it == m_codeIndex.end()) return -1;
+    return static_cast<std::ptrdiff_t>(it->second);
 }
 
 std::ptrdiff_t DeviceTable::indexOfName(std::string_view deviceName) const {
@@ -98,6 +102,7 @@ int16_t DeviceTable::NewDevice(const std::string& name) {
         device->hc.assign(1, 'A');
         device->dc.assign(1, '1');
         m_devices.push_back(std::move(device));
+        m_codeIndexValid = false;
         return position(m_devices.size() - 1);
     });
 }
@@ -111,6 +116,7 @@ bool DeviceTable::DeleteDevice(int32_t ref) {
         for (auto it = m_devices.begin(); it != m_devices.end(); ++it) {
             if ((*it)->ref != ref) continue;
             m_devices.erase(it);
+            m_codeIndexValid = false;
             break;
         }
     });

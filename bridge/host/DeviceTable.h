@@ -36,6 +36,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "binding/Variant.h"
@@ -130,14 +131,21 @@ private:
     Cell& cell(std::string_view code);
     size_t cellIndex(std::string_view code) const;
 
-    // Lookups without logging: the index in m_devices, or -1.
+    // Lookups without logging: the index in m_devices, or -1. By code through
+    // m_codeIndex, rebuilt when a record was added or removed or any record's
+    // code changed since it was built.
     std::ptrdiff_t indexOfCode(std::string_view code) const;
+    void rebuildCodeIndex() const;
     std::ptrdiff_t indexOfName(std::string_view deviceName) const;
 
     void changeStatus(const std::string& dev, int16_t status, bool report, const char* member);
 
     EventCallbacks& m_callbacks;
     std::vector<std::shared_ptr<DeviceClass>> m_devices;
+    // Lower-cased code to the first index with that code.
+    mutable std::unordered_map<std::string, size_t> m_codeIndex;
+    mutable bool m_codeIndexValid = false;
+    mutable std::uint64_t m_codeIndexGeneration = 0;
     int32_t m_lastRef = 0;
     std::vector<Cell> m_cells;  // column * 100 + row; never resized, so references stay valid
 };

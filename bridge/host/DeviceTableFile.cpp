@@ -99,8 +99,8 @@ void restoreEntry(DeviceTable& table, std::string_view entry) {
     step([&] { record().location = Variant(field(0)); });
     step([&] { record().name = field(1); });
     step([&] { record().dev_type_string = field(6); });
-    step([&] { record().hc = code.substr(0, 1); });
-    step([&] { record().dc = code.substr(1); });
+    step([&] { record().setCode(code.substr(0, 1), record().dc); });
+    step([&] { record().setCode(record().hc, code.substr(1)); });
     step([&] { record().iotype = vb::CInt(vb::Val(field(3))); });
     step([&] { record().misc = vb::CLng(vb::Val(field(5))); });
     step([&] { record().iomisc = field(4); });
@@ -123,8 +123,7 @@ void createDefault(DeviceTable& table, const std::string& code, const std::strin
         const auto device = table.NewDeviceEx(address);
         if (!device) raiseNoObject();
         device->name = address;
-        device->hc = code.substr(0, 1);
-        device->dc = code.substr(1);
+        device->setCode(code.substr(0, 1), code.substr(1));
         device->iotype = 0;
     });
 }

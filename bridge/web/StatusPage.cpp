@@ -224,8 +224,8 @@ void StatusPage::CreateDevice(const std::string& code, const std::string& name, 
         const auto device = devices.GetDevice(position);
         if (!device) return;
         device->name = name;
-        device->hc = hostCode.substr(0, 1);
-        device->dc = hostCode.size() > 1 ? hostCode.substr(1) : std::string();
+        device->setCode(hostCode.substr(0, 1),
+                        hostCode.size() > 1 ? hostCode.substr(1) : std::string());
         device->iotype = used ? 1 : 0;
     } catch (...) {
         LogFault("CreateDevice");

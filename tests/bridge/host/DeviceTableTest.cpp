@@ -170,6 +170,16 @@ TEST_F(DeviceTableTest, ListAndLookupsKeepOrderAndFirstMatchWins) {
     EXPECT_EQ(table.GetDeviceCode("KITCHEN lamp"), "A5");
     EXPECT_EQ(table.GetDeviceRefByName("Attic Lamp"), -1);
     EXPECT_TRUE(table.isOnByName("kitchen lamp"));
+
+    // Looking up by code follows every change of a record's code, however made.
+    lamp->setCode("q", "17");
+    EXPECT_EQ(table.DeviceExists("A5"), -1);
+    EXPECT_EQ(table.DeviceExists("Q17"), 2);
+    table.GetDeviceList().at(0).toObject()->let("hc", "Q");
+    table.GetDevice(1)->let("dc", "17");
+    EXPECT_EQ(table.DeviceExists("q17"), 1);  // now the older record has it too
+    EXPECT_FALSE(table.DeleteDevice(table.GetDevice(1)->ref));
+    EXPECT_EQ(table.GetDeviceByCode("Q17"), lamp);
 }
 
 }  // namespace
