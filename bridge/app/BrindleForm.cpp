@@ -121,6 +121,10 @@ void BrindleForm::startUp() {
                                   ini.Read("Interface", "BroadcastAddress", "Default"));
     }
     Application::create();
+    // What the gateway does with the messages it hears exists before it hears any.
+    m_reporter = std::make_unique<X10Reporter>(*Application::instance());
+    m_dispatcher = std::make_unique<CommandDispatcher>(Application::shared(), m_reporter.get(),
+                                                       [this] { SwapIcons(); });
 
     // 2. The transport, with this window as its callback.
     m_xap = std::make_unique<xap>();
@@ -165,10 +169,6 @@ void BrindleForm::bindPluginAndLoadHost() {
     const std::shared_ptr<Application> hs = Application::shared();
     if (!hs)
         raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
-    m_reporter = std::make_unique<X10Reporter>(*hs);
-    m_dispatcher.host = hs;
-    m_dispatcher.reporter = m_reporter.get();
-    m_dispatcher.swapIcons = [this] { SwapIcons(); };
 
     m_hostForm = std::make_shared<Setup>(hs);
     m_hostForm->reportX10Event = [this](const Variant& units, const Variant& house,
@@ -182,11 +182,11 @@ void BrindleForm::bindPluginAndLoadHost() {
         m_webServer = std::make_unique<TCPServer>();
         StatusPage::Commands& commands = m_webServer->statusPage().commands;
         commands.SendNinjaCommand = [this](const std::string& code, const std::string& cmd) {
-            m_dispatcher.SendNinjaCommand(code, cmd);
+            m_dispatcher->SendNinjaCommand(code, cmd);
         };
         commands.SendCM19A = [this](const std::string& device, const std::string& command,
                                     const std::string& count) {
-            m_dispatcher.SendCM19A(device, command, count);
+            m_dispatcher->SendCM19A(device, command, count);
         };
         m_webServer->Form_Load();
     };
@@ -196,7 +196,7 @@ void BrindleForm::bindPluginAndLoadHost() {
     // device list is filled only when the host window loads at the end.
     m_plugin = CreateObject("Kestrel.hspi");
     m_transceiver = CreateObject("Kestrel.cFireCrackerUSB");
-    m_dispatcher.transceiver = m_transceiver;
+    m_dispatcher->bindTransceiver(m_transceiver);
     std::vector<Variant> callback{Variant(std::static_pointer_cast<Dispatch>(m_hostForm))};
     m_plugin->Invoke("RegisterCallback", callback);
     m_plugin->call("InitX10", int32_t{0});
@@ -209,19 +209,19 @@ void BrindleForm::unloadHostForm() {
     m_webServer.reset();
     if (m_hostForm) m_hostForm->Form_Unload();
     m_hostForm.reset();
-    m_dispatcher.transceiver.reset();
+    if (m_dispatcher) m_dispatcher->bindTransceiver(nullptr);
     m_transceiver.reset();
     if (m_reporter) m_reporter->reset();
 }
 
 void BrindleForm::onMessage() {
-    if (m_busy || !m_xap) return;
+    if (m_busy || !m_xap || !m_dispatcher) return;
     m_busy = true;
     // The dispatcher may let events run; a hand-over that arrives meanwhile
     // returns at once and this loop picks up its texts.
     for (std::string text = m_xap->GetMessage(); !text.empty();
          text = m_xap ? m_xap->GetMessage() : std::string())
-        m_dispatcher.Readmessage(text);
+        m_dispatcher->Readmessage(text);
     m_busy = false;
 }
 

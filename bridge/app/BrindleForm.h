@@ -73,7 +73,8 @@ public:
     TCPServer* webServer() const { return m_webServer.get(); }
     X10Reporter* reporter() const { return m_reporter.get(); }
     const std::shared_ptr<Dispatch>& plugin() const { return m_plugin; }
-    CommandDispatcher& dispatcher() { return m_dispatcher; }
+    // Exists from the first step of start-up on.
+    CommandDispatcher* dispatcher() { return m_dispatcher.get(); }
     TrayIcon& trayIcon() { return m_tray; }
     QMenu& menu() { return m_menu; }
     GUISetup* guiSetup() const { return m_guiSetup; }
@@ -95,7 +96,7 @@ private:
     std::shared_ptr<Dispatch> m_plugin;       // "Kestrel.hspi"
     std::shared_ptr<Dispatch> m_transceiver;  // "Kestrel.cFireCrackerUSB", for sending only
     std::unique_ptr<X10Reporter> m_reporter;
-    CommandDispatcher m_dispatcher;
+    std::unique_ptr<CommandDispatcher> m_dispatcher;
     TrayIcon m_tray;
     QMenu m_menu;
     QPointer<GUISetup> m_guiSetup;

@@ -34,6 +34,14 @@ int selectedIndex(const std::string& id) {
 
 }  // namespace
 
+CommandDispatcher::CommandDispatcher(std::shared_ptr<Application> host, X10Reporter* reporter,
+                                     std::function<void()> swapIcons)
+    : m_host(std::move(host)), m_reporter(reporter), m_swapIcons(std::move(swapIcons)) {}
+
+void CommandDispatcher::bindTransceiver(std::shared_ptr<Dispatch> transceiver) {
+    m_transceiver = std::move(transceiver);
+}
+
 void CommandDispatcher::Readmessage(const std::string& text) {
     ++m_received;
     m_framesLeft = kMaxFrames;
@@ -55,7 +63,7 @@ void CommandDispatcher::Readmessage(const std::string& text) {
         if (!msg.CompareTarget(source) && !msg.CompareTarget("Unknown")) return;
 
         if (msg.CompareClass("xAPBSC.query")) {
-            if (reporter != nullptr) reporter->BSCQuery(msg.MsgTarget);
+            if (m_reporter != nullptr) m_reporter->BSCQuery(msg.MsgTarget);
         } else if (msg.CompareClass("xAPBSC.cmd")) {
             bscCommand(msg);
         } else if (msg.CompareClass("xAP-X10.request")) {
@@ -71,11 +79,11 @@ void CommandDispatcher::Readmessage(const std::string& text) {
 }
 
 void CommandDispatcher::blink() {
-    if (swapIcons) swapIcons();
+    if (m_swapIcons) m_swapIcons();
 }
 
 void CommandDispatcher::bscCommand(XapMessage& msg) {
-    if (!host) return;
+    if (!m_host) return;
     // Only a command addressed to the gateway; one without a target is ignored.
     if (!msg.CompareTarget(xapGlobal::values().XapSource)) return;
     // The cameras in use, found once per message rather than once per block:
@@ -83,9 +91,9 @@ void CommandDispatcher::bscCommand(XapMessage& msg) {
     // camera in each of them.
     m_usedCameras.clear();
     for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
-        const int16_t position = host->devices().DeviceExists(NinjaCamera::hostCode(index));
+        const int16_t position = m_host->devices().DeviceExists(NinjaCamera::hostCode(index));
         if (position < 0) continue;
-        auto device = host->devices().GetDevice(position);
+        auto device = m_host->devices().GetDevice(position);
         if (device && device->get("iotype").toInt() != 0)
             m_usedCameras.push_back({index, std::move(device)});
     }
@@ -134,13 +142,13 @@ void CommandDispatcher::applyBscCommand(const std::string& target, const std::st
 }
 
 void CommandDispatcher::transmit(const std::string& house, int unit, int command, int times) {
-    if (!transceiver) return;
-    transceiver->let("housecode", house);
-    transceiver->let("DeviceCode", unit);
-    transceiver->let("command", command);
+    if (!m_transceiver) return;
+    m_transceiver->let("housecode", house);
+    m_transceiver->let("DeviceCode", unit);
+    m_transceiver->let("command", command);
     for (int i = 0; i < times; ++i) {
         if (!spendFrame()) return;
-        transceiver->call("SendCmd");
+        m_transceiver->call("SendCmd");
     }
 }
 
@@ -162,7 +170,7 @@ void CommandDispatcher::cut(const std::string& what) {
 
 void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::string& sCmd) {
     guarded("SendNinjaCommand ", [&] {
-        if (!host) return;
+        if (!m_host) return;
         const int index = NinjaCamera::indexOf(sCode);
         const int k = X10Words::Position(sCmd);
         if (k < 1) return;
@@ -172,12 +180,12 @@ void CommandDispatcher::SendNinjaCommand(const std::string& sCode, const std::st
                  pan ? WebSettings::instance().NinjaIncrement : 1);
 
         const std::string code = NinjaCamera::hostCode(index);
-        DeviceTable& devices = host->devices();
+        DeviceTable& devices = m_host->devices();
         devices.SetDeviceLastChange(code, Clock::current().now());
         devices.SetDeviceStatus(code, static_cast<int16_t>(k + 1));
         devices.SetDeviceString(code, sCmd);
         devices.SetDeviceValue(code, k);
-        if (reporter != nullptr) reporter->SendXapBSC("Q" + std::to_string(index));
+        if (m_reporter != nullptr) m_reporter->SendXapBSC("Q" + std::to_string(index));
     });
 }
 
@@ -185,11 +193,11 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
                                   const std::string& sCount) {
     guarded("SendCM19A ", [&] {
         const int k = X10Words::Position(sCommand);
-        if (!host || k < 1 || sDevice.empty()) return;
+        if (!m_host || k < 1 || sDevice.empty()) return;
         transmit(sDevice.substr(0, 1), vb::truncateToInt32(vb::Val(sDevice.substr(1))).value_or(0),
                  k, 1);
 
-        DeviceTable& devices = host->devices();
+        DeviceTable& devices = m_host->devices();
         devices.SetDeviceLastChange(sDevice, Clock::current().now());
         devices.SetDeviceStatus(sDevice, static_cast<int16_t>(k + 1));
         devices.SetDeviceString(sDevice, sCommand);
@@ -204,7 +212,7 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
 void CommandDispatcher::x10Request(XapMessage& msg) {
     // Without a plug-in there is nothing to send with: every code would only
     // add a fault to the event log, one message per code on the network.
-    if (!host || !host->plugin()) return;
+    if (!m_host || !m_host->plugin()) return;
     const std::string devices = msg.GetItem("xAP-X10.request", "device");
     if (devices == "Unknown") return;
     const std::string command = vb::LCase(msg.GetItem("xAP-X10.request", "command"));
@@ -226,9 +234,9 @@ void CommandDispatcher::x10Request(XapMessage& msg) {
         const std::string code =
             devices.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
         if (command == "dim" || command == "bright")
-            host->ExecX10(code, command, level);
+            m_host->ExecX10(code, command, level);
         else
-            host->ExecX10(code, command);
+            m_host->ExecX10(code, command);
         if (comma == std::string::npos) break;
         start = comma + 1;
     }

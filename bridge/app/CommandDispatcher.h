@@ -28,6 +28,15 @@ class XapMessage;
 
 class CommandDispatcher {
 public:
+    // The host whose devices it drives and reads, the reporter of camera
+    // states (may be null) and the main window's activity blink (may be
+    // empty). The transceiver comes later, once the plug-in exists.
+    CommandDispatcher(std::shared_ptr<Application> host, X10Reporter* reporter,
+                      std::function<void()> swapIcons);
+    // The transceiver commands are sent with; null until the plug-in is bound
+    // and again when it is unloaded.
+    void bindTransceiver(std::shared_ptr<Dispatch> transceiver);
+
     static constexpr int kMaxBlocks = 256;
     static constexpr int kMaxDeviceCodes = 256;
     static constexpr int kMaxFrames = 1024;
@@ -41,12 +50,6 @@ public:
     // host device and sends an X10 event.
     void SendCM19A(const std::string& sDevice, const std::string& sCommand,
                    const std::string& sCount);
-
-    // What the dispatcher works with; set by the main window once they exist.
-    std::shared_ptr<Application> host;
-    std::shared_ptr<Dispatch> transceiver;
-    X10Reporter* reporter = nullptr;
-    std::function<void()> swapIcons;
 
     // How many texts reached the dispatcher; for the program's own diagnostics.
     unsigned long received() const { return m_received; }
@@ -67,6 +70,10 @@ private:
     bool spendFrame();
     void cut(const std::string& what);
 
+    std::shared_ptr<Application> m_host;
+    std::shared_ptr<Dispatch> m_transceiver;
+    X10Reporter* m_reporter = nullptr;
+    std::function<void()> m_swapIcons;
     unsigned long m_received = 0;
     // The cameras in use when the BSC command being handled arrived.
     std::vector<std::pair<int, std::shared_ptr<DeviceClass>>> m_usedCameras;

@@ -70,12 +70,12 @@ TEST_F(MainWindow, ReceivedTextsReachTheDispatcher) {
     hub.sendTo(port, "xap-header\n{\nclass=a.b\n}\n");
     hub.sendTo(port, "xap-header\n{\nclass=c.d\n}\n");
     WaitObject().Wait(200);
-    EXPECT_EQ(form->dispatcher().received(), 2u);
+    EXPECT_EQ(form->dispatcher()->received(), 2u);
     // Garbage is handed over as well and must not take the program down.
     hub.sendTo(port, std::string("xap-header\n}\n}\n\0\n=\n", 19));
     hub.sendTo(port, "xap-header" + std::string(65000, '}'));
     WaitObject().Wait(200);
-    EXPECT_EQ(form->dispatcher().received(), 4u);
+    EXPECT_EQ(form->dispatcher()->received(), 4u);
 }
 
 TEST_F(MainWindow, AnUnboundTransportEndsTheStartUp) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include "app/CommandDispatcher.h"
 #include "app/NinjaCamera.h"
@@ -46,10 +47,8 @@ protected:
         hostForm->Form_Load();
         hs->setPlugin(plugin);
         reporter = std::make_unique<X10Reporter>(*hs);
-        dispatcher.host = hs;
-        dispatcher.transceiver = transceiver;
-        dispatcher.reporter = reporter.get();
-        dispatcher.swapIcons = [this] { ++blinks; };
+        dispatcher.emplace(hs, reporter.get(), [this] { ++blinks; });
+        dispatcher->bindTransceiver(transceiver);
         WebSettings::instance().NinjaIncrement = 10;
         xapGlobal::values().pending.clear();
     }
@@ -75,7 +74,7 @@ protected:
     void echoBack() {
         const auto out = sent();
         xapGlobal::values().pending.clear();
-        for (const auto& m : out) dispatcher.Readmessage(wire(m));
+        for (const auto& m : out) dispatcher->Readmessage(wire(m));
     }
 
     TempHome home;
@@ -84,12 +83,12 @@ protected:
     std::shared_ptr<FakePlugin> plugin = std::make_shared<FakePlugin>();
     std::shared_ptr<FakeTransceiver> transceiver = std::make_shared<FakeTransceiver>();
     std::unique_ptr<X10Reporter> reporter;
-    CommandDispatcher dispatcher;
+    std::optional<CommandDispatcher> dispatcher;
     int blinks = 0;
 };
 
 TEST_F(Dispatcher, X10RequestsGoToTheHostUntrimmed) {
-    dispatcher.Readmessage(
+    dispatcher->Readmessage(
         message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=A1,A2\ncommand=ON\n}\n"));
     ASSERT_EQ(plugin->execs.size(), 2u);
     EXPECT_EQ(plugin->execs[0][1].toString() + plugin->execs[0][2].toString(), "A1");
@@ -97,29 +96,29 @@ TEST_F(Dispatcher, X10RequestsGoToTheHostUntrimmed) {
     EXPECT_EQ(plugin->execs[1][3].toInt(), 2);
     EXPECT_EQ(blinks, 1);
 
-    dispatcher.Readmessage(
+    dispatcher->Readmessage(
         message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=B1, B2\ncommand=off\n}\n"));
     EXPECT_EQ(plugin->execs.size(), 3u);  // " B2" starts with a blank: not a house
 
-    dispatcher.Readmessage(
+    dispatcher->Readmessage(
         message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=C3\ncommand=dim\n}\n"));
     ASSERT_EQ(plugin->execs.size(), 4u);
     EXPECT_EQ(plugin->execs[3][3].toInt(), 4);
     EXPECT_EQ(plugin->execs[3][4].toInt(), 0);
 
-    dispatcher.Readmessage(message("xAP-X10.request", "",
-                                   "xAP-X10.request\n{\ndevice=C3\ncommand=all_lights_on\n}\n"));
+    dispatcher->Readmessage(message("xAP-X10.request", "",
+                                    "xAP-X10.request\n{\ndevice=C3\ncommand=all_lights_on\n}\n"));
     EXPECT_EQ(plugin->execs.size(), 4u);
     EXPECT_EQ(blinks, 3);
 }
 
 TEST_F(Dispatcher, OnlyMessagesForTheGatewayOrForNobodyAreHandled) {
     const std::string block = "xAP-X10.request\n{\ndevice=A1\ncommand=on\n}\n";
-    dispatcher.Readmessage(message("xAP-X10.request", "other.vendor.box", block));
-    dispatcher.Readmessage(message("xAP-X10.request", "qix.CM19A.other", block));
+    dispatcher->Readmessage(message("xAP-X10.request", "other.vendor.box", block));
+    dispatcher->Readmessage(message("xAP-X10.request", "qix.CM19A.other", block));
     EXPECT_TRUE(plugin->execs.empty());
-    dispatcher.Readmessage(message("xAP-X10.request", "qix.*.TEST:kitchen", block));
-    dispatcher.Readmessage(message("XAP-x10.REQUEST", "qix.>", block));
+    dispatcher->Readmessage(message("xAP-X10.request", "qix.*.TEST:kitchen", block));
+    dispatcher->Readmessage(message("XAP-x10.REQUEST", "qix.>", block));
     EXPECT_EQ(plugin->execs.size(), 2u);
 }
 
@@ -127,10 +126,10 @@ TEST_F(Dispatcher, BscCommandMovesEveryMatchingUsedCamera) {
     useCamera(1);
     useCamera(2);
     const std::string cmd = "output.state\n{\nID=*\nLevel=7\n}\n";
-    dispatcher.Readmessage(message("xAPBSC.cmd", "", cmd));  // no target: ignored
+    dispatcher->Readmessage(message("xAPBSC.cmd", "", cmd));  // no target: ignored
     EXPECT_TRUE(transceiver->sends.empty());
 
-    dispatcher.Readmessage(message("xapbsc.CMD", std::string(kSource) + ":>", cmd));
+    dispatcher->Readmessage(message("xapbsc.CMD", std::string(kSource) + ":>", cmd));
     ASSERT_EQ(transceiver->sends.size(), 20u);  // Left, ten times per camera
     EXPECT_EQ(transceiver->sends[0].house, "A");
     EXPECT_EQ(transceiver->sends[0].unit, 1);
@@ -156,10 +155,10 @@ TEST_F(Dispatcher, BscCommandBlocksIdsAndLevels) {
     useCamera(10);
     const std::string target = std::string(kSource) + ":>";
     // .1 and .2 run, .4 after the gap does not.
-    dispatcher.Readmessage(message("xAPBSC.cmd", target,
-                                   "output.state.1\n{\nID=01\nState=on\n}\n"
-                                   "output.state.2\n{\nID=0A\nText=5\n}\n"
-                                   "output.state.4\n{\nID=*\nLevel=6\n}\n"));
+    dispatcher->Readmessage(message("xAPBSC.cmd", target,
+                                    "output.state.1\n{\nID=01\nState=on\n}\n"
+                                    "output.state.2\n{\nID=0A\nText=5\n}\n"
+                                    "output.state.4\n{\nID=*\nLevel=6\n}\n"));
     ASSERT_EQ(transceiver->sends.size(), 2u);
     EXPECT_EQ(transceiver->sends[0].command, 1);  // State ON without a level: On
     EXPECT_EQ(transceiver->sends[1].unit, 10);
@@ -167,23 +166,23 @@ TEST_F(Dispatcher, BscCommandBlocksIdsAndLevels) {
 
     // Levels beyond any integer are no command either, and convert cleanly.
     for (const char* level : {"0", "21", "abc", "99999999999", "1e400", "-1e400", "nan"})
-        dispatcher.Readmessage(message(
+        dispatcher->Readmessage(message(
             "xAPBSC.cmd", target, std::string("output.state\n{\nID=*\nLevel=") + level + "\n}\n"));
-    dispatcher.Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=G1\nLevel=1\n}\n"));
+    dispatcher->Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=G1\nLevel=1\n}\n"));
     EXPECT_EQ(transceiver->sends.size(), 2u);
-    dispatcher.Readmessage(
+    dispatcher->Readmessage(
         message("xAPBSC.cmd", target, "output.state\n{\nID=ABC\nLevel=3/20\n}\n"));
     EXPECT_EQ(transceiver->sends.size(), 4u);
     // A camera whose name does not match the address pattern is left alone.
-    dispatcher.Readmessage(message("xAPBSC.cmd", std::string(kSource) + ":porch.>",
-                                   "output.state\n{\nID=*\nLevel=1\n}\n"));
+    dispatcher->Readmessage(message("xAPBSC.cmd", std::string(kSource) + ":porch.>",
+                                    "output.state\n{\nID=*\nLevel=1\n}\n"));
     EXPECT_EQ(transceiver->sends.size(), 4u);
 }
 
 TEST_F(Dispatcher, BscQueryIsAnsweredPerCameraAndPaced) {
     useCamera(1, "Porch Cam");
     useCamera(10, "Door:Left=1");
-    dispatcher.Readmessage(message("xAPBSC.query", std::string(kSource) + ":porch_cam.>", ""));
+    dispatcher->Readmessage(message("xAPBSC.query", std::string(kSource) + ":porch_cam.>", ""));
     ASSERT_EQ(sent().size(), 1u);  // the first report leaves at once
     EXPECT_EQ(sent()[0].MsgClass, "xAPBSC.Values");
     EXPECT_EQ(sent()[0].MsgSubAddress, "Porch_Cam.CM19A_Ninja___A1.Ninja");
@@ -197,7 +196,7 @@ TEST_F(Dispatcher, BscQueryIsAnsweredPerCameraAndPaced) {
     xapGlobal::values().pending.clear();
     hs->devices().SetDeviceString("Q10", "Up");
     hs->devices().SetDeviceValue("Q10", 5);
-    dispatcher.Readmessage(message("xAPBSC.query", std::string(kSource) + ":*.*.ninja", ""));
+    dispatcher->Readmessage(message("xAPBSC.query", std::string(kSource) + ":*.*.ninja", ""));
     for (int i = 0; i < 4; ++i) reporter->BSCTimer_Timer();
     const auto out = sent();
     ASSERT_EQ(out.size(), 4u);
@@ -217,12 +216,12 @@ TEST_F(Dispatcher, BscQueryIsAnsweredPerCameraAndPaced) {
               "output.state\n{\nState=OFF\nDisplayText=Up\nLevel=5/20\n}\n");
 
     xapGlobal::values().pending.clear();
-    dispatcher.Readmessage(message("xAPBSC.query", kSource, ""));  // no sub-address: no answer
+    dispatcher->Readmessage(message("xAPBSC.query", kSource, ""));  // no sub-address: no answer
     EXPECT_TRUE(sent().empty());
 }
 
 TEST_F(Dispatcher, EchoAndRoleAreAnsweredOnceAndNeverAnswerThemselves) {
-    dispatcher.Readmessage(message("WDT.Echo", "", "Echo.Query\n{\nQuery=Ping\n}\n"));
+    dispatcher->Readmessage(message("WDT.Echo", "", "Echo.Query\n{\nQuery=Ping\n}\n"));
     ASSERT_EQ(sent("WDT.Echo").size(), 1u);
     EXPECT_EQ(sent()[0].MsgTarget, "acme.tester.box");
     EXPECT_EQ(sent()[0].MsgData, xapGlobal::item("Response", "ping"));
@@ -231,15 +230,15 @@ TEST_F(Dispatcher, EchoAndRoleAreAnsweredOnceAndNeverAnswerThemselves) {
 
     // A query that names the gateway itself as its source is handled too,
     // and its answer does not start a loop.
-    dispatcher.Readmessage(message("WDT.Echo", kSource, "Echo.Query\n{\nQuery=x\n}\n", kSource));
+    dispatcher->Readmessage(message("WDT.Echo", kSource, "Echo.Query\n{\nQuery=x\n}\n", kSource));
     EXPECT_EQ(sent().size(), 1u);
     for (int i = 0; i < 3; ++i) echoBack();
     EXPECT_TRUE(sent().empty());
 
-    dispatcher.Readmessage(message("Homeseer.Role", "", "Role.Query\n{\nRole=plugin\n}\n"));
+    dispatcher->Readmessage(message("Homeseer.Role", "", "Role.Query\n{\nRole=plugin\n}\n"));
     EXPECT_TRUE(sent().empty());
     XapSettings::InitXap();
-    dispatcher.Readmessage(message("Homeseer.Role", "", "Role.Query\n{\nRole=ANY\n}\n"));
+    dispatcher->Readmessage(message("Homeseer.Role", "", "Role.Query\n{\nRole=ANY\n}\n"));
     ASSERT_EQ(sent("Homeseer.Role").size(), 1u);
     const std::string answer = wire(sent()[0]);
     // The path of the executable that runs, wherever the program folder is.
@@ -253,7 +252,7 @@ TEST_F(Dispatcher, EchoAndRoleAreAnsweredOnceAndNeverAnswerThemselves) {
 }
 
 TEST_F(Dispatcher, SunTimesAreKept) {
-    dispatcher.Readmessage(message("Time.Today", "", "Time.Today\n{\nSunrise=07:41\n}\n"));
+    dispatcher->Readmessage(message("Time.Today", "", "Time.Today\n{\nSunrise=07:41\n}\n"));
     EXPECT_EQ(WebSettings::instance().Sunrise, "07:41");
     EXPECT_EQ(WebSettings::instance().Sunset, "Unknown");
 }
@@ -277,7 +276,7 @@ TEST_F(Dispatcher, ReceivedX10UpdatesDevicesAndAlwaysReports) {
     EXPECT_EQ(sent().back().MsgData,
               xapGlobal::item("Device", "C0") + xapGlobal::item("Event", "all_units_off"));
 
-    dispatcher.SendCM19A("B3", "dim", "5");
+    dispatcher->SendCM19A("B3", "dim", "5");
     EXPECT_EQ(transceiver->sends.back().command, 3);
     EXPECT_EQ(hs->devices().DeviceValue("B3"), 5);
     EXPECT_EQ(sent().back().MsgData, xapGlobal::item("Device", "B3") +
@@ -293,8 +292,8 @@ TEST_F(Dispatcher, HostileMessagesAreDroppedQuietly) {
           message("xAP-X10.request", "",
                   "xAP-X10.request\n{\ndevice=,,,\ncommand=dim\ncount=99999999\n}\n"),
           std::string("xap-header\n{\nclass=WDT.Echo\n}\nEcho.Query\n{\nQuery\n}\n")})
-        dispatcher.Readmessage(text);
-    EXPECT_EQ(dispatcher.received(), 6u);
+        dispatcher->Readmessage(text);
+    EXPECT_EQ(dispatcher->received(), 6u);
     EXPECT_TRUE(transceiver->sends.empty());
 }
 
@@ -305,17 +304,17 @@ namespace {
 TEST_F(Dispatcher, RepeatedBscQueriesCannotGrowThePacedQueue) {
     for (int index = 1; index <= 254; ++index) useCamera(index);
     const std::string query = message("xAPBSC.query", std::string(kSource) + ":>", "");
-    dispatcher.Readmessage(query);
+    dispatcher->Readmessage(query);
     const std::size_t afterOne = reporter->pendingReports();
     EXPECT_EQ(afterOne, 2u * 254 - 1);  // the first report left at once
     // Only the report that already left is queued again; the rest are waiting.
-    for (int i = 0; i < 50; ++i) dispatcher.Readmessage(query);
+    for (int i = 0; i < 50; ++i) dispatcher->Readmessage(query);
     EXPECT_EQ(reporter->pendingReports(), afterOne + 1);
     // Different reports beyond the bound are dropped with one error-log line.
     hs->devices().SetDeviceString(NinjaCamera::hostCode(7), "Up");
     for (int i = 0; i < 5; ++i) {
         hs->devices().SetDeviceValue(NinjaCamera::hostCode(7), i);
-        dispatcher.Readmessage(query);
+        dispatcher->Readmessage(query);
     }
     EXPECT_LE(reporter->pendingReports(), X10Reporter::kMaxPending);
     const std::string log = home.read("Data/brindlehub.txt");
@@ -326,7 +325,7 @@ TEST_F(Dispatcher, RepeatedBscQueriesCannotGrowThePacedQueue) {
 TEST_F(Dispatcher, ControlBytesInAnEchoCannotAddItems) {
     const std::string query =
         std::string("Echo.Query\n{\nQuery=x") + '\0' + "injected=yes" + '\x01' + "b\r" + "c\n}\n";
-    dispatcher.Readmessage(message("WDT.Echo", "", query));
+    dispatcher->Readmessage(message("WDT.Echo", "", query));
     ASSERT_EQ(sent("WDT.Echo").size(), 1u);
     const std::string answer = wire(sent()[0]);
     EXPECT_NE(answer.find("\nResponse=x injected=yes b c\n}\n"), std::string::npos) << answer;
@@ -345,7 +344,7 @@ TEST_F(Dispatcher, OneMessageCanCostOnlySoMuch) {
     std::string blocks;
     for (int i = 1; i <= 1900; ++i)
         blocks += "output.state." + std::to_string(i) + "\n{\nID=01\nLevel=1\n}\n";
-    dispatcher.Readmessage(message("xAPBSC.cmd", target, blocks));
+    dispatcher->Readmessage(message("xAPBSC.cmd", target, blocks));
     EXPECT_EQ(transceiver->sends.size(), std::size_t{CommandDispatcher::kMaxBlocks});
 
     // Every camera moved left ten times by a dozen blocks: the frames are capped.
@@ -354,17 +353,17 @@ TEST_F(Dispatcher, OneMessageCanCostOnlySoMuch) {
     std::string left;
     for (int i = 1; i <= 12; ++i)
         left += "output.state." + std::to_string(i) + "\n{\nID=*\nLevel=7\n}\n";
-    dispatcher.Readmessage(message("xAPBSC.cmd", target, left));
+    dispatcher->Readmessage(message("xAPBSC.cmd", target, left));
     EXPECT_EQ(transceiver->sends.size(), std::size_t{CommandDispatcher::kMaxFrames});
     // The next message has its own budget.
     transceiver->sends.clear();
-    dispatcher.Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=02\nLevel=1\n}\n"));
+    dispatcher->Readmessage(message("xAPBSC.cmd", target, "output.state\n{\nID=02\nLevel=1\n}\n"));
     EXPECT_EQ(transceiver->sends.size(), 1u);
 
     std::string codes = "A1";
     for (int i = 0; i < 2000; ++i) codes += ",A1";
-    dispatcher.Readmessage(message("xAP-X10.request", "",
-                                   "xAP-X10.request\n{\ndevice=" + codes + "\ncommand=on\n}\n"));
+    dispatcher->Readmessage(message("xAP-X10.request", "",
+                                    "xAP-X10.request\n{\ndevice=" + codes + "\ncommand=on\n}\n"));
     EXPECT_EQ(plugin->execs.size(), std::size_t{CommandDispatcher::kMaxDeviceCodes});
 
     // One error-log line for each message that was cut.
