@@ -5,6 +5,7 @@
 #include "base/Clock.h"
 #include "base/Convert.h"
 #include "base/DoEvents.h"
+#include "base/ProcessState.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "base/WaitObject.h"
@@ -256,3 +257,8 @@ void Application::SendIR(const std::string& ir) {
         xapGlobal::SendXap("", "Homeseer.IR", "IR.Transmit", xapGlobal::item("Location", ir));
     });
 }
+
+namespace {
+const bool kApplicationReset =
+    ProcessState::registerReset("Application", [] { Application::release(); });
+}  // namespace

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/Convert.h"
+#include "base/ProcessState.h"
 #include "host/Application.h"
 
 namespace {
@@ -26,3 +27,8 @@ void WebSettings::load(Application& hs) {
         vb::Val(withoutQuotes(hs.iniCache().GetINISetting("General", "NinjaIncrement", "10")));
     NinjaIncrement = vb::CInt(increment < 1 ? 1.0 : increment);
 }
+
+namespace {
+const bool kWebSettingsReset =
+    ProcessState::registerReset("WebSettings", [] { WebSettings::instance() = WebSettings(); });
+}  // namespace

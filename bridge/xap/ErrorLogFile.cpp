@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "base/Clock.h"
+#include "base/ProcessState.h"
 #include "base/ProgramFolder.h"
 
 namespace fs = std::filesystem;
@@ -46,3 +47,8 @@ void ErrorLogFile::append(const std::string& line) {
         // The error log is the last resort; nothing is left to report to.
     }
 }
+
+namespace {
+const bool kErrorLogReset =
+    ProcessState::registerReset("ErrorLogFile", [] { ErrorLogFile::instance() = ErrorLogFile(); });
+}  // namespace

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "base/HostName.h"
+#include "base/ProcessState.h"
 #include "base/ProgramFolder.h"
 #include "xap/X10Words.h"
 
@@ -47,3 +48,8 @@ void XapSettings::SetAddresses(std::string interfaceAddress, std::string broadca
     state().interfaceAddress = std::move(interfaceAddress);
     state().broadcastAddress = std::move(broadcastAddress);
 }
+
+namespace {
+const bool kXapSettingsReset =
+    ProcessState::registerReset("XapSettings", [] { XapSettings::reset(); });
+}  // namespace

@@ -12,6 +12,8 @@ public:
     // Fills the paths, the computer name and the word tables, in that order.
     static void InitXap();
     static void SetAddresses(std::string interfaceAddress, std::string broadcastAddress);
+    // Back to the values before InitXap (the computer name stays).
+    static void reset() { state() = State{}; }
 
     // The computer name (the host name up to its first dot), read from the
     // system on first use and cached.

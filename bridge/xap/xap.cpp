@@ -268,11 +268,14 @@ void xap::socketDataArrival(UdpSocket& socket) {
              vb::LCase(std::string_view(m_receiveBuffer).substr(0, 8)) == "xap-head");
         if (!wanted) continue;
         // A flood the program cannot keep up with must not eat the memory of a
-        // box that runs for months: beyond the bound, new texts are dropped.
-        if (m_queue.size() >= kMaxQueued ||
-            m_queuedBytes + m_receiveBuffer.size() > kMaxQueuedBytes) {
-            qCWarning(lcXapTransport, "receive queue full; datagram dropped");
-            continue;
+        // box that runs for months: beyond the bound the oldest texts make
+        // room, so what comes after a burst is still heard.
+        if (m_receiveBuffer.size() > kMaxQueuedBytes) continue;
+        while (!m_queue.empty() && (m_queue.size() >= kMaxQueued ||
+                                    m_queuedBytes + m_receiveBuffer.size() > kMaxQueuedBytes)) {
+            qCWarning(lcXapTransport, "receive queue full; oldest datagram dropped");
+            m_queuedBytes -= m_queue.front().size();
+            m_queue.pop_front();
         }
         m_queuedBytes += m_receiveBuffer.size();
         m_queue.push_back(m_receiveBuffer);

@@ -10,7 +10,9 @@
 // a broadcast target elsewhere, and each distinct send failure, get one line
 // in the error log. Received texts are queued and handed over 50 ms later
 // through the registered callback's onMessage, never inside the socket's own
-// notice. One instance exists while the program runs (xapGlobal::values().transport).
+// notice. The queue holds at most kMaxQueued texts and kMaxQueuedBytes bytes;
+// beyond that the oldest are dropped, so a burst cannot bury what comes after
+// it. One instance exists while the program runs (xapGlobal::values().transport).
 
 #include <deque>
 #include <set>

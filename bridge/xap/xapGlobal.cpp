@@ -1,5 +1,6 @@
 #include "xap/xapGlobal.h"
 
+#include "base/ProcessState.h"
 #include "xap/xap.h"
 
 namespace xapGlobal {
@@ -50,3 +51,7 @@ void reset() {
 }
 
 }  // namespace xapGlobal
+
+namespace {
+const bool kXapGlobalReset = ProcessState::registerReset("xapGlobal", [] { xapGlobal::reset(); });
+}  // namespace

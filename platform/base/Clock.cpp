@@ -1,4 +1,5 @@
 #include "base/Clock.h"
+#include "base/ProcessState.h"
 
 namespace {
 SystemClock g_systemClock;
@@ -17,3 +18,7 @@ Clock& Clock::current() {
 void Clock::install(Clock* clock) {
     g_installed = clock;
 }
+
+namespace {
+const bool kClockReset = ProcessState::registerReset("Clock", [] { Clock::install(nullptr); });
+}  // namespace

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "base/ProcessState.h"
 #include "base/RuntimeError.h"
 
 Err::State& Err::state() {
@@ -41,3 +42,7 @@ void Err::capture() {
 void Err::Clear() {
     set(0, {}, 0);
 }
+
+namespace {
+const bool kErrReset = ProcessState::registerReset("Err", [] { Err::Clear(); });
+}  // namespace

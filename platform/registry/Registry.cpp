@@ -9,6 +9,7 @@
 #include "base/AtomicFile.h"
 #include "base/Convert.h"
 #include "base/OrderedDictionary.h"
+#include "base/ProcessState.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "registry/RegistryFile.h"
@@ -375,3 +376,8 @@ long Registry::setString(std::string_view keyPath, std::string_view name, std::s
 long Registry::setDword(std::string_view keyPath, std::string_view name, uint32_t number) {
     return setValue(keyPath, name, REG_DWORD, RegistryFile::dwordData(number));
 }
+
+namespace {
+const bool kRegistryReset = ProcessState::registerReset(
+    "Registry", [] { Registry::instance().setPath(Registry::defaultPath()); });
+}  // namespace

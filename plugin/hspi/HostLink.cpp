@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "base/ProcessState.h"
 #include "base/RuntimeError.h"
 
 void HostLink::registerCallback(std::shared_ptr<Dispatch> frm) {
@@ -40,3 +41,7 @@ std::optional<Variant> HostLink::callCallback(std::string_view name, std::vector
 void HostLink::WriteLog(const std::string& type, const std::string& message) {
     hsCall("WriteLog", type, message);
 }
+
+namespace {
+const bool kHostLinkReset = ProcessState::registerReset("HostLink", [] { HostLink::release(); });
+}  // namespace

@@ -85,7 +85,8 @@ TEST(Load, ABurstOfMixedDatagramsLeavesItBoundedAndAnswering) {
     hub.clear();
     QElapsedTimer answered;
     answered.start();
-    hub.sendTo(port, header("WDT.Echo") + "Echo.Query\n{\nQuery=AfterTheBurst\n}\n");
+    const std::string echo = header("WDT.Echo") + "Echo.Query\n{\nQuery=AfterTheBurst\n}\n";
+    hub.sendTo(port, echo);
     const bool gotAnswer = !hub.nextContaining("Response=aftertheburst", 5000).empty();
     if (!gotAnswer)
         for (const auto& l : gateway.err()) std::printf("GW %s\n", l.c_str());

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "base/MessageFilter.h"
+#include "base/ProcessState.h"
 
 int main(int argc, char** argv) {
     if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
@@ -13,5 +14,10 @@ int main(int argc, char** argv) {
     MessageFilter::install();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    // No case sees the process-wide state another left behind.
+    struct ResetAfterEachCase : ::testing::EmptyTestEventListener {
+        void OnTestEnd(const ::testing::TestInfo&) override { ProcessState::resetAll(); }
+    };
+    ::testing::UnitTest::GetInstance()->listeners().Append(new ResetAfterEachCase);
     return RUN_ALL_TESTS();
 }

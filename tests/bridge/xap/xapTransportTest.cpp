@@ -120,6 +120,23 @@ TEST_F(Transport, FiltersHeartbeatsAndShortTexts) {
     EXPECT_EQ(t->GetMessage(), "xap-hbeat\n");
 }
 
+TEST_F(Transport, AFullQueueDropsTheOldestTexts) {
+    const int port = t->Init();
+    ASSERT_GT(port, 0);
+    // Unread texts beyond the byte bound make room by dropping the oldest.
+    const std::string big = "xap-header\n" + std::string(60000, 'x');
+    for (int i = 0; i < 6; ++i) {
+        hub.sendTo(port, big + std::to_string(i));
+        wait(20);
+    }
+    hub.sendTo(port, "xap-header last");
+    wait(150);
+    EXPECT_EQ(t->queuedCount(), xap::kMaxQueuedBytes / (big.size() + 1) + 1);  // and the last
+    std::string text, last;
+    while (!(text = t->GetMessage()).empty()) last = text;
+    EXPECT_EQ(last, "xap-header last");
+}
+
 TEST_F(Transport, SteadyTrafficDoesNotPostponeTheHandOver) {
     const int port = t->Init();
     ASSERT_GT(port, 0);
