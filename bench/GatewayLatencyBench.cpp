@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchHome.h"
 #include "usb/virtual/VirtualPacket.h"
 #include "virtual-cm19a/VirtualCm19a.h"
 
@@ -88,24 +89,10 @@ long residentKiB(pid_t pid) {
 }  // namespace
 
 int main() {
-    const fs::path home =
-        fs::temp_directory_path() / ("brindle-bench-" + std::to_string(::getpid()));
-    fs::create_directories(home / "Config");
-    fs::create_directories(home / "Data");
-    fs::create_directories(home / "bus");
-    std::ofstream(home / "Config" / "qixXap.ini")
-        << "[Interface]\nBroadcastAddress=127.0.0.1\nInterfaceAddress=127.0.0.1\n";
     // No debounce, so the same button can be pressed back to back.
-    std::ofstream(home / "Config" / "registry.reg")
-        << "Windows Registry Editor Version 5.00\n\n"
-           "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
-           "\"0\"=\"VIRTUAL\\\\"
-        << (home / "bus" / "cm19a").string()
-        << "\"\n\n"
-           "[HKEY_LOCAL_MACHINE\\Software\\Quillon]\n\"DebounceTime\"=dword:00000000\n\n"
-           "[HKEY_CLASSES_ROOT\\Kestrel.hspi\\InprocServer32]\n@=\"" KESTREL_LIB
-           "\"\n\n"
-           "[HKEY_CLASSES_ROOT\\Kestrel.cFireCrackerUSB\\InprocServer32]\n@=\"" KESTREL_LIB "\"\n";
+    const fs::path home = makeBenchHome(
+        "brindle-bench",
+        "[HKEY_LOCAL_MACHINE\\Software\\Quillon]\n\"DebounceTime\"=dword:00000000\n\n");
 
     const int hub = ::socket(AF_INET, SOCK_DGRAM, 0);
     sockaddr_in hubAddr{};

@@ -29,6 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "BenchHome.h"
+#include "virtual-cm19a/VirtualCm19a.h"
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
@@ -189,35 +192,14 @@ void report(const char* name, LoadClient::Result r) {
 }  // namespace
 
 int main() {
-    const fs::path home =
-        fs::temp_directory_path() / ("brindle-webbench-" + std::to_string(::getpid()));
-    fs::create_directories(home / "Config");
-    fs::create_directories(home / "Data");
-    fs::create_directories(home / "bus");
+    const fs::path home = makeBenchHome("brindle-webbench");
     const int port = freePort();
-    std::ofstream(home / "Config" / "qixXap.ini")
-        << "[Interface]\nBroadcastAddress=127.0.0.1\nInterfaceAddress=127.0.0.1\n";
     std::ofstream(home / "Config" / "qixBrindle.ini")
         << "[General]\nServerPort=" << port << "\nIncludeX10=1\n";
-    std::ofstream(home / "Config" / "registry.reg")
-        << "Windows Registry Editor Version 5.00\n\n"
-           "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
-           "\"0\"=\"VIRTUAL\\\\"
-        << (home / "bus" / "cm19a").string()
-        << "\"\n\n"
-           "[HKEY_CLASSES_ROOT\\Kestrel.hspi\\InprocServer32]\n@=\"" KESTREL_LIB
-           "\"\n\n"
-           "[HKEY_CLASSES_ROOT\\Kestrel.cFireCrackerUSB\\InprocServer32]\n@=\"" KESTREL_LIB "\"\n";
-
     // The transceiver's end: takes the connection and whatever is written.
-    const int device = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0);
-    sockaddr_un devAddr{};
-    devAddr.sun_family = AF_UNIX;
-    std::snprintf(devAddr.sun_path, sizeof devAddr.sun_path, "%s",
-                  (home / "bus" / "cm19a").c_str());
-    if (::bind(device, reinterpret_cast<sockaddr*>(&devAddr), sizeof devAddr) != 0)
-        die("device bind");
-    ::listen(device, 4);
+    VirtualCm19a device((home / "bus").string(), "cm19a");
+    std::string error;
+    if (!device.plug(error)) die("device plug");
 
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -244,7 +226,6 @@ int main() {
 
     ::kill(pid, SIGTERM);
     ::waitpid(pid, nullptr, 0);
-    ::close(device);
     std::error_code ec;
     fs::remove_all(home, ec);
     return many.failed == 0 ? 0 : 1;

@@ -32,7 +32,7 @@ public:
     static constexpr size_t kMaxQueued = 10000;
     // The texts waiting are bounded in bytes too: what a burst can make the
     // program hold, and how far behind it can fall, stay small.
-    static constexpr size_t kMaxQueuedBytes = 256 * 1024;
+    static constexpr size_t kMaxQueuedBytes = 64 * 1024;
 
     // Loading the transport: addresses "Default", heartbeat filter on, no callback.
     xap();

@@ -10,25 +10,11 @@
 #include <string>
 #include <system_error>
 
+#include "ScratchProgramFolder.h"
 #include "web/Request.h"
 
-namespace {
-
-// Logged faults go to a throw-away program folder whose error log is /dev/null.
-void useScratchProgramFolder() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path home =
-        fs::temp_directory_path(ec) / ("fuzz-request-" + std::to_string(getpid()));
-    fs::create_directories(home / "Data", ec);
-    fs::create_symlink("/dev/null", home / "Data" / "brindlehub.txt", ec);
-    setenv("BRINDLE_HOME", home.c_str(), 1);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = (useScratchProgramFolder(), true);
+    static const bool ready = (useScratchProgramFolder("fuzz-request"), true);
     (void)ready;
 
     const std::string text(reinterpret_cast<const char*>(data), size);

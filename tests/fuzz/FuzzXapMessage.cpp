@@ -9,25 +9,11 @@
 #include <string>
 #include <system_error>
 
+#include "ScratchProgramFolder.h"
 #include "xap/XapMessage.h"
 
-namespace {
-
-// Error-log lines go to a throw-away program folder whose log file is
-// /dev/null, so the write path runs without filling a disk.
-void useScratchProgramFolder() {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path home = fs::temp_directory_path(ec) / ("fuzz-xapmsg-" + std::to_string(getpid()));
-    fs::create_directories(home / "Data", ec);
-    fs::create_symlink("/dev/null", home / "Data" / "brindlehub.txt", ec);
-    setenv("BRINDLE_HOME", home.c_str(), 1);
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = (useScratchProgramFolder(), true);
+    static const bool ready = (useScratchProgramFolder("fuzz-xapmsg"), true);
     (void)ready;
 
     const std::string text(reinterpret_cast<const char*>(data), size);

@@ -9,6 +9,7 @@
 
 #include "base/WaitObject.h"
 #include "support/ChildProcess.h"
+#include "support/RegistryText.h"
 #include "support/TempHome.h"
 #include "support/TestHub.h"
 
@@ -19,15 +20,6 @@ std::string hostName() {
     char host[128] = {};
     gethostname(host, sizeof host - 1);
     return std::string(host).substr(0, std::string(host).find('.'));
-}
-
-std::string regString(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
 }
 
 class Gateway : public ::testing::Test {

@@ -11,18 +11,10 @@
 
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
+#include "support/RegistryText.h"
 #include "support/TempHome.h"
 
 namespace {
-
-std::string regString(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        if (c == '\\' || c == '"') out += '\\';
-        out += c;
-    }
-    return out;
-}
 
 class WebGateway : public ::testing::Test {
 protected:

@@ -113,6 +113,22 @@ private:
         return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
     }
 
+    // One byte with room for one descriptor beside it (SCM_RIGHTS).
+    struct FdMessage {
+        char one = 1;
+        iovec iov{&one, 1};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+        msghdr msg{};
+        FdMessage() {
+            msg.msg_iov = &iov;
+            msg.msg_iovlen = 1;
+            msg.msg_control = control;
+            msg.msg_controllen = sizeof control;
+        }
+        FdMessage(const FdMessage&) = delete;
+        FdMessage& operator=(const FdMessage&) = delete;
+    };
+
     // A tap device is created in the namespace of the process that opens
     // /dev/net/tun, so a child enters the namespace, creates it and passes the
     // descriptor back; this process never leaves its own namespace.
@@ -136,14 +152,8 @@ private:
                 const int fd = ::open("/dev/net/tun", O_RDWR | O_CLOEXEC | O_NONBLOCK);
                 if (fd >= 0 && ::ioctl(fd, TUNSETIFF, &ifr) == 0) {
                     step = 0;
-                    char one = 1;
-                    iovec iov{&one, 1};
-                    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-                    msghdr msg{};
-                    msg.msg_iov = &iov;
-                    msg.msg_iovlen = 1;
-                    msg.msg_control = control;
-                    msg.msg_controllen = sizeof control;
+                    FdMessage m;
+                    msghdr& msg = m.msg;
                     cmsghdr* c = CMSG_FIRSTHDR(&msg);
                     c->cmsg_level = SOL_SOCKET;
                     c->cmsg_type = SCM_RIGHTS;
@@ -157,14 +167,8 @@ private:
         ::close(pair[1]);
         int fd = -1;
         if (pid > 0) {
-            char one = 0;
-            iovec iov{&one, 1};
-            alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-            msghdr msg{};
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
+            FdMessage m;
+            msghdr& msg = m.msg;
             int status = 0;
             ::waitpid(pid, &status, 0);
             if (WIFEXITED(status) && WEXITSTATUS(status) == 0 &&

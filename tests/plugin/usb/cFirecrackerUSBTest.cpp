@@ -65,6 +65,19 @@ struct Heard {
     }
 };
 
+// A transceiver opened on a device end that has taken its connection and its
+// initialisation, with its events heard.
+struct Connected {
+    explicit Connected(const std::string& socket) : device(socket) {
+        heard.listen(fc);
+        EXPECT_TRUE(device.accept());
+        device.drain();
+    }
+    FakeDevice device;
+    cFirecrackerUSB fc;
+    Heard heard;
+};
+
 class TransceiverTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -136,12 +149,8 @@ TEST_F(TransceiverTest, InitialisesOnOpenAndWritesEachFrameAsOftenAsAsked) {
 }
 
 TEST_F(TransceiverTest, ReadsAreDecodedAndAnEmptyReadDoesNotEndThem) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
 
     device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
@@ -163,12 +172,8 @@ TEST_F(TransceiverTest, ReadsAreDecodedAndAnEmptyReadDoesNotEndThem) {
 }
 
 TEST_F(TransceiverTest, ReadsThatKeepFailingReopenTheDeviceAndSaySoOnce) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
 
     // A few empty reads in a row are armed again; the one after them closes
     // the device and opens it afresh.
@@ -196,12 +201,8 @@ TEST_F(TransceiverTest, ReadsThatKeepFailingReopenTheDeviceAndSaySoOnce) {
 }
 
 TEST_F(TransceiverTest, ADeviceThatHangsUpIsReopenedWithoutANotice) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
 
     device.hangUp();  // still plugged in: its file stays, so no notice comes
     ASSERT_TRUE(runUntil([&] { return device.connectionWaiting(); }));
@@ -245,12 +246,8 @@ TEST_F(TransceiverTest, AnArrivalWhoseOpenIsRefusedIsTriedAgain) {
 }
 
 TEST_F(TransceiverTest, ADeviceThatStopsTakingFramesNeverHoldsUpTheSends) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
 
     // The device stops reading: every send returns at once, true while its
     // frames can wait, false once too many do; the frames differ, so their
@@ -292,12 +289,8 @@ TEST_F(TransceiverTest, ADeviceThatStopsTakingFramesNeverHoldsUpTheSends) {
 }
 
 TEST_F(TransceiverTest, FramesWaitingWhenTheDeviceHangsUpGoOutAfterTheReopen) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
     // A port of the test's own on the same device shows how many frames wait.
     auto probe = UsbPort::create(entry);
     ASSERT_TRUE(probe->open());
@@ -322,12 +315,8 @@ TEST_F(TransceiverTest, FramesWaitingWhenTheDeviceHangsUpGoOutAfterTheReopen) {
 }
 
 TEST_F(TransceiverTest, AnyRemovalDisconnectsAnyArrivalAndTheNextSendReopen) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
 
     otherDeviceArrives();
     ASSERT_TRUE(heard.waitFor("Connected"));

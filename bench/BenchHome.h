@@ -1,0 +1,30 @@
+#pragma once
+// A loopback program folder for a benchmark that starts the real gateway: its
+// Config/qixXap.ini keeps every datagram on 127.0.0.1, its registry selects
+// the virtual transceiver on the folder's bus and registers the plug-in, and
+// `extraRegistry` adds keys of its own. Needs KESTREL_LIB.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+inline std::filesystem::path makeBenchHome(const std::string& name,
+                                           const std::string& extraRegistry = {}) {
+    namespace fs = std::filesystem;
+    const fs::path home = fs::temp_directory_path() / (name + "-" + std::to_string(::getpid()));
+    for (const char* folder : {"Config", "Data", "bus"}) fs::create_directories(home / folder);
+    std::ofstream(home / "Config" / "qixXap.ini")
+        << "[Interface]\nBroadcastAddress=127.0.0.1\nInterfaceAddress=127.0.0.1\n";
+    std::ofstream(home / "Config" / "registry.reg")
+        << "Windows Registry Editor Version 5.00\n\n"
+           "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
+           "\"0\"=\"VIRTUAL\\\\"
+        << (home / "bus" / "cm19a").string() << "\"\n\n"
+        << extraRegistry
+        << "[HKEY_CLASSES_ROOT\\Kestrel.hspi\\InprocServer32]\n@=\"" KESTREL_LIB
+           "\"\n\n"
+           "[HKEY_CLASSES_ROOT\\Kestrel.cFireCrackerUSB\\InprocServer32]\n@=\"" KESTREL_LIB "\"\n";
+    return home;
+}
