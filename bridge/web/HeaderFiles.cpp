@@ -21,17 +21,6 @@ std::string weather(const std::string& section, const std::string& key) {
                          : hs->iniCache().GetINISetting(section, key, "", "WeatherData.ini");
 }
 
-// A script string literal holding text from a file.
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c == '\r' || c == '\n') continue;
-        out += c;
-    }
-    return out + "\"";
-}
-
 }  // namespace
 
 std::string FileContents(const std::string& path) {
@@ -59,6 +48,17 @@ std::string LinkFile(int level, bool styled) {
         LogFault("LinkFile: ");
         return kNoFile;
     }
+}
+
+std::string scriptString(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        // "</" would end the script element the string stands in.
+        if (c == '/' && !out.empty() && out.back() == '<') out += '\\';
+        if (c != '\r' && c != '\n') out += c;
+    }
+    return out + "\"";
 }
 
 std::string StripHTML(const std::string& text) {
@@ -127,7 +127,7 @@ std::string PageScrollWeatherman() {
         const std::string texts[] = {now, range, weather("WeatherCom_ExtForecast", "Day1"),
                                      weather("WeatherCom_ExtForecast", "Day2")};
         for (int i = 0; i < 4; ++i)
-            lines += "wcontent[" + std::to_string(i) + "]=" + quoted(texts[i]) + ";\r\n";
+            lines += "wcontent[" + std::to_string(i) + "]=" + scriptString(texts[i]) + ";\r\n";
     } catch (...) {
         LogFault("PageScrollWeatherman: ");
     }

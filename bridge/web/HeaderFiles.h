@@ -22,6 +22,8 @@ std::string FileContents(const std::string& path);
 // The links fragment of a level ("\html\links3.htm", "_touchscreen" before the
 // extension on styled pages), or the bridge's "links.htm" for level 0.
 std::string LinkFile(int level, bool styled);
+// A script string literal of the text (line breaks dropped).
+std::string scriptString(const std::string& text);
 // The text without tags and "&nbsp;".
 std::string StripHTML(const std::string& text);
 // The host the browser reached, from "Host" or else "Referer", without port;

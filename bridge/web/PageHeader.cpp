@@ -19,10 +19,6 @@ constexpr const char* kIncludes = "includes.ini";
 // Stands for a key the file does not have, which a stored value cannot be.
 constexpr const char* kMissing = "\x01";
 
-std::string parameter(const std::vector<std::string>& p, size_t i) {
-    return i < p.size() ? p[i] : std::string();
-}
-
 IniCache* ini() {
     Application* hs = Application::instance();
     return hs == nullptr ? nullptr : &hs->iniCache();
@@ -39,15 +35,6 @@ bool positive(const std::string& s) {
 
 bool fragment(const std::string& text) {
     return text != HeaderFiles::kNoFile;
-}
-
-std::string quoted(const std::string& s) {
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c != '\r' && c != '\n') out += c;
-    }
-    return out + "\"";
 }
 
 void replaceAll(std::string& text, const std::string& mark, const std::string& with) {
@@ -449,14 +436,16 @@ std::string PageHeader::ssmItems(const Request& request) {
                 std::string name = column;
                 for (const auto& [c, v] : kPrefNames)
                     if (vb::equalsIgnoreCase(c, column)) name = v;
-                prefs += name + "=" + (vb::IsNumeric(value) ? value : quoted(value)) + ";";
+                prefs += name + "=" +
+                         (vb::IsNumeric(value) ? value : HeaderFiles::scriptString(value)) + ";";
             }
         }
         std::string items;
         int n = 0;
         for (const auto& item : db->popItems(request.ServerVariables("REMOTE_ADDR"))) {
-            items += "ssmItems[" + std::to_string(n++) + "]=[" + quoted(item.MenuText);
-            if (!item.IsHeader) items += ", " + quoted(item.MenuURL) + ", \"\"";
+            items += "ssmItems[" + std::to_string(n++) + "]=[" +
+                     HeaderFiles::scriptString(item.MenuText);
+            if (!item.IsHeader) items += ", " + HeaderFiles::scriptString(item.MenuURL) + ", \"\"";
             items += "];\r\n";
         }
         replaceAll(text, "(******REPLACE_SSMITEMS******)", items);

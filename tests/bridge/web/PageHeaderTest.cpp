@@ -101,8 +101,8 @@ TEST_F(Header, FreshFolderGivesTheBareHeaderAndWritesTheDefaults) {
 
     ini().FlushIniCache();
     const std::string includes = home.read("Config/includes.ini");
-    for (const char* line : {"[header.asp]", "strPageTitle=n/a", "strShowLinks=OldStyle",
-                             "strRefresh=0", "strLogoYN=Yes", "useMenuRow="})
+    for (const char* line : {"strPageTitle=n/a", "strShowLinks=OldStyle", "strRefresh=0",
+                             "strLogoYN=Yes", "useMenuRow="})
         EXPECT_TRUE(has(includes, line)) << line;
     EXPECT_EQ(ini().GetINISetting("Settings", "usesecurity", ""), "None");
     // No database file was made up on the way.
