@@ -236,13 +236,13 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
     FastString h;
     try {
         m_header = headerSettings();
-        auto& h_ = m_header;
+        auto& values = m_header;
         p.resize(std::max<size_t>(p.size(), 12));
         const std::pair<size_t, const char*> fill[] = {{0, "strPageTitle"}, {5, "strShowLinks"},
                                                        {6, "strRefresh"},   {7, "strHeader"},
                                                        {8, "strLogoYN"},    {10, "HideTitle"}};
         for (const auto& [at, key] : fill)
-            if (p[at].empty()) p[at] = h_[key];
+            if (p[at].empty()) p[at] = values[key];
         if (p[9].empty()) p[9] = m_settings.usesecurity;
         const std::string& title = p[0];
         const std::string touch = m_styled ? "_touchscreen" : "";
@@ -312,11 +312,11 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
             fullTitle += " - " + parts;
         }
         const std::string hide = vb::UCase(p[10]);
-        h.Add(logoBar(h_, hide == "YES" || hide == "TRUE" ? std::string() : fullTitle,
+        h.Add(logoBar(values, hide == "YES" || hide == "TRUE" ? std::string() : fullTitle,
                       vb::UCase(p[9]), showLogo));
 
-        if (!vb::equalsIgnoreCase(h_["usePageScroll"], "None"))
-            h.Add(HeaderFiles::PageScroll(h_["usePageScroll"]));
+        if (!vb::equalsIgnoreCase(values["usePageScroll"], "None"))
+            h.Add(HeaderFiles::PageScroll(values["usePageScroll"]));
         h.Add(HeaderFiles::ownLinks(HeaderFiles::GetServerIP(request),
                                     WebSettings::instance().ServerPort));
         h.Add("<a name=\"pagecontent\"></a>");
