@@ -128,13 +128,19 @@ std::string StatusPage::Render(Request& request, Response& response) {
     try {
         m_request = &request;
         m_response = &response;
-        m_styled = PageHeader::xStartHeaderASP(request);
-        std::string text = Status_ASP();
+        m_header.XStartMiscFunctionsASP();
+        m_header.XSecurityCheck(request);
+        m_styled = m_header.xStartHeaderASP(request);
+        // Refused before anything posted is acted on.
+        m_refused = m_header.refuses(request, response);
+        std::string text = m_refused ? std::string() : Status_ASP();
+        m_header.finish();
         m_request = nullptr;
         m_response = nullptr;
         return text;
     } catch (...) {
         LogFault("StatusPage: ");
+        m_header.finish();
         m_request = nullptr;
         m_response = nullptr;
         return {};
@@ -267,8 +273,9 @@ void StatusPage::FormatScreen(FastString& page) {
                                   std::to_string(BRINDLE_VERSION_MAJOR) + "." +
                                   std::to_string(BRINDLE_VERSION_MINOR) + "." +
                                   std::to_string(BRINDLE_VERSION_PATCH) + "</font></small>";
-        page.Add(
-            PageHeader::CustomHeader({title, "", web.Background, "x", web.StyleSheet}, m_styled));
+        static const Request noRequest;
+        page.Add(m_header.CustomHeader({title, "", web.Background, "x", web.StyleSheet},
+                                       m_request != nullptr ? *m_request : noRequest));
         page.Add("\r\n");
         page.Add("<div><center><small>");
         page.Add("<form name='control' method='post'>");

@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 
+#include "web/PageHeader.h"
 #include "web/StatusTable.h"
 
 class Application;
@@ -39,8 +40,11 @@ public:
     StatusPage();
     ~StatusPage();
 
-    // The page for this request (the page's entry point).
+    // The page for this request (the page's entry point). A request the menu
+    // database refuses gets the refusal as its answer, sent here, and an
+    // empty text; refused() then tells the caller not to send the page.
     std::string Render(Request& request, Response& response);
+    bool refused() const { return m_refused; }
     std::string Status_ASP();
     void ClientRequest();
     void CreateDevice(const std::string& code, const std::string& name, bool used);
@@ -67,6 +71,8 @@ private:
     Request* m_request = nullptr;
     Response* m_response = nullptr;
     std::unique_ptr<StatusTable> m_table;
+    PageHeader m_header;
+    bool m_refused = false;
     bool m_styled = false;
     bool m_showOnlyUsed = false;
     bool m_includeX10 = false;

@@ -283,7 +283,8 @@ void TCPServer::answer(Packet& packet) {
     } else if (extension == ".css") {
         response.SendTextFile(path, index);
     } else if (path.compare(0, 6, "\\statu") == 0 || path == "\\") {
-        response.SendTextString(m_statusPage.Render(request, response), index);
+        const std::string page = m_statusPage.Render(request, response);
+        if (!m_statusPage.refused()) response.SendTextString(page, index);
     } else if (path == "\\help") {
         response.SendTextString(HelpPage(), index);
     } else {
