@@ -50,8 +50,18 @@ void waitOnClock(double seconds) {
     }
 }
 
-// The values a camera device offers, as name, 2, value, 1 for each.
-std::string cameraValueList() {
+}  // namespace
+
+hspi::hspi() {
+    ++g_liveObjects;
+}
+
+hspi::~hspi() {
+    if (m_FC) m_FC->events = {};
+    if (--g_liveObjects == 0) HostLink::release();
+}
+
+std::string hspi::cameraValueList() {
     struct Value {
         const char* name;
         int code;
@@ -66,17 +76,6 @@ std::string cameraValueList() {
     for (const Value& v : kValues)
         list += std::string(v.name) + '\x02' + std::to_string(v.code) + '\x01';
     return list;
-}
-
-}  // namespace
-
-hspi::hspi() {
-    ++g_liveObjects;
-}
-
-hspi::~hspi() {
-    if (m_FC) m_FC->events = {};
-    if (--g_liveObjects == 0) HostLink::release();
 }
 
 int32_t hspi::Mode() const {

@@ -61,6 +61,8 @@ public:
     using ConfigWindow = std::function<void(const std::shared_ptr<cSettings>& settings,
                                             const std::shared_ptr<cFirecrackerUSB>& transceiver)>;
     static ConfigWindow& configWindow();
+    // The values a camera device offers, as name, 2, value, 1 for each.
+    static std::string cameraValueList();
 
     hspi();
     ~hspi() override;

@@ -21,6 +21,7 @@
 #include "hspi/HostLink.h"
 #include "hspi/hspi.h"
 #include "settings/cSettings.h"
+#include "ui/HostDevices.h"
 #include "ui/ModalUi.h"
 #include "ui/frmHelp.h"
 
@@ -45,24 +46,6 @@ QLabel* wrapped(const char* text) {
     auto* label = new QLabel(QString::fromLatin1(text));
     label->setWordWrap(true);
     return label;
-}
-
-// The camera's value list, as the plug-in gives its camera devices.
-std::string cameraValueList() {
-    struct Value {
-        const char* name;
-        int code;
-    };
-    static constexpr Value kValues[] = {
-        {"On", 1},      {"P1", 9},      {"P2", 11},     {"P3", 13},
-        {"P4", 15},     {"Center", 17}, {"Sweep", 19},  {"P1 Set", 10},
-        {"P2 Set", 12}, {"P3 Set", 14}, {"P4 Set", 16}, {"P Clear All", 18},
-        {"Up", 5},      {"Down", 6},    {"Left", 7},    {"Right", 8},
-    };
-    std::string list;
-    for (const Value& v : kValues)
-        list += std::string(v.name) + '\x02' + std::to_string(v.code) + '\x01';
-    return list;
 }
 
 }  // namespace
@@ -604,25 +587,8 @@ void frmConfig::cmdCreateNinjaDevice_Click() {
                          ModalUi::Icon::Critical);
         return;
     }
-    const std::string hc = m_cmbHC->currentText().toStdString();
-    const std::string dc = m_cmbDC->currentText().toStdString();
-    const auto made = HostLink::hsCall("NewDeviceEx", "Ninja " + hc + dc);
-    const std::shared_ptr<Dispatch> dv = made && made->isObject() ? made->toObject() : nullptr;
-    if (!dv) {
-        ModalUi::message(this, QStringLiteral("The device could not be created."),
-                         ModalUi::Icon::Critical);
-        return;
-    }
-    dv->let("HC", hc);
-    dv->let("DC", dc);
-    dv->let("iotype", int16_t{3});
-    dv->let("interface", std::string(HostLink::kPluginName));
-    dv->let("Status", int16_t{19});
-    dv->let("iomisc", std::string("100"));
-    dv->let("misc", int32_t{0});
-    dv->let("dev_type_string", std::string(hspi::kCameraDeviceType));
-    HostLink::hsCall("DeviceValuesAdd", hc + dc, cameraValueList(), true);
-    ModalUi::message(this, QStringLiteral("Device Created!"), ModalUi::Icon::Information);
+    deviceCreated(HostDevices::createCamera(m_cmbHC->currentText().toStdString(),
+                                            m_cmbDC->currentText().toStdString()));
 }
 
 void frmConfig::cmdCreateX10Device_Click() {
@@ -631,20 +597,15 @@ void frmConfig::cmdCreateX10Device_Click() {
                          ModalUi::Icon::Critical);
         return;
     }
-    const std::string hc = m_cmbHCX10->currentText().toStdString();
-    const std::string dc = m_cmbDCX10->currentText().toStdString();
-    const auto made = HostLink::hsCall("NewDeviceEx", "CM19A " + hc + dc);
-    const std::shared_ptr<Dispatch> dv = made && made->isObject() ? made->toObject() : nullptr;
-    if (!dv) {
-        ModalUi::message(this, QStringLiteral("The device could not be created."),
+    deviceCreated(HostDevices::createTransmitter(m_cmbHCX10->currentText().toStdString(),
+                                                 m_cmbDCX10->currentText().toStdString()));
+}
+
+void frmConfig::deviceCreated(bool created) {
+    // Saying "Device Created!" when the host made none would be a lie.
+    if (created)
+        ModalUi::message(this, QStringLiteral("Device Created!"), ModalUi::Icon::Information);
+    else
+        ModalUi::message(this, QStringLiteral("The host could not create the device."),
                          ModalUi::Icon::Critical);
-        return;
-    }
-    dv->let("HC", hc);
-    dv->let("DC", dc);
-    dv->let("iotype", int16_t{1});
-    dv->let("interface", std::string(HostLink::kPluginName));
-    dv->let("iomisc", std::string("1"));
-    dv->let("dev_type_string", std::string(hspi::kTransmitterDeviceType));
-    ModalUi::message(this, QStringLiteral("Device Created!"), ModalUi::Icon::Information);
 }

@@ -112,6 +112,7 @@ private:
     QWidget* buildDevices();
     QWidget* buildCustom();
     void stopLearning();
+    void deviceCreated(bool created);
     void selectCustom(int position);
     int selectedPosition() const;  // 0 when nothing is selected
 

@@ -115,6 +115,7 @@ TEST_F(ConfigWindow, RemapBoxTakesOneTypedLetterUpperCasedAndAnythingElseAsA) {
 
 TEST_F(ConfigWindow, DisabledHouseGreysItsRowAndUnitOffsetMustBeAnInteger) {
     open();
+    clickTab(frmConfig::kHouse);
     const frmConfig::HouseRow& row = window->row(0);
     ASSERT_TRUE(row.chkEnabled->isChecked());
     click(row.chkEnabled);
