@@ -38,10 +38,12 @@ QString defaultInput(QWidget* parent, const QString& prompt, const QString& capt
 
 }  // namespace
 
-std::function<int(QDialog&)> ModalUi::exec = defaultExec;
-std::function<void(QWidget*, const QString&, ModalUi::Icon)> ModalUi::message = defaultMessage;
-std::function<bool(QWidget*, const QString&)> ModalUi::askYesNo = defaultAskYesNo;
-std::function<QString(QWidget*, const QString&, const QString&)> ModalUi::input = defaultInput;
+ModalUi::Hooks& ModalUi::hooks() {
+    // A function's own object: the program and the plug-in library may each
+    // carry a copy of this code, and each keeps its own hooks.
+    static Hooks hooks{defaultExec, defaultMessage, defaultAskYesNo, defaultInput};
+    return hooks;
+}
 
 bool ModalUi::widgetsAvailable() {
     return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr;
@@ -54,8 +56,5 @@ bool ModalUi::canShow() {
 }
 
 void ModalUi::reset() {
-    exec = defaultExec;
-    message = defaultMessage;
-    askYesNo = defaultAskYesNo;
-    input = defaultInput;
+    hooks() = Hooks{defaultExec, defaultMessage, defaultAskYesNo, defaultInput};
 }

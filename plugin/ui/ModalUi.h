@@ -19,16 +19,28 @@ class ModalUi {
 public:
     enum class Icon { Critical, Information };
 
+    struct Hooks {
+        std::function<int(QDialog& dialog)> exec;
+        std::function<void(QWidget* parent, const QString& text, Icon icon)> message;
+        std::function<bool(QWidget* parent, const QString& text)> askYesNo;
+        std::function<QString(QWidget* parent, const QString& prompt, const QString& title)> input;
+    };
+    // The functions in use; a test replaces them, reset() restores the defaults.
+    static Hooks& hooks();
+    static void reset();
+
     static bool canShow();
     // Whether widgets may be created at all (a widget application exists).
     static bool widgetsAvailable();
 
-    static std::function<int(QDialog& dialog)> exec;
-    static std::function<void(QWidget* parent, const QString& text, Icon icon)> message;
-    static std::function<bool(QWidget* parent, const QString& text)> askYesNo;
-    static std::function<QString(QWidget* parent, const QString& prompt, const QString& title)>
-        input;
-
-    // Back to the defaults above.
-    static void reset();
+    static int exec(QDialog& dialog) { return hooks().exec(dialog); }
+    static void message(QWidget* parent, const QString& text, Icon icon) {
+        hooks().message(parent, text, icon);
+    }
+    static bool askYesNo(QWidget* parent, const QString& text) {
+        return hooks().askYesNo(parent, text);
+    }
+    static QString input(QWidget* parent, const QString& prompt, const QString& title) {
+        return hooks().input(parent, prompt, title);
+    }
 };

@@ -25,12 +25,12 @@ class ConfigWindow : public PluginTest {
 protected:
     void SetUp() override {
         PluginTest::SetUp();
-        ModalUi::message = [this](QWidget*, const QString& text, ModalUi::Icon) {
+        ModalUi::hooks().message = [this](QWidget*, const QString& text, ModalUi::Icon) {
             messages.push_back(text.toStdString());
         };
-        ModalUi::askYesNo = [this](QWidget*, const QString&) { return yes; };
-        ModalUi::input = [this](QWidget*, const QString&, const QString&) { return name; };
-        ModalUi::exec = [](QDialog&) { return int(QDialog::Rejected); };
+        ModalUi::hooks().askYesNo = [this](QWidget*, const QString&) { return yes; };
+        ModalUi::hooks().input = [this](QWidget*, const QString&, const QString&) { return name; };
+        ModalUi::hooks().exec = [](QDialog&) { return int(QDialog::Rejected); };
         HostLink::setMode(hspi::kModeX10 | hspi::kModeIO);
     }
     void TearDown() override {
@@ -304,7 +304,7 @@ TEST_F(ConfigWindow, CreatesNinjaAndX10DevicesOnTheHost) {
 TEST_F(ConfigWindow, PluginOpensItModallyWithTheTransceiverOnlyFromItsInterfaceSetUp) {
     hspi::configWindow() = &frmConfig::open;
     std::vector<bool> learnable;
-    ModalUi::exec = [&](QDialog& dialog) {
+    ModalUi::hooks().exec = [&](QDialog& dialog) {
         auto& config = static_cast<frmConfig&>(dialog);
         learnable.push_back(config.cmdAdd()->isEnabled() && config.cmdSend()->isEnabled());
         return int(QDialog::Rejected);
