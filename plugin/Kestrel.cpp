@@ -8,6 +8,7 @@
 #include "base/Convert.h"
 #include "binding/CreateObject.h"
 #include "hspi/hspi.h"
+#include "ui/frmConfig.h"
 #include "usb/cFirecrackerUSB.h"
 
 Q_LOGGING_CATEGORY(lcKestrel, "kestrel.factory", QtWarningMsg)
@@ -17,7 +18,10 @@ namespace {
 // ProgIDs compare ignoring case, as the registry's class keys do.
 Dispatch* make(std::string_view progId) {
     if (vb::equalsIgnoreCase(progId, "Kestrel.cFireCrackerUSB")) return new cFirecrackerUSB;
-    if (vb::equalsIgnoreCase(progId, "Kestrel.hspi")) return new hspi;
+    if (vb::equalsIgnoreCase(progId, "Kestrel.hspi")) {
+        if (!hspi::configWindow()) hspi::configWindow() = &frmConfig::open;
+        return new hspi;
+    }
     return nullptr;
 }
 

@@ -159,10 +159,38 @@ void BrindleForm::startUp() {
     // 7. The plug-in and the host window.
     bindPluginAndLoadHost();
 
-    // 8. The tray icon.
+    // 8. The tray icon, with the plug-in's menus.
+    addPluginMenus();
     m_tray.setCaption("Brindle");
     m_tray.SetCallback(this);
     Timer1_Timer();
+}
+
+void BrindleForm::addPluginMenus() {
+    if (!m_hostForm) return;
+    // Placed above the separator, so "Exit" stays last.
+    QAction* before = nullptr;
+    const QList<QAction*> actions = m_menu.actions();
+    for (QAction* a : actions)
+        if (a->isSeparator()) before = a;
+    for (const auto& [key, display] : m_hostForm->menus()) {
+        const size_t tilde = key.find('~');
+        const std::string title = tilde == std::string::npos ? key : key.substr(tilde + 1);
+        auto* action = new QAction(QString::fromLatin1((display + ": " + title).c_str()), &m_menu);
+        m_menu.insertAction(before, action);
+        QObject::connect(action, &QAction::triggered, [this, title] { pluginMenuClick(title); });
+    }
+}
+
+void BrindleForm::pluginMenuClick(const std::string& title) {
+    if (!m_plugin || m_exited) return;
+    // A fault inside the plug-in's window is logged; the gateway keeps running.
+    try {
+        m_plugin->call("SelectMenu", title);
+    } catch (...) {
+        Err::capture();
+        LogError("brindlehub", "SelectMenu");
+    }
 }
 
 void BrindleForm::bindPluginAndLoadHost() {

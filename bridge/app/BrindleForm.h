@@ -62,6 +62,11 @@ public:
     // events run have returned.
     void requestExit();
 
+    // The host's plug-in menu table as tray menu entries ("<display>: <title>")
+    // that call the plug-in's SelectMenu with the title.
+    void addPluginMenus();
+    void pluginMenuClick(const std::string& title);
+
     // Start-up step 7: binds the plug-in, then loads the host window.
     void bindPluginAndLoadHost();
     // Shutdown's unload of the host window: saves the devices, flushes the INI cache.

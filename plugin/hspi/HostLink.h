@@ -42,6 +42,8 @@ public:
 
     static int32_t mode() { return s_mode; }
     static void addMode(int32_t bits) { s_mode |= bits; }
+    // Replaces the whole set; for tests that need a plug-in set up one way only.
+    static void setMode(int32_t bits) { s_mode = bits; }
 
     static const std::shared_ptr<Dispatch>& callback() { return s_callback; }
     static const std::shared_ptr<Dispatch>& hs() { return s_hs; }

@@ -50,8 +50,18 @@ void waitOnClock(double seconds) {
     }
 }
 
-// The values a camera device offers, as name, 2, value, 1 for each.
-std::string cameraValueList() {
+}  // namespace
+
+hspi::hspi() {
+    ++g_liveObjects;
+}
+
+hspi::~hspi() {
+    if (m_FC) m_FC->events = {};
+    if (--g_liveObjects == 0) HostLink::release();
+}
+
+std::string hspi::cameraValueList() {
     struct Value {
         const char* name;
         int code;
@@ -68,17 +78,6 @@ std::string cameraValueList() {
     return list;
 }
 
-}  // namespace
-
-hspi::hspi() {
-    ++g_liveObjects;
-}
-
-hspi::~hspi() {
-    if (m_FC) m_FC->events = {};
-    if (--g_liveObjects == 0) HostLink::release();
-}
-
 int32_t hspi::Mode() const {
     return HostLink::mode();
 }
@@ -92,13 +91,21 @@ Variant hspi::RegisterCallback(std::shared_ptr<Dispatch> frm) {
     return {};
 }
 
+hspi::ConfigWindow& hspi::configWindow() {
+    static ConfigWindow window;
+    return window;
+}
+
 void hspi::SelectMenu(const std::string& /*menu_name*/) {
-    // The configuration window is handed the settings once it exists.
-    Settings();
+    // Held for the window's life: the host may replace FC or Settings meanwhile.
+    const std::shared_ptr<cSettings> settings = Settings();
+    if (const ConfigWindow& show = configWindow()) show(settings, nullptr);
 }
 
 void hspi::ConfigX10() {
-    Settings();
+    const std::shared_ptr<cSettings> settings = Settings();
+    const std::shared_ptr<cFirecrackerUSB> fc = m_FC;
+    if (const ConfigWindow& show = configWindow()) show(settings, fc);
 }
 
 void hspi::ConfigIO() {
@@ -158,6 +165,8 @@ void hspi::setUp() {
     // Marked first: the wait below lets events run, and a host that calls
     // InitIO from one of them must not start a second set-up.
     m_setupDone = true;
+    HostLink::callbackCall("RegisterMenu", std::string(HostLink::kPluginName),
+                           std::string(kMenuTitle));
     if (!m_FC) setFC(std::make_shared<cFirecrackerUSB>());
     const std::shared_ptr<cFirecrackerUSB> fc = m_FC;
     if (!fc->Connected()) {

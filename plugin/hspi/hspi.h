@@ -26,10 +26,16 @@
 // (no FC: 91), the UI format members for a text without field 2 (9), and a
 // Settings or FC assignment of the wrong type (13). Exec and SetIO for a house
 // outside A to P or units out of range send nothing; sends that fail are not
-// reported. SelectMenu, ConfigX10 and ConfigIO do not show the configuration
-// window yet.
+// reported.
+//
+// SelectMenu shows the configuration window with the settings alone; ConfigX10
+// and ConfigIO also hand it the transceiver. Each waits until the window
+// closes. The window is whatever configWindow() holds (the library installs
+// it when it makes its first hspi); while it holds nothing, they only create
+// the settings. The set-up registers the "Configure..." menu with the host.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,6 +55,14 @@ public:
     // Mode bits.
     static constexpr int32_t kModeX10 = 1;
     static constexpr int32_t kModeIO = 4;
+
+    static constexpr const char* kMenuTitle = "Configure...";
+
+    using ConfigWindow = std::function<void(const std::shared_ptr<cSettings>& settings,
+                                            const std::shared_ptr<cFirecrackerUSB>& transceiver)>;
+    static ConfigWindow& configWindow();
+    // The values a camera device offers, as name, 2, value, 1 for each.
+    static std::string cameraValueList();
 
     hspi();
     ~hspi() override;

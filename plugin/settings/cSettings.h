@@ -61,6 +61,9 @@ public:
     ELogLevel Logging() const { return m_logging; }
     void Logging(ELogLevel value) { m_logging = value; }
 
+    // The registry this instance loads from and saves to.
+    Registry& registry() const { return *m_registry; }
+
     // Raises 75 when the registry file could not be written.
     void Save();
 

@@ -51,6 +51,7 @@ public:
     std::shared_ptr<Dispatch> callback;
     std::shared_ptr<Dispatch> hs;
     std::vector<std::vector<Variant>> execs;
+    std::vector<std::string> menuSelections;
     int inits = 0;
     std::string className() const override { return "hspi"; }
 
@@ -66,8 +67,12 @@ protected:
             method("InitX10",
                    [](FakePlugin& p, Args&) {
                        ++p.inits;
+                       p.callback->call("RegisterMenu", std::string("X10 CM19A FireCracker USB"),
+                                        std::string("Configure..."));
                        return std::string();
                    }),
+            method("SelectMenu",
+                   [](FakePlugin& p, Args& a) { p.menuSelections.push_back(a.at(0).toString()); }),
             method("Exec", [](FakePlugin& p, Args& a) { p.execs.push_back(a); }),
         });
         return table;

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -165,6 +166,19 @@ TEST_F(MainWindow, MenuOpensTheLocalPages) {
     EXPECT_EQ(opened, (std::vector<std::string>{"http://localhost:8012/status",
                                                 "http://localhost:8012/help"}));
     EXPECT_FALSE(form->exited());
+}
+
+TEST_F(MainWindow, PluginMenusBecomeTrayEntriesAboveExit) {
+    ASSERT_TRUE(form->Form_Load());
+    const QList<QAction*> actions = form->menu().actions();
+    QAction* entry = nullptr;
+    for (QAction* a : actions)
+        if (a->text() == QStringLiteral("X10 CM19A FireCracker USB: Configure...")) entry = a;
+    ASSERT_NE(entry, nullptr);
+    EXPECT_LT(actions.indexOf(entry), actions.indexOf(actions.last()));
+    EXPECT_EQ(actions.last()->text(), QStringLiteral("Exit"));
+    entry->trigger();
+    EXPECT_EQ(kestrel.plugin->menuSelections, std::vector<std::string>{"Configure..."});
 }
 
 TEST_F(MainWindow, ActivityBlinkReturnsToIdle) {

@@ -71,6 +71,7 @@ TEST_F(hspiTest, SetIOWithCode19SwitchesOnSetsTheValueAndSendsTheCameraCommand) 
 TEST_F(hspiTest, SetUpWithTheDeviceAbsentLogsSplashesAndWaitsThreeClockSeconds) {
     fc->SetConnected(false);  // absent even where a transceiver is plugged in
     hs->calls.clear();
+    callback->handlers["RegisterMenu"] = [](Args&) { return Variant(); };
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [this] { advance(250); });
     tick.start(1);
@@ -89,6 +90,7 @@ TEST_F(hspiTest, SetUpWithTheDeviceAbsentLogsSplashesAndWaitsThreeClockSeconds) 
     EXPECT_EQ(plugin->InitIO(0), "");
     EXPECT_EQ(logs().size(), logged);
     EXPECT_EQ(plugin->Mode() & hspi::kModeIO, hspi::kModeIO);
+    EXPECT_EQ(callback->callsTo("RegisterMenu"), Lines{"X10 CM19A FireCracker USB|Configure..."});
 }
 
 TEST_F(hspiTest, SetUpUpgradesOldCameraDevicesEvenWithoutDeviceValuesAdd) {
