@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <random>
 #include <string_view>
 #include <utility>
 
@@ -48,9 +50,21 @@ inline unsigned char fold(char c) {
     return kFold[static_cast<unsigned char>(c)];
 }
 
+// Drawn per process, so that names which all land in one slot cannot be
+// prepared in advance to slow the parse of every message down.
+std::uint64_t makeSeed() {
+    try {
+        std::random_device device;
+        return (std::uint64_t{device()} << 32) ^ device();
+    } catch (...) {
+        return reinterpret_cast<std::uintptr_t>(&kFold);
+    }
+}
+const std::uint64_t kSeed = makeSeed();
+
 // Eight folded bytes to a word, so the multiply runs once per word.
 std::uint64_t foldedHash(std::string_view s) {
-    std::uint64_t h = s.size() * 0x9E3779B97F4A7C15ull;
+    std::uint64_t h = kSeed ^ (s.size() * 0x9E3779B97F4A7C15ull);
     for (std::size_t i = 0; i < s.size(); i += 8) {
         const std::size_t n = std::min<std::size_t>(8, s.size() - i);
         std::uint64_t word = 0;
