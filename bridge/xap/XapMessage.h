@@ -13,12 +13,20 @@
 // log. A missing block or item reads as "Unknown", never as a fault.
 //
 // Texts are single-byte strings; any byte, NUL included, is allowed anywhere.
+//
+// Received messages are read many times a second: a parse copies the text once
+// and keeps offsets into that copy in a flat index, so a look-up allocates
+// nothing but the value it returns. Past a handful of names the index is
+// hashed, so a hostile text with thousands of names costs time in proportion
+// to its length. An outgoing text is written into one growing buffer.
 
+#include <cstddef>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/OrderedDictionary.h"
-#include "xap/FastString.h"
 
 // The items of one received block: the whole received "key=value" line, keyed
 // by the key (text before the first "=", space-trimmed, lower-cased), in the
@@ -33,6 +41,7 @@ public:
     XapMessage& operator=(const XapMessage&) = delete;
     XapMessage(XapMessage&&) = default;
     XapMessage& operator=(XapMessage&&) = default;
+    ~XapMessage();
 
     // Header fields; "Unknown" until set by the caller or read by FromXap.
     std::string MsgClass = "Unknown";
@@ -74,7 +83,8 @@ public:
     // block. One empty string when no name is left.
     std::vector<std::string> MsgSection() const;
 
-    // The item list of block number index (0 for the first block).
+    // The item list of block number index (0 for the first block), made on
+    // first request and kept for the message's life.
     // Raises RuntimeError 9 "Subscript out of range" for any other index.
     const XapItemList& msgCollection(int index) const;
 
@@ -95,10 +105,43 @@ public:
     static void setHeaderPrefix(std::string prefix);
 
 private:
-    void parse(const std::string& text);
+    // Offsets into m_text, so that moving the message keeps them valid.
+    struct Block {
+        std::size_t nameBegin, nameEnd;
+        std::size_t firstItem, itemCount;
+    };
+    struct Item {
+        std::size_t lineBegin, keyBegin, keyEnd, equals, lineEnd;
+        std::size_t block;
+    };
 
-    FastString m_output;
+    void parse(std::size_t begin);
+    void addBlock(std::size_t nameBegin, std::size_t nameEnd);
+    void addItem(std::size_t lineBegin, std::size_t keyBegin, std::size_t keyEnd,
+                 std::size_t equals, std::size_t lineEnd);
+    // Index of the named block, or -1.
+    std::ptrdiff_t findBlock(std::string_view name) const;
+    const Item* findItem(std::size_t block, std::string_view key) const;
+    // Called after the entry was appended; starts hashing when the names
+    // outgrow a linear scan.
+    void indexBlock(std::size_t block);
+    void indexItem(std::size_t item);
+    void rebuildBlockTable(std::size_t slots);
+    void rebuildItemTable(std::size_t slots);
+    std::string_view slice(std::size_t begin, std::size_t end) const {
+        return std::string_view(m_text.data() + begin, end - begin);
+    }
+
+    std::string m_output;
     bool m_blockOpen = false;
-    OrderedDictionary<int> m_blockIndex;  // lower-cased name -> block number
-    std::vector<XapItemList> m_blocks;
+
+    std::string m_text;  // every text parsed, one after the other
+    std::vector<Block> m_blocks;
+    std::vector<Item> m_items;
+    // Open addressing over block names and over items (keyed by block number
+    // and key) once they outnumber a linear scan's worth; empty until then. A
+    // slot holds 0 (free) or the entry's number + 1.
+    std::vector<std::size_t> m_blockTable;
+    std::vector<std::size_t> m_itemTable;
+    mutable std::vector<std::unique_ptr<XapItemList>> m_lists;
 };

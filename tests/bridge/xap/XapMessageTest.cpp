@@ -159,6 +159,72 @@ TEST_F(XapMessageTest, FaultEndsParseKeepsWhatWasReadAndLogsOnce) {
     }
 }
 
+// Enough blocks and items that names are found by hash rather than by a scan,
+// with the code page's own case folding: 0xC9 and 0xE9 are one letter, 0xD7
+// and 0xF7 are not.
+TEST_F(XapMessageTest, FindsAndRejectsNamesAlikeInLargeMessages) {
+    std::string text = "XAP-Header\n{\nCLASS = big \n}\n";
+    for (int b = 0; b < 40; ++b) {
+        text += "Blk\xC9" + std::to_string(b) + "\n{\n";
+        for (int i = 0; i < 20; ++i)
+            text += " Key" + std::to_string(i) + " =" + std::to_string(b * 100 + i) + "\n";
+        text += "\xD7=times\n}\n";
+    }
+    const XapMessage m = parsed(text);
+    EXPECT_EQ(m.MsgClass, "big");
+    ASSERT_EQ(m.MsgSection().size(), 40u);
+    EXPECT_EQ(m.MsgSection()[39],
+              "blk\xE9"
+              "39");
+    for (int b = 0; b < 40; b += 13)
+        for (int i = 0; i < 20; i += 7)
+            EXPECT_EQ(m.GetItem("BLK\xE9" + std::to_string(b), "kEY" + std::to_string(i)),
+                      std::to_string(b * 100 + i));
+    EXPECT_EQ(m.GetItem("blk\xC9"
+                        "1",
+                        "\xD7"),
+              "times");
+    EXPECT_EQ(m.GetItem("blk\xC9"
+                        "1",
+                        "\xF7"),
+              "Unknown");
+    EXPECT_EQ(m.GetItem("blk\xC9"
+                        "40",
+                        "key1"),
+              "Unknown");
+    EXPECT_EQ(*m.msgCollection(39).find("KEY19"), " Key19 =3919");
+    EXPECT_TRUE(errorLog().empty());
+
+    // A repeat far into a block, and a block name repeated in other case.
+    std::string last = "last\n{\n";
+    for (int i = 0; i < 20; ++i) last += "key" + std::to_string(i) + "=" + std::to_string(i) + "\n";
+    const XapMessage dupKey = parsed(text + last + "KEY3=again\nkey20=x\n}\n");
+    EXPECT_EQ(dupKey.GetItem("last", "key3"), "3");
+    EXPECT_EQ(dupKey.GetItem("last", "key20"), "Unknown");
+    EXPECT_EQ(errorLog().size(), 1u);
+    const XapMessage dupBlock = parsed(text +
+                                       "BLK\xE9"
+                                       "7\n{\nkey1=x\n}\n");
+    EXPECT_EQ(dupBlock.MsgSection().size(), 39u);  // the last name is dropped, as always
+    EXPECT_EQ(dupBlock.GetItem("blk\xE9"
+                               "7",
+                               "key1"),
+              "701");
+}
+
+// A second text parsed into the same message adds to it; what the first one
+// gave stays readable.
+TEST_F(XapMessageTest, SecondParseKeepsTheFirstTextsItems) {
+    XapMessage m;
+    m.FromXap(kHeader + "one\n{\nk=1\n}");
+    m.FromXap(std::string(kHeader).replace(kHeader.find("xAPBSC.cmd"), 10, "other") +
+              "two\n{\nk=2\n}\n");
+    EXPECT_EQ(m.MsgClass, "other");
+    EXPECT_EQ(m.GetItem("one", "k"), "1");
+    EXPECT_EQ(m.GetItem("two", "k"), "2");
+    EXPECT_EQ(m.MsgSection(), (Names{"one", "two"}));
+}
+
 TEST_F(XapMessageTest, ComparesAddressesWithWildcardsAndClassesWithout) {
     const XapMessage m;
     struct Case {
