@@ -337,8 +337,10 @@ TEST_F(TransceiverTest, AnyRemovalDisconnectsAnyArrivalAndTheNextSendReopen) {
     const auto before = heard.events.size();
     EXPECT_FALSE(fc.SendCmd(0, 1));
     EXPECT_FALSE(fc.SendRaw({0x01}));
+    otherDeviceArrives();  // another arrival does not bring an absent transceiver back
+    runFor(150);
     EXPECT_EQ(heard.events.size(), before);
-    EXPECT_FALSE(fc.lastConnectError().empty());
+    EXPECT_NE(fc.lastConnectError().find(socket), std::string::npos) << fc.lastConnectError();
     device.plug();
     ASSERT_TRUE(heard.waitFor("Connected"));
     EXPECT_TRUE(fc.Connected());
@@ -410,20 +412,6 @@ TEST_F(TransceiverTest, TheNewestObjectAloneHearsWhileEachWritesThroughItsOwnPip
     runFor(100);
 }
 
-TEST_F(TransceiverTest, AnAbsentDeviceRaisesNothingAndSendsFail) {
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    EXPECT_FALSE(fc.Connected());
-    EXPECT_NE(fc.lastConnectError().find(socket), std::string::npos) << fc.lastConnectError();
-    EXPECT_FALSE(fc.SendCmd(0, 3));
-    EXPECT_FALSE(fc.SendRaw({0x01}));
-    otherDeviceArrives();
-    runFor(150);
-    EXPECT_TRUE(heard.events.empty());
-    EXPECT_FALSE(fc.Connected());
-}
-
 TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
     FakeDevice device(socket);
     cFirecrackerUSB fc;
@@ -454,21 +442,12 @@ TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
 
 TEST_F(TransceiverTest, MembersByNameCheckTheirValues) {
     std::shared_ptr<Dispatch> fc = std::make_shared<cFirecrackerUSB>();
+    // The ranges themselves are the codec's; here only that the members check.
     fc->let("HouseCode", "c");
+    EXPECT_EQ(errorOf([&] { fc->let("housecode", "Q"); }).number(), 1);
     EXPECT_EQ(fc->get("housecode").toString(), "C");
-    for (const char* bad : {"Q", "1", ""}) {
-        const RuntimeError e = errorOf([&] { fc->let("housecode", bad); });
-        EXPECT_EQ(e.number(), 1) << bad;
-        EXPECT_EQ(e.description(), "Invalid House Code, Only Values A-P are allowed.");
-    }
-    EXPECT_EQ(fc->get("housecode").toString(), "C");
-
     fc->let("devicecode", 16);
-    for (int bad : {0, 17}) {
-        const RuntimeError e = errorOf([&] { fc->let("devicecode", bad); });
-        EXPECT_EQ(e.number(), 2) << bad;
-        EXPECT_EQ(e.description(), "Invalid Device Code, Only values 1-16 are allowed.");
-    }
+    EXPECT_EQ(errorOf([&] { fc->let("devicecode", 17); }).number(), 2);
     EXPECT_EQ(fc->get("DeviceCode").toLong(), 16);
     fc->let("command", 24);  // not checked
     EXPECT_EQ(fc->get("command").toLong(), 24);
