@@ -297,10 +297,6 @@ TEST_F(Dispatcher, HostileMessagesAreDroppedQuietly) {
     EXPECT_TRUE(transceiver->sends.empty());
 }
 
-}  // namespace
-
-namespace {
-
 TEST_F(Dispatcher, RepeatedBscQueriesCannotGrowThePacedQueue) {
     for (int index = 1; index <= 254; ++index) useCamera(index);
     const std::string query = message("xAPBSC.query", std::string(kSource) + ":>", "");
@@ -333,10 +329,6 @@ TEST_F(Dispatcher, ControlBytesInAnEchoCannotAddItems) {
     parsed.FromXap(answer);
     EXPECT_EQ(parsed.GetItem("Echo.Response", "injected"), "Unknown");
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(Dispatcher, OneMessageCanCostOnlySoMuch) {
     const std::string target = std::string(kSource) + ":>";
