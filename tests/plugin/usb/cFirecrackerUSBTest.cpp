@@ -348,13 +348,9 @@ TEST_F(TransceiverTest, AnyRemovalDisconnectsAnyArrivalAndTheNextSendReopen) {
 }
 
 TEST_F(TransceiverTest, AFailedWriteReconnectsAndIsNotCounted) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
     fc.setDevicecode(3);
-    ASSERT_TRUE(device.accept());
-    device.drain();
 
     // The send finds the hang-up before the outstanding read reports it.
     device.hangUp();
@@ -413,10 +409,8 @@ TEST_F(TransceiverTest, TheNewestObjectAloneHearsWhileEachWritesThroughItsOwnPip
 }
 
 TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
 
     // Another port takes the device's one read, so every read the object arms
     // is refused.
@@ -432,8 +426,6 @@ TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
     EXPECT_EQ(device.drain(), std::vector<std::string>(2, kInit));
 
     holder.reset();
-    Heard heard;
-    heard.listen(fc);
     fc.Connect(true);
     EXPECT_EQ(device.drain(), std::vector<std::string>{kInit});
     device.send(readPacket("\x20\x60\x9F\x08\xF7"));
