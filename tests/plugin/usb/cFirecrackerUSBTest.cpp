@@ -133,21 +133,6 @@ std::string packetOf(const Bytes& frame) {
     return writtenPacket(std::string(frame.begin(), frame.end()));
 }
 
-TEST_F(TransceiverTest, InitialisesOnOpenAndWritesEachFrameAsOftenAsAsked) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    EXPECT_EQ(cFirecrackerUSB::ActiveTransceiver(), &fc);
-    ASSERT_TRUE(fc.Connected()) << fc.lastConnectError();
-    ASSERT_TRUE(device.accept());
-    EXPECT_EQ(device.drain(), std::vector<std::string>{kInit});
-
-    fc.setDevicecode(3);
-    ASSERT_TRUE(fc.SendCmd(0, 3));
-    EXPECT_EQ(device.drain(), std::vector<std::string>(3, kA3On));
-    ASSERT_TRUE(fc.SendRaw({0x01, 0x02, 0x03}));
-    EXPECT_EQ(device.drain(), std::vector<std::string>{writtenPacket("\x01\x02\x03")});
-}
-
 TEST_F(TransceiverTest, ReadsAreDecodedAndAnEmptyReadDoesNotEndThem) {
     Connected rig(socket);
     auto& [device, fc, heard] = rig;
