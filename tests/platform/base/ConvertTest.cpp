@@ -42,13 +42,6 @@ TEST(Convert, TruncationToInt32RefusesWhatDoesNotFit) {
         EXPECT_FALSE(vb::truncateToInt32(outside)) << outside;
 }
 
-TEST(Convert, TextConversionsRejectWhatIsNotANumber) {
-    EXPECT_EQ(vb::CInt(std::string_view(" 12 ")), 12);
-    EXPECT_EQ(errorNumber([] { vb::CInt(std::string_view("12a")); }), RuntimeError::kTypeMismatch);
-    EXPECT_EQ(errorNumber([] { vb::CLng(std::string_view("")); }), RuntimeError::kTypeMismatch);
-    EXPECT_EQ(errorNumber([] { vb::CInt(std::string_view("70000")); }), RuntimeError::kOverflow);
-}
-
 TEST(Convert, BooleanText) {
     EXPECT_EQ(vb::CStr(true), "True");
     EXPECT_EQ(vb::CStr(false), "False");

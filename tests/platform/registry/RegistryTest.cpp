@@ -263,10 +263,6 @@ TEST_F(RegistryTest, BatchesSaveOnceAndChangesByOthersAreSeen) {
     EXPECT_EQ(r.queryString(kKey, "C"), "from the other");
 }
 
-}  // namespace
-
-namespace {
-
 // A process killed in the middle of saving leaves the old or the new file,
 // never a mix: a child saves two alternating versions as fast as it can and is
 // killed at varying moments; every time, the file reads back whole.

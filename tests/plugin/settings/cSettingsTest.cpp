@@ -87,10 +87,7 @@ TEST_F(cSettingsTest, SaveWritesEveryValueWithItsTypeAndANewInstanceReadsThem) {
     EXPECT_FALSE(t.Enabled(2));
     EXPECT_EQ(t.Remap(0), "C");
     EXPECT_EQ(t.UnitOffset(1), -3);
-    EXPECT_TRUE(t.NinjaEmu(10));
-    EXPECT_TRUE(t.IgnoreAUF(15));
     EXPECT_TRUE(t.Enabled(16));
-    EXPECT_EQ(t.DebounceTime(), 500);
     EXPECT_EQ(t.Logging(), LogDebug);
 }
 

@@ -133,21 +133,6 @@ std::string packetOf(const Bytes& frame) {
     return writtenPacket(std::string(frame.begin(), frame.end()));
 }
 
-TEST_F(TransceiverTest, InitialisesOnOpenAndWritesEachFrameAsOftenAsAsked) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    EXPECT_EQ(cFirecrackerUSB::ActiveTransceiver(), &fc);
-    ASSERT_TRUE(fc.Connected()) << fc.lastConnectError();
-    ASSERT_TRUE(device.accept());
-    EXPECT_EQ(device.drain(), std::vector<std::string>{kInit});
-
-    fc.setDevicecode(3);
-    ASSERT_TRUE(fc.SendCmd(0, 3));
-    EXPECT_EQ(device.drain(), std::vector<std::string>(3, kA3On));
-    ASSERT_TRUE(fc.SendRaw({0x01, 0x02, 0x03}));
-    EXPECT_EQ(device.drain(), std::vector<std::string>{writtenPacket("\x01\x02\x03")});
-}
-
 TEST_F(TransceiverTest, ReadsAreDecodedAndAnEmptyReadDoesNotEndThem) {
     Connected rig(socket);
     auto& [device, fc, heard] = rig;
@@ -337,8 +322,10 @@ TEST_F(TransceiverTest, AnyRemovalDisconnectsAnyArrivalAndTheNextSendReopen) {
     const auto before = heard.events.size();
     EXPECT_FALSE(fc.SendCmd(0, 1));
     EXPECT_FALSE(fc.SendRaw({0x01}));
+    otherDeviceArrives();  // another arrival does not bring an absent transceiver back
+    runFor(150);
     EXPECT_EQ(heard.events.size(), before);
-    EXPECT_FALSE(fc.lastConnectError().empty());
+    EXPECT_NE(fc.lastConnectError().find(socket), std::string::npos) << fc.lastConnectError();
     device.plug();
     ASSERT_TRUE(heard.waitFor("Connected"));
     EXPECT_TRUE(fc.Connected());
@@ -346,13 +333,9 @@ TEST_F(TransceiverTest, AnyRemovalDisconnectsAnyArrivalAndTheNextSendReopen) {
 }
 
 TEST_F(TransceiverTest, AFailedWriteReconnectsAndIsNotCounted) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
     fc.setDevicecode(3);
-    ASSERT_TRUE(device.accept());
-    device.drain();
 
     // The send finds the hang-up before the outstanding read reports it.
     device.hangUp();
@@ -410,25 +393,9 @@ TEST_F(TransceiverTest, TheNewestObjectAloneHearsWhileEachWritesThroughItsOwnPip
     runFor(100);
 }
 
-TEST_F(TransceiverTest, AnAbsentDeviceRaisesNothingAndSendsFail) {
-    cFirecrackerUSB fc;
-    Heard heard;
-    heard.listen(fc);
-    EXPECT_FALSE(fc.Connected());
-    EXPECT_NE(fc.lastConnectError().find(socket), std::string::npos) << fc.lastConnectError();
-    EXPECT_FALSE(fc.SendCmd(0, 3));
-    EXPECT_FALSE(fc.SendRaw({0x01}));
-    otherDeviceArrives();
-    runFor(150);
-    EXPECT_TRUE(heard.events.empty());
-    EXPECT_FALSE(fc.Connected());
-}
-
 TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
-    FakeDevice device(socket);
-    cFirecrackerUSB fc;
-    ASSERT_TRUE(device.accept());
-    device.drain();
+    Connected rig(socket);
+    auto& [device, fc, heard] = rig;
 
     // Another port takes the device's one read, so every read the object arms
     // is refused.
@@ -444,8 +411,6 @@ TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
     EXPECT_EQ(device.drain(), std::vector<std::string>(2, kInit));
 
     holder.reset();
-    Heard heard;
-    heard.listen(fc);
     fc.Connect(true);
     EXPECT_EQ(device.drain(), std::vector<std::string>{kInit});
     device.send(readPacket("\x20\x60\x9F\x08\xF7"));
@@ -454,21 +419,12 @@ TEST_F(TransceiverTest, AReadPipeThatKeepsRefusingReopensOncePerFailure) {
 
 TEST_F(TransceiverTest, MembersByNameCheckTheirValues) {
     std::shared_ptr<Dispatch> fc = std::make_shared<cFirecrackerUSB>();
+    // The ranges themselves are the codec's; here only that the members check.
     fc->let("HouseCode", "c");
+    EXPECT_EQ(errorOf([&] { fc->let("housecode", "Q"); }).number(), 1);
     EXPECT_EQ(fc->get("housecode").toString(), "C");
-    for (const char* bad : {"Q", "1", ""}) {
-        const RuntimeError e = errorOf([&] { fc->let("housecode", bad); });
-        EXPECT_EQ(e.number(), 1) << bad;
-        EXPECT_EQ(e.description(), "Invalid House Code, Only Values A-P are allowed.");
-    }
-    EXPECT_EQ(fc->get("housecode").toString(), "C");
-
     fc->let("devicecode", 16);
-    for (int bad : {0, 17}) {
-        const RuntimeError e = errorOf([&] { fc->let("devicecode", bad); });
-        EXPECT_EQ(e.number(), 2) << bad;
-        EXPECT_EQ(e.description(), "Invalid Device Code, Only values 1-16 are allowed.");
-    }
+    EXPECT_EQ(errorOf([&] { fc->let("devicecode", 17); }).number(), 2);
     EXPECT_EQ(fc->get("DeviceCode").toLong(), 16);
     fc->let("command", 24);  // not checked
     EXPECT_EQ(fc->get("command").toLong(), 24);
@@ -497,14 +453,9 @@ TEST_F(TransceiverTest, TheRegisteredLibraryMakesItsClassesByProgId) {
     ASSERT_NE(fc, nullptr);
     EXPECT_EQ(fc->className(), "cFirecrackerUSB");
     EXPECT_TRUE(fc->get("Connected").toBool());
-    EXPECT_EQ(errorOf([&] { fc->let("devicecode", 0); }).number(), 2);
 #if __has_include("hspi.h")
     EXPECT_NE(CreateObject("Kestrel.hspi"), nullptr);
 #endif
-
-    registerClass("Kestrel.Nothing", KESTREL_LIBRARY);
-    EXPECT_EQ(errorOf([] { CreateObject("Kestrel.Nothing"); }).number(),
-              RuntimeError::kCannotCreateObject);
 }
 
 }  // namespace
