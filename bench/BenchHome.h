@@ -1,11 +1,13 @@
 #pragma once
-// A loopback program folder for a benchmark that starts the real gateway: its
-// Config/qixXap.ini keeps every datagram on 127.0.0.1, its registry selects
-// the virtual transceiver on the folder's bus and registers the plug-in, and
-// `extraRegistry` adds keys of its own. Needs KESTREL_LIB.
+// What the benchmarks that start the real gateway share: a loopback program
+// folder (its Config/qixXap.ini keeps every datagram on 127.0.0.1, its
+// registry selects the virtual transceiver on the folder's bus and registers
+// the plug-in, and `extraRegistry` adds keys of its own; needs KESTREL_LIB),
+// and the resident memory of the gateway's process.
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -27,4 +29,13 @@ inline std::filesystem::path makeBenchHome(const std::string& name,
            "\"\n\n"
            "[HKEY_CLASSES_ROOT\\Kestrel.cFireCrackerUSB\\InprocServer32]\n@=\"" KESTREL_LIB "\"\n";
     return home;
+}
+
+// The resident memory of a process, in KiB; -1 when it cannot be read.
+inline long residentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
 }

@@ -78,14 +78,6 @@ bool deviceReceive(VirtualCm19a& device, int ms = 5000) {
     return packet && !packet->data.empty() && packet->data[0] == VirtualPacket::kWrite;
 }
 
-long residentKiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
 }  // namespace
 
 int main() {

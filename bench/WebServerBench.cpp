@@ -54,14 +54,6 @@ int freePort() {
     return ntohs(a.sin_port);
 }
 
-long residentKiB(pid_t pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
-
 // One request in flight on one connection.
 struct Exchange {
     int fd = -1;

@@ -27,9 +27,8 @@ bool has(const std::string& text, const std::string& piece) {
 class Header : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The shared values start afresh for every case (see ProcessState).
         Clock::install(&clock);
-        xapGlobal::reset();
-        WebSettings::instance() = WebSettings();
         Application::create();
     }
     void TearDown() override {

@@ -20,9 +20,8 @@ namespace {
 class Page : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The shared values start afresh for every case (see ProcessState).
         Clock::install(&clock);
-        xapGlobal::reset();
-        WebSettings::instance() = WebSettings();
         Application::create();
         setup = std::make_shared<::Setup>(Application::shared());
         setup->Form_Load();
