@@ -3,8 +3,10 @@
 // folder (its Config/qixXap.ini keeps every datagram on 127.0.0.1, its
 // registry selects the virtual transceiver on the folder's bus and registers
 // the plug-in, and `extraRegistry` adds keys of its own; needs KESTREL_LIB),
-// and the resident memory of the gateway's process.
+// starting the gateway (needs BRINDLE_EXE), and the resident memory of its
+// process.
 
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -38,4 +40,16 @@ inline long residentKiB(pid_t pid) {
     while (std::getline(in, line))
         if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
     return -1;
+}
+
+// Starts the real gateway headless on the folder; its process id, or -1.
+inline pid_t startGateway(const std::filesystem::path& home) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("BRINDLE_HOME", home.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::execl(BRINDLE_EXE, BRINDLE_EXE, static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
 }

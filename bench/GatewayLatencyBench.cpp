@@ -97,13 +97,8 @@ int main() {
     std::string error;
     if (!device.plug(error)) die(error.c_str());
 
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("BRINDLE_HOME", home.c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::execl(BRINDLE_EXE, BRINDLE_EXE, static_cast<char*>(nullptr));
-        die("exec");
-    }
+    const pid_t pid = startGateway(home);
+    if (pid < 0) die("fork");
 
     std::string heartbeat;
     if (!hubReceive(hub, "xap-hbeat", &heartbeat, 15000)) die("no heartbeat");

@@ -193,13 +193,8 @@ int main() {
     std::string error;
     if (!device.plug(error)) die("device plug");
 
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("BRINDLE_HOME", home.c_str(), 1);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::execl(BRINDLE_EXE, BRINDLE_EXE, static_cast<char*>(nullptr));
-        die("exec");
-    }
+    const pid_t pid = startGateway(home);
+    if (pid < 0) die("fork");
 
     LoadClient client(port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: bench\r\n\r\n");
     const auto startLimit = Clock::now() + std::chrono::seconds(30);
