@@ -86,16 +86,19 @@ void CommandDispatcher::bscCommand(XapMessage& msg) {
     if (!m_host) return;
     // Only a command addressed to the gateway; one without a target is ignored.
     if (!msg.CompareTarget(xapGlobal::values().XapSource)) return;
-    // The cameras in use, found once per message rather than once per block:
-    // a command of many blocks must not search the device table for every
-    // camera in each of them.
-    m_usedCameras.clear();
-    for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
-        const int16_t position = m_host->devices().DeviceExists(NinjaCamera::hostCode(index));
-        if (position < 0) continue;
-        auto device = m_host->devices().GetDevice(position);
-        if (device && device->get("iotype").toInt() != 0)
-            m_usedCameras.push_back({index, std::move(device)});
+    // The address pattern and the cameras in use, found once per message rather
+    // than once per block: a command of many blocks must not search the device
+    // table for every camera in each of them.
+    NinjaCamera::Pattern pattern;
+    UsedCameras cameras;
+    if (NinjaCamera::patternOf(msg.MsgTarget, pattern)) {
+        for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
+            const int16_t position = m_host->devices().DeviceExists(NinjaCamera::hostCode(index));
+            if (position < 0) continue;
+            auto device = m_host->devices().GetDevice(position);
+            if (device && device->get("iotype").toInt() != 0)
+                cameras.push_back({index, std::move(device)});
+        }
     }
     int counter = 0;
     std::string block = "output.state";
@@ -116,21 +119,19 @@ void CommandDispatcher::bscCommand(XapMessage& msg) {
         if (level == "Unknown") level = msg.GetItem(block, "Text");
         if (level == "Unknown") level = state == "ON" ? "1" : "0";
         // A level beyond any integer is no command; 0 is never one.
-        applyBscCommand(msg.MsgTarget, id, vb::truncateToInt32(vb::Val(level)).value_or(0));
+        applyBscCommand(cameras, pattern, id, vb::truncateToInt32(vb::Val(level)).value_or(0));
         blink();
         ++counter;
         block = "output.state." + std::to_string(counter);
     }
-    m_usedCameras.clear();
 }
 
-void CommandDispatcher::applyBscCommand(const std::string& target, const std::string& id,
+void CommandDispatcher::applyBscCommand(const UsedCameras& cameras,
+                                        const NinjaCamera::Pattern& pattern, const std::string& id,
                                         int level) {
-    NinjaCamera::Pattern pattern;
-    if (!NinjaCamera::patternOf(target, pattern)) return;
     if (level < 1 || level > X10Words::kLastWord) return;
     const int selected = selectedIndex(id);
-    for (const auto& [index, device] : m_usedCameras) {
+    for (const auto& [index, device] : cameras) {
         if (selected != -1 && selected != index) continue;
         // A script run by an earlier command may have taken the camera out of use.
         if (device->get("iotype").toInt() == 0) continue;

@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "app/NinjaCamera.h"
+
 class Application;
 class DeviceClass;
 class Dispatch;
@@ -56,7 +58,10 @@ public:
 
 private:
     void bscCommand(XapMessage& msg);
-    void applyBscCommand(const std::string& target, const std::string& id, int level);
+    // The cameras in use when the BSC command being handled arrived.
+    using UsedCameras = std::vector<std::pair<int, std::shared_ptr<DeviceClass>>>;
+    void applyBscCommand(const UsedCameras& cameras, const NinjaCamera::Pattern& pattern,
+                         const std::string& id, int level);
     void x10Request(XapMessage& msg);
     void echo(XapMessage& msg);
     void timeToday(XapMessage& msg);
@@ -75,8 +80,6 @@ private:
     X10Reporter* m_reporter = nullptr;
     std::function<void()> m_swapIcons;
     unsigned long m_received = 0;
-    // The cameras in use when the BSC command being handled arrived.
-    std::vector<std::pair<int, std::shared_ptr<DeviceClass>>> m_usedCameras;
     int m_framesLeft = kMaxFrames;
     bool m_inMessage = false;
     bool m_cutLogged = false;
