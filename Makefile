@@ -19,7 +19,8 @@ run: build
 	tools/make-demo-folder.sh "$(DEMO)" "$(CURDIR)"
 	BRINDLE_HOME="$(DEMO)" $(BUILD)/brindle
 
-build-test: deps
+build-test:
+	WITH_TESTS=1 tools/setup-debian.sh
 	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON -DBRINDLE_BENCH=OFF
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 

@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include "app/GUISetup.h"
+#include "app/NinjaCamera.h"
 #include "app/X10Reporter.h"
 #include "base/AtomicFile.h"
 #include "base/DoEvents.h"
@@ -18,7 +19,10 @@
 #include "base/RuntimeError.h"
 #include "binding/CreateObject.h"
 #include "host/Application.h"
+#include "host/DeviceClass.h"
 #include "host/IniTool.h"
+#include "host/MqttSettings.h"
+#include "mqtt/MqttLink.h"
 #include "host/Setup.h"
 #include "host/WebSettings.h"
 #include "web/TCPServer.h"
@@ -123,6 +127,9 @@ void BrindleForm::startUp() {
     Application::create();
     // What the gateway does with the messages it hears exists before it hears any.
     m_reporter = std::make_unique<X10Reporter>(*Application::instance());
+    m_reporter->onX10Event = [this](const std::string& devices, const std::string& event) {
+        if (m_mqtt) m_mqtt->x10Event(devices, event);
+    };
     m_dispatcher = std::make_unique<CommandDispatcher>(Application::shared(), m_reporter.get(),
                                                        [this] { SwapIcons(); });
 
@@ -159,7 +166,10 @@ void BrindleForm::startUp() {
     // 7. The plug-in and the host window.
     bindPluginAndLoadHost();
 
-    // 8. The tray icon, with the plug-in's menus.
+    // 8. Beside xAP, the same radio on an MQTT broker when one is set.
+    startMqtt();
+
+    // 9. The tray icon, with the plug-in's menus.
     addPluginMenus();
     m_tray.setCaption("Brindle");
     m_tray.SetCallback(this);
@@ -191,6 +201,56 @@ void BrindleForm::pluginMenuClick(const std::string& title) {
         Err::capture();
         LogError("brindlehub", "SelectMenu");
     }
+    // The window may have made or marked devices.
+    if (m_mqtt) m_mqtt->syncDiscovery();
+}
+
+void BrindleForm::startMqtt() {
+    Application* hs = Application::instance();
+    if (hs == nullptr || m_exited) return;
+    MqttSettings settings = MqttSettings::read(hs->iniCache());
+    if (m_mqtt && m_mqtt->settings() == settings) {
+        m_mqtt->syncDiscovery();
+        return;
+    }
+    m_mqtt.reset();
+    if (!settings.enabled()) return;
+
+    MqttLink::Hooks hooks;
+    hooks.x10Request = [this](const std::string& device, const std::string& command,
+                              const std::string& count) {
+        if (m_dispatcher) m_dispatcher->X10Request(device, command, count, "MQTT");
+    };
+    hooks.cameraCommand = [this](int camera, const std::string& word) {
+        if (m_dispatcher) m_dispatcher->CameraCommand(camera, word);
+    };
+    hooks.usedDevices = [] {
+        std::vector<MqttLink::UsedDevice> used;
+        Application* host = Application::instance();
+        if (host == nullptr) return used;
+        DeviceTable& devices = host->devices();
+        auto usedRecord = [&](const std::string& code) -> std::shared_ptr<DeviceClass> {
+            auto device = devices.GetDeviceByCode(code);
+            return device && device->iotype != 0 ? device : nullptr;
+        };
+        for (char house = 'A'; house <= 'P'; ++house) {
+            for (int unit = 1; unit <= 16; ++unit) {
+                const std::string code = house + std::to_string(unit);
+                if (const auto d = usedRecord(code)) used.push_back({false, code, d->name});
+            }
+        }
+        for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
+            if (const auto d = usedRecord(NinjaCamera::hostCode(index)))
+                used.push_back({true, NinjaCamera::rfAddress(index), d->name});
+        }
+        return used;
+    };
+    const std::string version = std::to_string(BRINDLE_VERSION_MAJOR) + "." +
+                                std::to_string(BRINDLE_VERSION_MINOR) + "." +
+                                std::to_string(BRINDLE_VERSION_PATCH);
+    m_mqtt = std::make_unique<MqttLink>(std::move(settings), XapSettings::ComputerName(), version,
+                                        std::move(hooks));
+    m_mqtt->start();
 }
 
 void BrindleForm::bindPluginAndLoadHost() {
@@ -202,6 +262,9 @@ void BrindleForm::bindPluginAndLoadHost() {
     m_hostForm->reportX10Event = [this](const Variant& units, const Variant& house,
                                         int16_t function, const Variant&, const Variant&) {
         if (m_reporter) m_reporter->ReportX10Event(units.toString(), house.toString(), function);
+    };
+    m_hostForm->reportValueChange = [this](const std::string& device, int32_t value) {
+        if (m_mqtt) m_mqtt->cameraPress(device, value);
     };
     m_hostForm->createPacedQueue = [this] {
         if (m_reporter) m_reporter->reset();
@@ -216,6 +279,7 @@ void BrindleForm::bindPluginAndLoadHost() {
                                     const std::string& count) {
             m_dispatcher->SendCM19A(device, command, count);
         };
+        commands.Saved = [this] { startMqtt(); };
         m_webServer->Form_Load();
     };
 
@@ -308,6 +372,8 @@ void BrindleForm::Exit() {
     // closed transport, and the host window last so its save sees every change
     // the settings window made on its way out.
     m_plugin.reset();
+    // Says "offline" while the loop still runs.
+    m_mqtt.reset();
     m_timer1.setEnabled(false);
     m_tray.Update(false, QIcon());
     if (m_guiSetup) {

@@ -23,6 +23,7 @@
 #include "xap/XapMessageCallback.h"
 
 class Dispatch;
+class MqttLink;
 class Setup;
 class TCPServer;
 class X10Reporter;
@@ -71,6 +72,11 @@ public:
     void bindPluginAndLoadHost();
     // Shutdown's unload of the host window: saves the devices, flushes the INI cache.
     void unloadHostForm();
+    // Start-up's last step, and again whenever the page saves settings: the
+    // MQTT link with the "MQTT" settings, made afresh when they changed, none
+    // without a host; an unchanged link only re-announces the used devices.
+    void startMqtt();
+    MqttLink* mqtt() const { return m_mqtt.get(); }
 
     xap* transport() const { return m_xap.get(); }
     Setup* hostForm() const { return m_hostForm.get(); }
@@ -102,6 +108,7 @@ private:
     std::shared_ptr<Dispatch> m_transceiver;  // "Kestrel.cFireCrackerUSB", for sending only
     std::unique_ptr<X10Reporter> m_reporter;
     std::unique_ptr<CommandDispatcher> m_dispatcher;
+    std::unique_ptr<MqttLink> m_mqtt;
     TrayIcon m_tray;
     QMenu m_menu;
     QPointer<GUISetup> m_guiSetup;

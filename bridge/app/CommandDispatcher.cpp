@@ -42,15 +42,21 @@ void CommandDispatcher::bindTransceiver(std::shared_ptr<Dispatch> transceiver) {
     m_transceiver = std::move(transceiver);
 }
 
+CommandDispatcher::MessageScope::MessageScope(CommandDispatcher& d)
+    : dispatcher(d), outer(!d.m_inMessage) {
+    if (!outer) return;
+    d.m_framesLeft = kMaxFrames;
+    d.m_cutLogged = false;
+    d.m_inMessage = true;
+}
+
+CommandDispatcher::MessageScope::~MessageScope() {
+    if (outer) dispatcher.m_inMessage = false;
+}
+
 void CommandDispatcher::Readmessage(const std::string& text) {
     ++m_received;
-    m_framesLeft = kMaxFrames;
-    m_cutLogged = false;
-    m_inMessage = true;
-    struct Leave {
-        bool& flag;
-        ~Leave() { flag = false; }
-    } leave{m_inMessage};
+    const MessageScope scope(*this);
     guarded("Readmessage ", [&] {
         XapMessage msg;
         msg.Init("");
@@ -207,19 +213,40 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
         if (!sCount.empty()) data += xapGlobal::item("Count", sCount);
         data += xapGlobal::item("Event", sCommand);
         xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event", data);
+        if (m_reporter != nullptr && m_reporter->onX10Event) m_reporter->onX10Event(sDevice, sCommand);
     });
 }
 
 void CommandDispatcher::x10Request(XapMessage& msg) {
+    const std::string devices = msg.GetItem("xAP-X10.request", "device");
+    if (devices == "Unknown") return;
+    X10Request(devices, msg.GetItem("xAP-X10.request", "command"),
+               msg.GetItem("xAP-X10.request", "count"), msg.msgSource);
+}
+
+void CommandDispatcher::CameraCommand(int camera, const std::string& word) {
+    guarded("CameraCommand ", [&] {
+        if (!m_host || camera < NinjaCamera::kFirst || camera > NinjaCamera::kLast) return;
+        const MessageScope scope(*this);
+        const auto device = m_host->devices().GetDeviceByCode(NinjaCamera::hostCode(camera));
+        if (!device || device->get("iotype").toInt() == 0) return;
+        const int level = X10Words::Position(word);
+        if (level < 1) return;
+        SendNinjaCommand("Q" + std::to_string(camera), X10Words::Word(level));
+        blink();
+    });
+}
+
+void CommandDispatcher::X10Request(const std::string& devices, const std::string& sCommand,
+                                   const std::string& count, const std::string& source) {
     // Without a plug-in there is nothing to send with: every code would only
     // add a fault to the event log, one message per code on the network.
     if (!m_host || !m_host->plugin()) return;
-    const std::string devices = msg.GetItem("xAP-X10.request", "device");
-    if (devices == "Unknown") return;
-    const std::string command = vb::LCase(msg.GetItem("xAP-X10.request", "command"));
+    const MessageScope scope(*this);
+    const std::string command = vb::LCase(sCommand);
     int16_t level = 0;
     if (command == "dim" || command == "bright") {
-        level = vb::CInt(vb::Val(msg.GetItem("xAP-X10.request", "count")));
+        level = vb::CInt(vb::Val(count));
     } else if (command != "on" && command != "off") {
         return;
     }
@@ -227,7 +254,7 @@ void CommandDispatcher::x10Request(XapMessage& msg) {
     size_t start = 0;
     for (int codes = 0;; ++codes) {
         if (codes == kMaxDeviceCodes) {
-            cut("X10 request from " + msg.msgSource + " cut at " + std::to_string(kMaxDeviceCodes) +
+            cut("X10 request from " + source + " cut at " + std::to_string(kMaxDeviceCodes) +
                 " device codes");
             break;
         }

@@ -53,6 +53,17 @@ public:
     void SendCM19A(const std::string& sDevice, const std::string& sCommand,
                    const std::string& sCount);
 
+    // What an "xAP-X10.request" asks: `devices` a comma list of codes,
+    // `command` "on", "off", "dim" or "bright" in any case, `count` the dim or
+    // bright amount (any text; a number is read from its start). Also the
+    // entry point of requests that arrive by other routes, each bounded as one
+    // message is.
+    void X10Request(const std::string& devices, const std::string& command,
+                    const std::string& count, const std::string& source);
+    // What an "xAPBSC.cmd" for one camera (1 to 254) asks, with a command
+    // word: nothing unless the camera is in use.
+    void CameraCommand(int camera, const std::string& word);
+
     // How many texts reached the dispatcher; for the program's own diagnostics.
     unsigned long received() const { return m_received; }
 
@@ -63,6 +74,14 @@ private:
     void applyBscCommand(const UsedCameras& cameras, const NinjaCamera::Pattern& pattern,
                          const std::string& id, int level);
     void x10Request(XapMessage& msg);
+    // One message's budget of blocks, codes and frames, from here to the end
+    // of the scope.
+    struct MessageScope {
+        explicit MessageScope(CommandDispatcher& d);
+        ~MessageScope();
+        CommandDispatcher& dispatcher;
+        bool outer;
+    };
     void echo(XapMessage& msg);
     void timeToday(XapMessage& msg);
     void role(XapMessage& msg);

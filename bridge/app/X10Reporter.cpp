@@ -64,6 +64,7 @@ void X10Reporter::ReportX10Event(const std::string& sUnits, const std::string& s
         xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event",
                            xapGlobal::item("Device", list) +
                                xapGlobal::item("Event", X10Words::FunctionName(iFunction)));
+        if (onX10Event) onX10Event(list, X10Words::FunctionName(iFunction));
     });
 }
 

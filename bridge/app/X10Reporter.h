@@ -9,6 +9,7 @@
 // dropped, with one error-log line until the queue has drained.
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <unordered_set>
 
@@ -33,6 +34,10 @@ public:
     // Answers a BSC query for every used camera its target addresses.
     void BSCQuery(const std::string& sTarget);
     void BSCTimer_Timer();
+
+    // Told of every X10 event reported, with its Device and Event items, after
+    // it went out on xAP; also used by the dispatcher for the events it sends.
+    std::function<void(const std::string& devices, const std::string& event)> onX10Event;
 
     // Empties the pacing queue (the host's start creates it afresh).
     void reset();

@@ -99,6 +99,7 @@ void Setup::ValueChangeEvent(const std::string& device, int32_t Value) {
         "", "Homeseer.IO", "Value.Receive",
         xapGlobal::item("Devicecode", device) + xapGlobal::item("Value", std::to_string(Value)));
     m_hs->devices().SetDeviceValueNoReport(device, Value, 3);
+    if (reportValueChange) reportValueChange(device, Value);
 }
 
 void Setup::RegisterEventCB(int16_t iType, const std::shared_ptr<Dispatch>& obj) {

@@ -46,6 +46,9 @@ public:
     std::function<void(const Variant& units, const Variant& houseCode, int16_t function,
                        const Variant& data1, const Variant& data2)>
         reportX10Event;
+    // Where ValueChangeEvent hands a device's new value after reporting it on
+    // xAP (the camera commands a remote sends); nothing until set.
+    std::function<void(const std::string& device, int32_t value)> reportValueChange;
     // Loads the web server when the host loads; set once the server exists.
     std::function<void()> loadWebServer;
     // Creates the paced xAP send queue when the host loads.

@@ -8,6 +8,7 @@
 #include "base/RuntimeError.h"
 #include "binding/Variant.h"
 #include "host/Application.h"
+#include "host/MqttSettings.h"
 #include "host/WebSettings.h"
 #include "web/HtmlText.h"
 #include "web/PageHeader.h"
@@ -197,6 +198,8 @@ void StatusPage::ClientRequest() {
                                        std::to_string(web.NinjaIncrement), kIniFile);
                 }
             }
+            saveMqttSetup();
+            if (commands.Saved) commands.Saved();
             return;
         }
         const std::string input = r.Form("clientinput");
@@ -405,9 +408,67 @@ void StatusPage::AddSetup(FastString& page) {
                                 stored("StyleSheet", "StyleNoBody.css") + "' name='StyleSheet'>",
                             "TABLEROWODD", "1", "Center"));
         page.Add("</tr></table>");
+        addMqttSetup(page);
     } catch (...) {
         LogFault("AddSetup");
     }
+}
+
+void StatusPage::addMqttSetup(FastString& page) {
+    const MqttSettings mqtt = MqttSettings::read(host().iniCache());
+    auto field = [&](const char* label, const char* name, const std::string& value,
+                     const char* size, const char* type = "text") {
+        return FormatCell(std::string(label) + "<br><input type='" + type + "' size='" + size +
+                              "' value='" + HtmlText::escape(value) + "' name='" + name + "'>",
+                          "TABLEROWODD", "1", "Center");
+    };
+    auto box = [&](const char* label, const char* name, bool checked) {
+        return FormatCell(std::string("<input type='checkbox' name='") + name + "' value='1'" +
+                              (checked ? " checked" : "") + ">&nbsp;" + label,
+                          "TABLEROWEVEN", "1", "Center");
+    };
+    page.Add("<Table width='600' border='5' frame='box'><tr>");
+    // Tells a save that this form carries the MQTT fields: an unticked box
+    // posts nothing, and a form without them must not switch anything off.
+    page.Add(FormatCell("MQTT (no broker while Host is empty)<input type='hidden' "
+                        "name='MqttFields' value='1'>",
+                        "TABLEHEADER", "3", "Center"));
+    page.Add("</tr><tr>");
+    page.Add(field("Broker Host", "MqttHost", mqtt.Host, "18"));
+    page.Add(field("Port", "MqttPort", std::to_string(mqtt.Port), "5"));
+    page.Add(field("Topic Prefix", "MqttPrefix", mqtt.Prefix, "12"));
+    page.Add("</tr><tr>");
+    page.Add(field("User", "MqttUser", mqtt.User, "12"));
+    // The stored password is never sent to a browser; an empty field keeps it.
+    page.Add(field(mqtt.Password.empty() ? "Password" : "Password (set; empty keeps it)",
+                   "MqttPassword", "", "12", "password"));
+    page.Add(field("CA File (TLS)", "MqttCAFile", mqtt.CAFile, "18"));
+    page.Add("</tr><tr>");
+    page.Add(box("TLS", "MqttTLS", mqtt.TLS));
+    page.Add(box("Discovery", "MqttDiscovery", mqtt.Discovery));
+    page.Add(field("Discovery Prefix", "MqttDiscoveryPrefix", mqtt.DiscoveryPrefix, "14"));
+    page.Add("</tr></table>");
+}
+
+void StatusPage::saveMqttSetup() {
+    const Request& r = *m_request;
+    if (r.Form("MqttFields").empty()) return;
+    IniCache& ini = host().iniCache();
+    const MqttSettings old = MqttSettings::read(ini);
+    MqttSettings mqtt = old;
+    mqtt.Host = vb::Trim(r.Form("MqttHost"));
+    mqtt.Port = MqttSettings::portOf(r.Form("MqttPort"), old.Port);
+    mqtt.User = r.Form("MqttUser");
+    if (mqtt.User.empty())
+        mqtt.Password.clear();
+    else if (!r.Form("MqttPassword").empty())
+        mqtt.Password = r.Form("MqttPassword");
+    mqtt.TLS = !r.Form("MqttTLS").empty();
+    mqtt.CAFile = vb::Trim(r.Form("MqttCAFile"));
+    mqtt.Prefix = MqttSettings::prefixOf(r.Form("MqttPrefix"), old.Prefix);
+    mqtt.Discovery = !r.Form("MqttDiscovery").empty();
+    mqtt.DiscoveryPrefix = MqttSettings::prefixOf(r.Form("MqttDiscoveryPrefix"), old.DiscoveryPrefix);
+    if (!(mqtt == old)) mqtt.write(ini);
 }
 
 std::string StatusPage::ControlPulldown(const std::string& code) const {

@@ -35,6 +35,8 @@ public:
         std::function<void(const std::string& sDevice, const std::string& sCommand,
                            const std::string& sCount)>
             SendCM19A;
+        // After "Save Changes" has stored the names, marks and settings.
+        std::function<void()> Saved;
     };
 
     StatusPage();
@@ -62,6 +64,8 @@ public:
 private:
     void FormatScreen(FastString& page);
     void AddSetup(FastString& page);
+    void addMqttSetup(FastString& page);
+    void saveMqttSetup();
     void fillTable(StatusTable& table) const;
     void writeRow(FastString& page, const StatusRow& row, const std::string& rowClass);
     void appendCell(std::string& out, const std::string& content, const std::string& cls,

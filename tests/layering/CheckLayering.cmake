@@ -12,14 +12,15 @@ set(rules
     "bridge/xap|${platform_all},xap/"
     "bridge/host|${platform_all},xap/,host/"
     "bridge/web|${platform_all},xap/,host/,web/"
-    "bridge/app|${platform_all},xap/,host/,web/,app/"
+    "bridge/mqtt|${platform_all},xap/,host/,mqtt/"
+    "bridge/app|${platform_all},xap/,host/,web/,mqtt/,app/"
     "plugin/settings|base/,registry/,binding/,settings/"
     "plugin/usb|base/,registry/,binding/,usb/,settings/"
     "plugin/hspi|base/,registry/,binding/,usb/,settings/,hspi/"
     "plugin/ui|base/,registry/,binding/,usb/,settings/,hspi/,ui/")
 # Third-party headers and the only folder that may include them.
 set(private_headers "libusb|platform/usb/libusb" "lua|platform/script" "lauxlib|platform/script"
-                    "lualib|platform/script")
+                    "lualib|platform/script" "mosquitto|bridge/mqtt")
 
 set(failures "")
 foreach(rule ${rules})

@@ -1,0 +1,301 @@
+#include "mqtt/MqttClient.h"
+
+#include <mosquitto.h>
+#include <poll.h>
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+void initLibrary() {
+    // The library's global set-up, once per process; never undone, as other
+    // clients (tests run several) may still be alive at exit.
+    static const bool done = [] {
+        mosquitto_lib_init();
+        return true;
+    }();
+    (void)done;
+}
+
+std::string reasonOf(int rc) {
+    if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
+    return mosquitto_strerror(rc);
+}
+
+bool isNumeric(const std::string& host) {
+    QHostAddress address;
+    return address.setAddress(QString::fromStdString(host));
+}
+
+// The connection attempt gives up after this long without the broker's answer,
+// rather than waiting out the system's two-minute connect time-out.
+constexpr int kConnectTimeoutMs = 10000;
+// How long stop() waits for the goodbye to leave.
+constexpr int kFlushMs = 500;
+
+}  // namespace
+
+MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
+    initLibrary();
+    m_retryTimer.setSingleShot(true);
+    QObject::connect(&m_retryTimer, &QTimer::timeout, [this] { start(); });
+    m_connectTimer.setSingleShot(true);
+    QObject::connect(&m_connectTimer, &QTimer::timeout, [this] {
+        if (!m_connected) connectionLost("no answer from the broker");
+    });
+    // A ping goes out once the keep-alive time has passed without traffic; the
+    // library can only do that when asked, so ask four times per period.
+    m_keepAliveTimer.setInterval(kKeepAliveSeconds * 1000 / 4);
+    QObject::connect(&m_keepAliveTimer, &QTimer::timeout, [this] { keepAlive(); });
+
+    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true,
+                           this);
+    if (m_mosq == nullptr) {
+        m_setupError = "cannot create an MQTT client: " + std::string(std::strerror(errno));
+        return;
+    }
+    mosquitto_connect_callback_set(m_mosq, &MqttClient::connectCallback);
+    mosquitto_disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
+    mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!m_options.user.empty())
+        rc = mosquitto_username_pw_set(
+            m_mosq, m_options.user.c_str(),
+            m_options.password.empty() ? nullptr : m_options.password.c_str());
+    if (rc == MOSQ_ERR_SUCCESS && !m_options.willTopic.empty())
+        rc = mosquitto_will_set(m_mosq, m_options.willTopic.c_str(),
+                                static_cast<int>(m_options.willPayload.size()),
+                                m_options.willPayload.data(), 1, true);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        m_setupError = "MQTT settings refused: " + reasonOf(rc);
+        return;
+    }
+    if (m_options.tls) {
+        const bool file = !m_options.caFile.empty();
+        rc = mosquitto_tls_set(m_mosq, file ? m_options.caFile.c_str() : nullptr,
+                               file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            m_setupError = "MQTT TLS set-up failed (CA file \"" + m_options.caFile +
+                           "\"): " + reasonOf(rc);
+    }
+}
+
+MqttClient::~MqttClient() {
+    stop();
+    if (m_mosq != nullptr) mosquitto_destroy(m_mosq);
+}
+
+void MqttClient::start() {
+    m_running = true;
+    if (!m_setupError.empty()) {
+        // Nothing a retry could mend: reported once, never retried.
+        if (!m_lossReported) {
+            m_lossReported = true;
+            if (onDisconnected) onDisconnected(m_setupError);
+        }
+        return;
+    }
+    if (m_options.tls || isNumeric(m_options.host)) {
+        connectTo(m_options.host);
+        return;
+    }
+    // The library would look the name up inside the event loop's thread.
+    m_lookupId = QHostInfo::lookupHost(
+        QString::fromStdString(m_options.host), &m_retryTimer, [this](const QHostInfo& info) {
+            m_lookupId = -1;
+            if (!m_running) return;
+            const QList<QHostAddress> addresses = info.addresses();
+            if (info.error() != QHostInfo::NoError || addresses.isEmpty()) {
+                connectionLost("cannot find " + m_options.host + ": " +
+                               info.errorString().toStdString());
+                return;
+            }
+            // IPv4 first: a broker set up for a home LAN usually listens there.
+            auto it = std::find_if(addresses.begin(), addresses.end(), [](const QHostAddress& a) {
+                return a.protocol() == QAbstractSocket::IPv4Protocol;
+            });
+            connectTo((it != addresses.end() ? *it : addresses.front()).toString().toStdString());
+        });
+}
+
+void MqttClient::connectTo(const std::string& address) {
+    m_connected = false;
+    m_watching = true;
+    m_inLibrary = true;
+    const int rc = mosquitto_connect_async(m_mosq, address.c_str(), m_options.port,
+                                           kKeepAliveSeconds);
+    m_inLibrary = false;
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_PENDING) {
+        connectionLost("cannot connect to " + m_options.host + ":" +
+                       std::to_string(m_options.port) + ": " + reasonOf(rc));
+        return;
+    }
+    m_connectTimer.start(kConnectTimeoutMs);
+    updateNotifiers();
+}
+
+void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
+    auto* client = static_cast<MqttClient*>(self);
+    client->m_connectTimer.stop();
+    if (rc != 0) {
+        client->connectionLost(std::string("the broker refused the connection: ") +
+                               mosquitto_connack_string(rc));
+        return;
+    }
+    client->m_connected = true;
+    client->m_lossReported = false;
+    client->m_retryMs = kFirstRetryMs;
+    client->m_backlog = 0;
+    client->m_keepAliveTimer.start();
+    if (client->onConnected) client->onConnected();
+}
+
+void MqttClient::disconnectCallback(mosquitto*, void* self, int rc) {
+    auto* client = static_cast<MqttClient*>(self);
+    client->connectionLost(rc == 0 ? std::string("disconnected") : reasonOf(rc));
+}
+
+void MqttClient::messageCallback(mosquitto*, void* self, const mosquitto_message* message) {
+    auto* client = static_cast<MqttClient*>(self);
+    if (!client->onMessage || message == nullptr || message->topic == nullptr) return;
+    const std::string payload(static_cast<const char*>(message->payload),
+                              message->payload != nullptr
+                                  ? static_cast<std::size_t>(std::max(message->payloadlen, 0))
+                                  : 0U);
+    client->onMessage(message->topic, payload, message->retain);
+}
+
+void MqttClient::connectionLost(const std::string& reason) {
+    m_connected = false;
+    m_watching = false;
+    m_keepAliveTimer.stop();
+    m_connectTimer.stop();
+    dropNotifiers();
+    if (!m_running) return;
+    if (!m_lossReported) {
+        m_lossReported = true;
+        if (onDisconnected) onDisconnected(reason);
+    }
+    scheduleRetry();
+}
+
+void MqttClient::scheduleRetry() {
+    if (m_retryTimer.isActive() || m_lookupId != -1) return;
+    m_retryTimer.start(m_retryMs);
+    m_retryMs = std::min(m_retryMs * 2, kMaxRetryMs);
+}
+
+void MqttClient::readReady() {
+    m_inLibrary = true;
+    const int rc = mosquitto_loop_read(m_mosq, 1);
+    m_inLibrary = false;
+    if (rc != MOSQ_ERR_SUCCESS && m_watching) connectionLost(reasonOf(rc));
+    updateNotifiers();
+}
+
+void MqttClient::writeReady() {
+    m_inLibrary = true;
+    const int rc = mosquitto_loop_write(m_mosq, 1);
+    m_inLibrary = false;
+    if (rc != MOSQ_ERR_SUCCESS && m_watching) connectionLost(reasonOf(rc));
+    updateNotifiers();
+}
+
+void MqttClient::keepAlive() {
+    m_inLibrary = true;
+    const int rc = mosquitto_loop_misc(m_mosq);
+    m_inLibrary = false;
+    if (rc != MOSQ_ERR_SUCCESS && m_watching) connectionLost(reasonOf(rc));
+    updateNotifiers();
+}
+
+void MqttClient::updateNotifiers() {
+    const int fd = m_watching && m_mosq != nullptr ? mosquitto_socket(m_mosq) : -1;
+    if (fd != m_fd) {
+        dropNotifiers();
+        if (fd >= 0) {
+            m_readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            QObject::connect(m_readNotifier.get(), &QSocketNotifier::activated,
+                             [this] { readReady(); });
+            m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
+            QObject::connect(m_writeNotifier.get(), &QSocketNotifier::activated,
+                             [this] { writeReady(); });
+        }
+        m_fd = fd;
+    }
+    if (m_writeNotifier) {
+        const bool pending = mosquitto_want_write(m_mosq);
+        m_writeNotifier->setEnabled(pending);
+        if (!pending) m_backlog = 0;
+    }
+}
+
+void MqttClient::dropNotifiers() {
+    // A notifier may be the one whose signal is running: it is switched off
+    // and cut loose now, and deleted once the loop is back.
+    for (auto* slot : {&m_readNotifier, &m_writeNotifier}) {
+        if (!*slot) continue;
+        (*slot)->setEnabled(false);
+        QObject::disconnect(slot->get(), nullptr, nullptr, nullptr);
+        slot->release()->deleteLater();
+    }
+    m_fd = -1;
+}
+
+bool MqttClient::publish(const std::string& topic, const std::string& payload, bool retain,
+                         int qos) {
+    if (!m_connected || m_mosq == nullptr) return false;
+    if (mosquitto_want_write(m_mosq)) {
+        m_backlog += topic.size() + payload.size();
+        if (m_backlog > kMaxBacklogBytes) {
+            // The broker has stopped reading: a fresh connection frees what
+            // the library holds, and the subscriber sends its state again.
+            connectionLost("the broker takes nothing sent (" +
+                           std::to_string(kMaxBacklogBytes >> 20) + " MiB waiting)");
+            return false;
+        }
+    }
+    const int rc = mosquitto_publish(m_mosq, nullptr, topic.c_str(),
+                                     static_cast<int>(payload.size()), payload.data(), qos, retain);
+    if (!m_inLibrary) updateNotifiers();
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+bool MqttClient::subscribe(const std::string& pattern, int qos) {
+    if (!m_connected || m_mosq == nullptr) return false;
+    const int rc = mosquitto_subscribe(m_mosq, nullptr, pattern.c_str(), qos);
+    if (!m_inLibrary) updateNotifiers();
+    return rc == MOSQ_ERR_SUCCESS;
+}
+
+void MqttClient::stop(const std::string& lastTopic, const std::string& lastPayload) {
+    const bool wasRunning = m_running;
+    m_running = false;
+    if (m_lookupId != -1) QHostInfo::abortHostLookup(m_lookupId);
+    m_lookupId = -1;
+    m_retryTimer.stop();
+    m_connectTimer.stop();
+    m_keepAliveTimer.stop();
+    if (wasRunning && m_connected && m_mosq != nullptr) {
+        if (!lastTopic.empty())
+            mosquitto_publish(m_mosq, nullptr, lastTopic.c_str(),
+                              static_cast<int>(lastPayload.size()), lastPayload.data(), 0, true);
+        mosquitto_disconnect(m_mosq);
+        // The goodbye leaves now or never: a bounded wait for the socket.
+        const int fd = mosquitto_socket(m_mosq);
+        for (int waited = 0; fd >= 0 && mosquitto_want_write(m_mosq) && waited < kFlushMs;
+             waited += 50) {
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, 50) > 0 && mosquitto_loop_write(m_mosq, 1) != MOSQ_ERR_SUCCESS)
+                break;
+        }
+    }
+    m_connected = false;
+    m_watching = false;
+    dropNotifiers();
+}

@@ -1,0 +1,214 @@
+// The MQTT link against a real broker: what goes out, what comes in, and how
+// it lives through the broker going away or stalling.
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <algorithm>
+#include <memory>
+
+#include "mqtt/MqttClient.h"
+#include "mqtt/MqttLink.h"
+#include "support/MosquittoBroker.h"
+#include "support/MqttTestClient.h"
+#include "support/TempHome.h"
+#include "xap/ErrorLogFile.h"
+#include "xap/XapSettings.h"
+
+namespace {
+
+class Link : public ::testing::Test {
+protected:
+    void SetUp() override {
+        XapSettings::InitXap();
+        ASSERT_TRUE(broker.start());
+        settings.Host = "127.0.0.1";
+        settings.Port = broker.port();
+        hooks.x10Request = [this](const std::string& d, const std::string& c,
+                                  const std::string& n) { calls.push_back("x10 " + d + " " + c + " " + n); };
+        hooks.cameraCommand = [this](int camera, const std::string& word) {
+            calls.push_back("camera " + std::to_string(camera) + " " + word);
+        };
+        hooks.usedDevices = [this] { return used; };
+    }
+    void startLink() {
+        link = std::make_unique<MqttLink>(settings, "box", "1.2.3", hooks);
+        link->start();
+        ASSERT_TRUE(MqttTestClient::waitUntil([&] { return link->connected(); }));
+    }
+    std::string log() {
+        ErrorLogFile::instance().flush();
+        return home.read("Data/brindlehub.txt");
+    }
+    size_t logLines(const std::string& fragment) {
+        const std::string text = log();
+        size_t n = 0;
+        for (size_t at = text.find(fragment); at != std::string::npos;
+             at = text.find(fragment, at + 1))
+            ++n;
+        return n;
+    }
+
+    TempHome home;
+    MosquittoBroker broker;
+    MqttSettings settings;
+    MqttLink::Hooks hooks;
+    std::vector<MqttLink::UsedDevice> used;
+    std::vector<std::string> calls;
+    std::unique_ptr<MqttLink> link;
+};
+
+TEST_F(Link, SaysOnlineWhileConnectedAndOfflineWhenStopped) {
+    MqttTestClient watcher(broker.port());
+    watcher.subscribe("brindle/box/status");
+    startLink();
+    EXPECT_TRUE(watcher.waitFor("brindle/box/status", "online"));
+    link.reset();
+    EXPECT_TRUE(watcher.waitFor("brindle/box/status", "offline"));
+    MqttTestClient late(broker.port(), "late");
+    late.subscribe("brindle/box/status");
+    EXPECT_TRUE(late.waitFor("brindle/box/status", "offline"));  // retained
+}
+
+TEST_F(Link, RadioEventsBecomeEventsAndRetainedStates) {
+    startLink();
+    MqttTestClient watcher(broker.port());
+    watcher.subscribe("brindle/box/#");
+    link->x10Event("A1,A2", "on");
+    link->x10Event("B3", "hail_request");
+    link->x10Event("Q5,a4", "All Lights Off");
+    link->cameraPress("C1", 7);
+    link->cameraPress("C1", 3);  // Dim is no camera button
+    ASSERT_TRUE(watcher.waitFor("brindle/box/ninja/C1/event", "left"));
+    EXPECT_EQ(watcher.count("brindle/box/x10/A1/event", "on"), 1u);
+    EXPECT_EQ(watcher.count("brindle/box/x10/A2/state", "ON"), 1u);
+    EXPECT_EQ(watcher.count("brindle/box/x10/B3/event", "hail_request"), 1u);
+    EXPECT_EQ(watcher.count("brindle/box/x10/A4/state", "OFF"), 1u);
+    for (const auto& m : watcher.messages()) {
+        EXPECT_NE(m.topic, "brindle/box/x10/B3/state");
+        EXPECT_EQ(m.topic.find("Q5"), std::string::npos);
+        EXPECT_NE(m.payload, "dim");
+    }
+    // States are retained: a client that comes later sees them.
+    MqttTestClient late(broker.port(), "late");
+    late.subscribe("brindle/box/x10/+/state");
+    EXPECT_TRUE(late.waitFor("brindle/box/x10/A1/state", "ON"));
+}
+
+TEST_F(Link, SetMessagesReachTheGatewayAndBadOnesAreLoggedOnce) {
+    MqttTestClient peer(broker.port());
+    // Left on the broker by mistake, it would act at every reconnect.
+    peer.publish("brindle/box/x10/A9/set", "on", true);
+    MqttTestClient::waitUntil([] { return false; }, 100);
+    peer.subscribe("brindle/box/status");
+    startLink();
+    ASSERT_TRUE(peer.waitFor("brindle/box/status", "online"));
+    peer.publish("brindle/box/x10/A1/set", "on");
+    peer.publish("brindle/box/x10/b2/set", "DIM 5");
+    peer.publish("brindle/box/ninja/B2/set", "Left");
+    for (int i = 0; i < 3; ++i) peer.publish("brindle/box/x10/Q1/set", "on");
+    peer.publish("brindle/box/x10/A1/set", "explode");
+    peer.publish("brindle/box/ninja/A1/set", "center");
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return calls.size() >= 4; }));
+    MqttTestClient::waitUntil([] { return false; }, 200);
+    EXPECT_EQ(calls, (std::vector<std::string>{"x10 A1 on ", "x10 B2 dim 5", "camera 18 left",
+                                               "camera 1 center"}));
+    EXPECT_EQ(logLines("ignored"), 3u) << log();
+    EXPECT_EQ(logLines("x10/Q1/set ignored: unknown device"), 1u);
+    EXPECT_EQ(logLines("retained set message"), 1u);
+}
+
+TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
+    // An announcement from an earlier run, for a device no longer used.
+    {
+        MqttTestClient old(broker.port(), "old");
+        old.publish("homeassistant/light/brindle_box/x10_c9/config", "{}", true);
+        MqttTestClient::waitUntil([] { return false; }, 100);
+    }
+    MqttTestClient watcher(broker.port());
+    watcher.subscribe("homeassistant/#");
+    used = {{false, "A1", "Lamp"}, {true, "B2", "Porch"}};
+    startLink();
+    const std::string light = "homeassistant/light/brindle_box/x10_a1/config";
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return watcher.messages().size() >= 9; }));
+    EXPECT_TRUE(watcher.waitFor("homeassistant/light/brindle_box/x10_c9/config", ""));
+    const auto messages = watcher.messages();
+    const auto it = std::find_if(messages.begin(), messages.end(),
+                                 [&](const auto& m) { return m.topic == light; });
+    ASSERT_NE(it, messages.end());
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(it->payload))
+                  .object()["command_topic"]
+                  .toString(),
+              "brindle/box/x10/A1/set");
+    EXPECT_EQ(watcher.count(
+                  "homeassistant/device_automation/brindle_box/ninja_b2_left/config", ""),
+              0u);
+
+    MqttTestClient::waitUntil([] { return false; }, 200);
+    watcher.clear();
+    used = {{true, "B2", "Porch"}};
+    link->syncDiscovery();
+    EXPECT_TRUE(watcher.waitFor(light, ""));
+    MqttTestClient::waitUntil([] { return false; }, 200);
+    // Only the unmarked unit's three topics changed.
+    const auto after = watcher.messages();
+    EXPECT_EQ(after.size(), 3u) << [&] {
+        std::string all;
+        for (const auto& m : after) all += m.topic + " '" + m.payload.substr(0, 20) + "'\n";
+        return all;
+    }();
+}
+
+TEST_F(Link, ABrokerThatComesBackGetsTheStateFromWhileItWasAway) {
+    startLink();
+    link->x10Event("A5", "on");
+    broker.kill();
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return !link->connected(); }));
+    link->x10Event("A5", "off");  // pressed while the broker is away
+    MqttTestClient::waitUntil([] { return false; }, 1500);  // a few attempts fail
+    ASSERT_TRUE(broker.start());
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return link->connected(); }, 10000));
+    MqttTestClient late(broker.port(), "late");
+    late.subscribe("brindle/box/#");
+    EXPECT_TRUE(late.waitFor("brindle/box/x10/A5/state", "OFF"));
+    EXPECT_TRUE(late.waitFor("brindle/box/status", "online"));
+    EXPECT_EQ(logLines("not reachable"), 1u) << log();
+}
+
+TEST_F(Link, NoBrokerAtAllIsOneLineAndTheLinkKeepsTrying) {
+    broker.kill();
+    link = std::make_unique<MqttLink>(settings, "box", "1.2.3", hooks);
+    link->start();
+    MqttTestClient::waitUntil([] { return false; }, 1800);
+    EXPECT_FALSE(link->connected());
+    EXPECT_EQ(logLines("not reachable"), 1u) << log();
+    ASSERT_TRUE(broker.start());
+    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return link->connected(); }, 10000));
+}
+
+TEST(MqttClientBound, ABrokerThatStopsReadingCostsABoundedBacklogThenAFreshConnection) {
+    TempHome home;
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    MqttClient client({"127.0.0.1", broker.port(), "", "", false, "", "bound", "", ""});
+    int connects = 0;
+    std::string lost;
+    client.onConnected = [&] { ++connects; };
+    client.onDisconnected = [&](const std::string& reason) { lost = reason; };
+    client.start();
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return client.connected(); }));
+    broker.pause();
+    const std::string big(64 * 1024, 'x');
+    int sent = 0;
+    while (client.connected() && sent < 1000) {
+        client.publish("flood", big, false);
+        ++sent;
+    }
+    EXPECT_FALSE(client.connected());
+    EXPECT_LT(sent, 1000);
+    EXPECT_NE(lost.find("takes nothing"), std::string::npos) << lost;
+    broker.resume();
+    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return connects == 2; }, 10000));
+}
+
+}  // namespace

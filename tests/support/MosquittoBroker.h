@@ -1,0 +1,53 @@
+#pragma once
+// A real Mosquitto broker for one test, on 127.0.0.1 and a free port, with no
+// persistence: a restart forgets every retained message, as a broker that lost
+// its disk would. Stopped (SIGKILL) and started again on the same port;
+// paused (SIGSTOP) to play a broker that stops reading.
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <csignal>
+#include <string>
+
+#include "base/WaitObject.h"
+#include "support/ChildProcess.h"
+#include "support/FileText.h"
+
+class MosquittoBroker {
+public:
+    MosquittoBroker() {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        m_port = probe.serverPort();
+        probe.close();
+        m_config = m_dir.path().toStdString() + "/mosquitto.conf";
+        writeAll(m_config, "listener " + std::to_string(m_port) +
+                               " 127.0.0.1\nallow_anonymous true\npersistence false\n");
+    }
+
+    // Starts the broker and waits until it takes connections.
+    bool start() {
+        m_process.start("/usr/sbin/mosquitto", {"-c", m_config});
+        for (int i = 0; i < 100; ++i) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(m_port));
+            if (s.waitForConnected(100)) return true;
+            WaitObject().Wait(20);
+        }
+        return false;
+    }
+    void kill() {
+        m_process.signal(SIGKILL);
+        m_process.waitFinished(5000);
+    }
+    void pause() { m_process.signal(SIGSTOP); }
+    void resume() { m_process.signal(SIGCONT); }
+    int port() const { return m_port; }
+
+private:
+    QTemporaryDir m_dir;
+    std::string m_config;
+    int m_port = 0;
+    ChildProcess m_process;
+};
