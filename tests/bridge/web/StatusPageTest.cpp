@@ -7,6 +7,7 @@
 #include "base/Clock.h"
 #include "bridge/web/FakePool.h"
 #include "host/Application.h"
+#include "host/MqttSettings.h"
 #include "host/Setup.h"
 #include "host/WebSettings.h"
 #include "support/TempHome.h"
@@ -166,6 +167,44 @@ TEST_F(Page, SaveStoresNamesMarksAndSettings) {
     EXPECT_EQ(rowCodes(), std::vector<std::string>{"Q1"});
     save("NinjaIncrement=7");
     EXPECT_EQ(WebSettings::instance().NinjaIncrement, 7);
+}
+
+TEST_F(Page, MqttSettingsAreShownSavedAndNeverEchoTheirPassword) {
+    int saved = 0;
+    page.commands.Saved = [&] { ++saved; };
+    const std::string first = get();
+    EXPECT_NE(first.find("name='MqttHost'"), std::string::npos);
+    EXPECT_NE(first.find("value='homeassistant' name='MqttDiscoveryPrefix'"), std::string::npos);
+
+    save("MqttFields=1&MqttHost=+broker.lan+&MqttPort=8883&MqttUser=gw&MqttPassword=s%27ecret&"
+         "MqttTLS=1&MqttCAFile=%2Fetc%2Fca.pem&MqttPrefix=%2Fden%2F&MqttDiscoveryPrefix=ha%23");
+    MqttSettings s = MqttSettings::read(ini());
+    EXPECT_EQ(s.Host, "broker.lan");
+    EXPECT_EQ(s.Port, 8883);
+    EXPECT_EQ(s.Password, "s'ecret");
+    EXPECT_TRUE(s.TLS);
+    EXPECT_FALSE(s.Discovery);  // an unticked box posts nothing
+    EXPECT_EQ(s.Prefix, "den");
+    EXPECT_EQ(s.DiscoveryPrefix, "homeassistant");  // a wildcard is no prefix
+    EXPECT_EQ(saved, 1);
+
+    const std::string again = get();
+    EXPECT_EQ(again.find("ecret"), std::string::npos);
+    EXPECT_NE(again.find("Password (set; empty keeps it)"), std::string::npos);
+    // An empty password field keeps the stored one; a bad port keeps the old.
+    save("MqttFields=1&MqttHost=broker.lan&MqttPort=0&MqttUser=gw&MqttPassword=");
+    s = MqttSettings::read(ini());
+    EXPECT_EQ(s.Password, "s'ecret");
+    EXPECT_EQ(s.Port, 8883);
+    // A form without the MQTT fields leaves them alone.
+    save("ServerPort=8012");
+    EXPECT_EQ(MqttSettings::read(ini()).Host, "broker.lan");
+    EXPECT_EQ(saved, 3);
+    // Without a user, no password is kept.
+    save("MqttFields=1&MqttHost=&MqttUser=");
+    s = MqttSettings::read(ini());
+    EXPECT_FALSE(s.enabled());
+    EXPECT_EQ(s.Password, "");
 }
 
 TEST_F(Page, DropDownChoicesSendCommands) {
