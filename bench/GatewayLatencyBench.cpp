@@ -7,14 +7,19 @@
 //                 datagram reaches the hub;
 //   xAP -> radio: an "xAP-X10.request" datagram until the first frame written
 //                 to the transceiver;
+//   radio -> MQTT: the same frame until its event reaches a subscriber on a
+//                 local Mosquitto broker (when one is installed), timed from
+//                 the same press as radio -> xAP;
 // each over 1000 runs (median and 99th percentile), plus the gateway's resident
 // memory once started. Everything stays on loopback.
 #include <arpa/inet.h>
+#include <mosquitto.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -78,6 +83,40 @@ bool deviceReceive(VirtualCm19a& device, int ms = 5000) {
     return packet && !packet->data.empty() && packet->data[0] == VirtualPacket::kWrite;
 }
 
+// A free TCP port on 127.0.0.1 for the broker.
+int freePort() {
+    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        die("free port");
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+// A Mosquitto broker on 127.0.0.1:port, or -1 when none is installed.
+pid_t startBroker(const fs::path& home, int port) {
+    const char* exe = "/usr/sbin/mosquitto";
+    if (!fs::exists(exe)) return -1;
+    const fs::path conf = home / "mosquitto.conf";
+    std::ofstream(conf) << "listener " << port << " 127.0.0.1\nallow_anonymous true\n";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execl(exe, exe, "-c", conf.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// The subscriber's side: when the last event arrived, and how many did.
+struct Arrivals {
+    std::atomic<long> count{0};
+    std::atomic<Clock::rep> last{0};
+};
+
 }  // namespace
 
 int main() {
@@ -92,6 +131,30 @@ int main() {
     hubAddr.sin_port = htons(3639);
     hubAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(hub, reinterpret_cast<sockaddr*>(&hubAddr), sizeof hubAddr) != 0) die("hub bind");
+
+    const int brokerPort = freePort();
+    const pid_t broker = startBroker(home, brokerPort);
+    mosquitto* subscriber = nullptr;
+    Arrivals arrivals;
+    if (broker > 0) {
+        std::ofstream(home / "Config" / "qixBrindle.ini")
+            << "[MQTT]\nHost=127.0.0.1\nPort=" << brokerPort << "\nDiscovery=False\n";
+        mosquitto_lib_init();
+        subscriber = mosquitto_new("bench", true, &arrivals);
+        mosquitto_message_callback_set(subscriber, [](mosquitto*, void* a, const mosquitto_message*) {
+            auto* arrived = static_cast<Arrivals*>(a);
+            arrived->last = Clock::now().time_since_epoch().count();
+            ++arrived->count;
+        });
+        bool connected = false;
+        for (int i = 0; i < 100 && !connected; ++i) {
+            connected = mosquitto_connect(subscriber, "127.0.0.1", brokerPort, 60) == 0;
+            if (!connected) ::usleep(50 * 1000);
+        }
+        if (!connected) die("broker");
+        mosquitto_subscribe(subscriber, nullptr, "brindle/+/x10/A1/event", 0);
+        mosquitto_loop_start(subscriber);
+    }
 
     VirtualCm19a device((home / "bus").string(), "cm19a");
     std::string error;
@@ -116,11 +179,19 @@ int main() {
     // Radio to xAP: A1 On as the CM19A delivers it.
     const VirtualCm19a::Bytes a1On{0x20, 0x60, 0x9F, 0x00, 0xFF};
     std::vector<double> radioToXap;
+    std::vector<double> radioToMqtt;
+    if (subscriber != nullptr) ::usleep(500 * 1000);  // the gateway's link is up
     for (int i = 0; i < kRuns; ++i) {
+        const long before = arrivals.count;
         const auto t0 = Clock::now();
         device.sendRead(a1On);
         if (!hubReceive(hub, "class=xAP-X10.event")) die("no xAP event");
         radioToXap.push_back(ms(Clock::now() - t0));
+        if (subscriber == nullptr) continue;
+        const auto end = t0 + std::chrono::seconds(5);
+        while (arrivals.count == before && Clock::now() < end) ::usleep(50);
+        if (arrivals.count == before) die("no MQTT event");
+        radioToMqtt.push_back(ms(Clock::time_point(Clock::duration(arrivals.last.load())) - t0));
     }
 
     // xAP to radio: an X10 request for A1, timed to its first frame.
@@ -144,6 +215,7 @@ int main() {
     }
 
     report("radio->xAP", radioToXap);
+    if (!radioToMqtt.empty()) report("radio->MQTT", radioToMqtt);
     report("xAP->radio", xapToRadio);
     std::printf("resident memory at the end: %ld KiB\n", residentKiB(pid));
 
@@ -152,6 +224,13 @@ int main() {
     ::waitpid(pid, &status, 0);
     device.unplug();
     ::close(hub);
+    if (subscriber != nullptr) {
+        mosquitto_disconnect(subscriber);
+        mosquitto_loop_stop(subscriber, true);
+        mosquitto_destroy(subscriber);
+        ::kill(broker, SIGTERM);
+        ::waitpid(broker, nullptr, 0);
+    }
     fs::remove_all(home);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }

@@ -7,9 +7,10 @@ PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libqt6sql6-s
 libusb-1.0-0-dev liblua5.4-dev libmosquitto-dev libgtest-dev libgmock-dev libbenchmark-dev"
 # The browser test of the status page: headless Chromium driven by Selenium.
 PACKAGES="$PACKAGES chromium chromium-driver python3-selenium"
-# The MQTT link's tests run a real broker and its command-line clients; the
-# gateway itself needs neither, so only the test build installs them.
-[ "${WITH_TESTS:-0}" = 1 ] && PACKAGES="$PACKAGES mosquitto mosquitto-clients"
+# The MQTT link's tests run a real broker (and make a certificate for its TLS
+# listener); the gateway itself needs neither, so only the test build installs
+# them.
+[ "${WITH_TESTS:-0}" = 1 ] && PACKAGES="$PACKAGES mosquitto openssl"
 # clang builds the libFuzzer targets; optional, only the fuzz target needs it.
 [ "${WITH_FUZZ:-0}" = 1 ] && PACKAGES="$PACKAGES clang libclang-rt-dev"
 

@@ -212,3 +212,28 @@ TEST(MqttClientBound, ABrokerThatStopsReadingCostsABoundedBacklogThenAFreshConne
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MqttClientTls, ConnectsOnlyWithTheRightCertificateAuthority) {
+    TempHome home;
+    MosquittoBroker broker(true);
+    ASSERT_TRUE(broker.start());
+    auto attempt = [&](bool tls, const std::string& caFile) {
+        MqttClient client({"127.0.0.1", broker.port(), "", "", tls, caFile, "tls", "", ""});
+        std::string lost;
+        client.onDisconnected = [&](const std::string& reason) { lost = reason; };
+        client.start();
+        MqttTestClient::waitUntil([&] { return client.connected() || !lost.empty(); }, 5000);
+        return client.connected() ? std::string("connected") : lost;
+    };
+    EXPECT_EQ(attempt(true, broker.certificate()), "connected");
+    EXPECT_NE(attempt(true, home.path() + "/missing.pem").find("TLS set-up failed"),
+              std::string::npos);
+    // The system's authorities do not know a self-signed broker; plain MQTT
+    // to a TLS port gets no answer it understands.
+    EXPECT_NE(attempt(true, ""), "connected");
+    EXPECT_NE(attempt(false, ""), "connected");
+}
+
+}  // namespace
