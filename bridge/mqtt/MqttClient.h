@@ -70,6 +70,9 @@ public:
     std::function<void(const std::string& topic, const std::string& payload, bool retained)>
         onMessage;
 
+    // False when the settings themselves were refused (a missing CA file):
+    // no attempt is made, and none will be.
+    bool willRetry() const { return m_setupError.empty(); }
     // The wait before the next attempt; for logs and tests.
     int retryDelayMs() const { return m_retryMs; }
     const Options& options() const { return m_options; }

@@ -32,7 +32,8 @@ MqttLink::MqttLink(MqttSettings settings, std::string computer, std::string vers
     m_client->onConnected = [this] { guarded("MQTT connect ", [&] { connected_(); }); };
     m_client->onDisconnected = [this](const std::string& reason) {
         LogError(kLog, "MQTT broker " + m_settings.Host + ":" + std::to_string(m_settings.Port) +
-                           " not reachable (" + reason + "); retrying");
+                           " not reachable (" + reason + ")" +
+                           (m_client->willRetry() ? "; retrying" : ""));
     };
     m_client->onMessage = [this](const std::string& topic, const std::string& payload,
                                  bool retained) {
