@@ -13,6 +13,7 @@
 // each over 1000 runs (median and 99th percentile), plus the gateway's resident
 // memory once started. Everything stays on loopback.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <mosquitto.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -105,6 +106,9 @@ pid_t startBroker(const fs::path& home, int port) {
     std::ofstream(conf) << "listener " << port << " 127.0.0.1\nallow_anonymous true\n";
     const pid_t pid = ::fork();
     if (pid == 0) {
+        const int quiet = ::open("/dev/null", O_WRONLY);  // its connection log
+        ::dup2(quiet, 1);
+        ::dup2(quiet, 2);
         ::execl(exe, exe, "-c", conf.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }

@@ -59,6 +59,9 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
         m_setupError = "cannot create an MQTT client: " + std::string(std::strerror(errno));
         return;
     }
+    // An event and the state after it leave as two small packets: without
+    // this the second waits for the broker's delayed acknowledgement.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     mosquitto_connect_callback_set(m_mosq, &MqttClient::connectCallback);
     mosquitto_disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
     mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
