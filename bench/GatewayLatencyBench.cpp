@@ -145,11 +145,12 @@ int main() {
             << "[MQTT]\nHost=127.0.0.1\nPort=" << brokerPort << "\nDiscovery=False\n";
         mosquitto_lib_init();
         subscriber = mosquitto_new("bench", true, &arrivals);
-        mosquitto_message_callback_set(subscriber, [](mosquitto*, void* a, const mosquitto_message*) {
-            auto* arrived = static_cast<Arrivals*>(a);
-            arrived->last = Clock::now().time_since_epoch().count();
-            ++arrived->count;
-        });
+        mosquitto_message_callback_set(subscriber,
+                                       [](mosquitto*, void* a, const mosquitto_message*) {
+                                           auto* arrived = static_cast<Arrivals*>(a);
+                                           arrived->last = Clock::now().time_since_epoch().count();
+                                           ++arrived->count;
+                                       });
         bool connected = false;
         for (int i = 0; i < 100 && !connected; ++i) {
             connected = mosquitto_connect(subscriber, "127.0.0.1", brokerPort, 60) == 0;

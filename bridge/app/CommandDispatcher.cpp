@@ -213,7 +213,8 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
         if (!sCount.empty()) data += xapGlobal::item("Count", sCount);
         data += xapGlobal::item("Event", sCommand);
         xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event", data);
-        if (m_reporter != nullptr && m_reporter->onX10Event) m_reporter->onX10Event(sDevice, sCommand);
+        if (m_reporter != nullptr && m_reporter->onX10Event)
+            m_reporter->onX10Event(sDevice, sCommand);
     });
 }
 

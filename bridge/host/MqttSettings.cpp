@@ -17,9 +17,8 @@ std::string trimmed(const std::string& text) {
 
 int MqttSettings::portOf(const std::string& text, int fallback) {
     const std::string s = trimmed(text);
-    if (s.empty() || s.size() > 5 || !std::all_of(s.begin(), s.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        }))
+    if (s.empty() || s.size() > 5 ||
+        !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
         return fallback;
     const int port = std::stoi(s);
     return port >= 1 && port <= 65535 ? port : fallback;

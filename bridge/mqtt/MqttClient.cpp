@@ -83,8 +83,8 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
         rc = mosquitto_tls_set(m_mosq, file ? m_options.caFile.c_str() : nullptr,
                                file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
-            m_setupError = "MQTT TLS set-up failed (CA file \"" + m_options.caFile +
-                           "\"): " + reasonOf(rc);
+            m_setupError =
+                "MQTT TLS set-up failed (CA file \"" + m_options.caFile + "\"): " + reasonOf(rc);
     }
 }
 
@@ -130,8 +130,8 @@ void MqttClient::connectTo(const std::string& address) {
     m_connected = false;
     m_watching = true;
     m_inLibrary = true;
-    const int rc = mosquitto_connect_async(m_mosq, address.c_str(), m_options.port,
-                                           kKeepAliveSeconds);
+    const int rc =
+        mosquitto_connect_async(m_mosq, address.c_str(), m_options.port, kKeepAliveSeconds);
     m_inLibrary = false;
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_PENDING) {
         connectionLost("cannot connect to " + m_options.host + ":" +
@@ -194,25 +194,22 @@ void MqttClient::scheduleRetry() {
 }
 
 void MqttClient::readReady() {
-    m_inLibrary = true;
-    const int rc = mosquitto_loop_read(m_mosq, 1);
-    m_inLibrary = false;
-    if (rc != MOSQ_ERR_SUCCESS && m_watching) connectionLost(reasonOf(rc));
-    updateNotifiers();
+    step([this] { return mosquitto_loop_read(m_mosq, 1); });
 }
 
 void MqttClient::writeReady() {
-    m_inLibrary = true;
-    const int rc = mosquitto_loop_write(m_mosq, 1);
-    m_inLibrary = false;
-    if (rc != MOSQ_ERR_SUCCESS && m_watching) connectionLost(reasonOf(rc));
-    updateNotifiers();
+    step([this] { return mosquitto_loop_write(m_mosq, 1); });
 }
 
 void MqttClient::keepAlive() {
+    step([this] { return mosquitto_loop_misc(m_mosq); });
+}
+
+void MqttClient::step(const std::function<int()>& call) {
     m_inLibrary = true;
-    const int rc = mosquitto_loop_misc(m_mosq);
+    const int rc = call();
     m_inLibrary = false;
+    // The library may have reported the loss through its callback already.
     if (rc != MOSQ_ERR_SUCCESS && m_watching) connectionLost(reasonOf(rc));
     updateNotifiers();
 }
@@ -294,8 +291,7 @@ void MqttClient::stop(const std::string& lastTopic, const std::string& lastPaylo
         for (int waited = 0; fd >= 0 && mosquitto_want_write(m_mosq) && waited < kFlushMs;
              waited += 50) {
             pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 50) > 0 && mosquitto_loop_write(m_mosq, 1) != MOSQ_ERR_SUCCESS)
-                break;
+            if (::poll(&p, 1, 50) > 0 && mosquitto_loop_write(m_mosq, 1) != MOSQ_ERR_SUCCESS) break;
         }
     }
     m_connected = false;

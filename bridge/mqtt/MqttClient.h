@@ -61,8 +61,7 @@ public:
     bool connected() const { return m_connected; }
     // False when not connected or refused by the library (a too long topic, a
     // full backlog): nothing was sent and nothing is kept for later.
-    bool publish(const std::string& topic, const std::string& payload, bool retain,
-                 int qos = 0);
+    bool publish(const std::string& topic, const std::string& payload, bool retain, int qos = 0);
     bool subscribe(const std::string& pattern, int qos = 0);
 
     std::function<void()> onConnected;
@@ -88,6 +87,8 @@ private:
     void readReady();
     void writeReady();
     void keepAlive();
+    // One call into the library from the event loop, and what follows it.
+    void step(const std::function<int()>& call);
     // After every call into the library: watch its current socket, for writing
     // only while it has something to send; and count what waits unsent.
     void updateNotifiers();

@@ -8,7 +8,9 @@
 
 namespace {
 
-QString text(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size())); }
+QString text(const std::string& s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 std::string json(const QJsonObject& object) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
@@ -30,15 +32,11 @@ QJsonObject availability(const MqttDiscovery::Context& c) {
                        {"payload_not_available", "offline"}};
 }
 
-QJsonObject trigger(const std::string& topic,
-                    const std::string& payload, const std::string& subtype,
-                    const QJsonObject& device) {
-    return QJsonObject{{"automation_type", "trigger"},
-                       {"topic", text(topic)},
-                       {"type", "button_short_press"},
-                       {"subtype", text(subtype)},
-                       {"payload", text(payload)},
-                       {"device", device}};
+QJsonObject trigger(const std::string& topic, const std::string& payload,
+                    const std::string& subtype, const QJsonObject& device) {
+    return QJsonObject{{"automation_type", "trigger"}, {"topic", text(topic)},
+                       {"type", "button_short_press"}, {"subtype", text(subtype)},
+                       {"payload", text(payload)},     {"device", device}};
 }
 
 }  // namespace
@@ -57,9 +55,8 @@ std::string MqttDiscovery::pattern(const Context& context) {
     return context.discoveryPrefix + "/+/" + nodeId(context.computer) + "/+/config";
 }
 
-std::map<std::string, std::string> MqttDiscovery::x10Unit(const Context& c,
-                                                           const std::string& code,
-                                                           const std::string& name) {
+std::map<std::string, std::string> MqttDiscovery::x10Unit(const Context& c, const std::string& code,
+                                                          const std::string& name) {
     const std::string id = "x10_" + vb::LCase(code);
     const std::string node = nodeId(c.computer);
     const std::string shown = name.empty() ? "X10 " + code : name;
@@ -85,8 +82,7 @@ std::map<std::string, std::string> MqttDiscovery::x10Unit(const Context& c,
     return out;
 }
 
-std::map<std::string, std::string> MqttDiscovery::camera(const Context& c,
-                                                         const std::string& code,
+std::map<std::string, std::string> MqttDiscovery::camera(const Context& c, const std::string& code,
                                                          const std::string& name) {
     const std::string id = "ninja_" + vb::LCase(code);
     const std::string node = nodeId(c.computer);

@@ -41,13 +41,21 @@ MqttLink::MqttLink(MqttSettings settings, std::string computer, std::string vers
     };
 }
 
-MqttLink::~MqttLink() { stop(); }
+MqttLink::~MqttLink() {
+    stop();
+}
 
-void MqttLink::start() { m_client->start(); }
+void MqttLink::start() {
+    m_client->start();
+}
 
-void MqttLink::stop() { m_client->stop(m_context.base + "/status", "offline"); }
+void MqttLink::stop() {
+    m_client->stop(m_context.base + "/status", "offline");
+}
 
-bool MqttLink::connected() const { return m_client->connected(); }
+bool MqttLink::connected() const {
+    return m_client->connected();
+}
 
 void MqttLink::connected_() {
     LogEvent(kLog, "MQTT connected to " + m_settings.Host + ":" + std::to_string(m_settings.Port));

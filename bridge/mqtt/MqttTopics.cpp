@@ -102,7 +102,8 @@ std::optional<MqttTopics::SetCommand> MqttTopics::parseSet(const std::string& ba
     const std::string text = vb::LCase(vb::Trim(payload.size() > 64 ? std::string() : payload));
     const size_t blank = text.find(' ');
     const std::string word = text.substr(0, blank);
-    const std::string rest = blank == std::string::npos ? std::string() : vb::Trim(text.substr(blank));
+    const std::string rest =
+        blank == std::string::npos ? std::string() : vb::Trim(text.substr(blank));
     if (command.ninja) {
         if (rest.empty() &&
             std::find(kCameraMoves.begin(), kCameraMoves.end(), word) != kCameraMoves.end()) {
@@ -113,9 +114,9 @@ std::optional<MqttTopics::SetCommand> MqttTopics::parseSet(const std::string& ba
         command.command = word;
         return command;
     } else if (word == "dim" || word == "bright") {
-        const bool number = !rest.empty() && rest.size() <= 3 &&
-                            std::all_of(rest.begin(), rest.end(),
-                                        [](char c) { return c >= '0' && c <= '9'; });
+        const bool number =
+            !rest.empty() && rest.size() <= 3 &&
+            std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
         if (rest.empty() || number) {
             command.command = word;
             command.count = rest;

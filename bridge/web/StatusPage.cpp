@@ -430,9 +430,10 @@ void StatusPage::addMqttSetup(FastString& page) {
     page.Add("<Table width='600' border='5' frame='box'><tr>");
     // Tells a save that this form carries the MQTT fields: an unticked box
     // posts nothing, and a form without them must not switch anything off.
-    page.Add(FormatCell("MQTT (no broker while Host is empty)<input type='hidden' "
-                        "name='MqttFields' value='1'>",
-                        "TABLEHEADER", "3", "Center"));
+    page.Add(
+        FormatCell("MQTT (no broker while Host is empty)<input type='hidden' "
+                   "name='MqttFields' value='1'>",
+                   "TABLEHEADER", "3", "Center"));
     page.Add("</tr><tr>");
     page.Add(field("Broker Host", "MqttHost", mqtt.Host, "18"));
     page.Add(field("Port", "MqttPort", std::to_string(mqtt.Port), "5"));
@@ -467,7 +468,8 @@ void StatusPage::saveMqttSetup() {
     mqtt.CAFile = vb::Trim(r.Form("MqttCAFile"));
     mqtt.Prefix = MqttSettings::prefixOf(r.Form("MqttPrefix"), old.Prefix);
     mqtt.Discovery = !r.Form("MqttDiscovery").empty();
-    mqtt.DiscoveryPrefix = MqttSettings::prefixOf(r.Form("MqttDiscoveryPrefix"), old.DiscoveryPrefix);
+    mqtt.DiscoveryPrefix =
+        MqttSettings::prefixOf(r.Form("MqttDiscoveryPrefix"), old.DiscoveryPrefix);
     if (!(mqtt == old)) mqtt.write(ini);
 }
 

@@ -114,9 +114,10 @@ TEST_F(MqttGateway, SavingTheSettingsOnThePageStartsTheLink) {
     startRadio();
     startGateway();
     ASSERT_TRUE(MqttTestClient::waitUntil([&] { return HttpClient(web).connected(); }, 10000));
-    const std::string body = "clientinput=yes&clientvalue=yes&UpdateButton=Save&ServerPort=" +
-                             std::to_string(web) + "&MqttFields=1&MqttHost=127.0.0.1&MqttPort=" +
-                             std::to_string(broker.port()) + "&MqttDiscovery=1";
+    const std::string body =
+        "clientinput=yes&clientvalue=yes&UpdateButton=Save&ServerPort=" + std::to_string(web) +
+        "&MqttFields=1&MqttHost=127.0.0.1&MqttPort=" + std::to_string(broker.port()) +
+        "&MqttDiscovery=1";
     HttpClient c(web);
     c.send("POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
            std::to_string(body.size()) + "\r\n\r\n" + body);

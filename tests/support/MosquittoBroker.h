@@ -6,10 +6,10 @@
 // listener speaks TLS only, with a self-signed certificate for 127.0.0.1
 // made by the openssl command (its file is certificate()).
 
+#include <unistd.h>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <unistd.h>
 
 #include <csignal>
 #include <string>
@@ -34,10 +34,10 @@ public:
         if (tls) {
             const std::string dir = m_dir.path().toStdString();
             ChildProcess openssl;
-            openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
-                                      dir + "/key.pem", "-out", certificate(), "-days", "2",
-                                      "-subj", "/CN=127.0.0.1", "-addext",
-                                      "subjectAltName=IP:127.0.0.1"});
+            openssl.start("openssl",
+                          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout",
+                           dir + "/key.pem", "-out", certificate(), "-days", "2", "-subj",
+                           "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"});
             openssl.waitFinished(20000);
             config += "certfile " + certificate() + "\nkeyfile " + dir + "/key.pem\n";
         }

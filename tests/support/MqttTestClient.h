@@ -24,13 +24,15 @@ public:
     explicit MqttTestClient(int port, const std::string& id = "tester") {
         mosquitto_lib_init();
         m_mosq = mosquitto_new(id.c_str(), true, this);
-        mosquitto_message_callback_set(m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
-            auto* c = static_cast<MqttTestClient*>(self);
-            std::lock_guard lock(c->m_mutex);
-            c->m_messages.push_back({m->topic, std::string(static_cast<const char*>(m->payload),
-                                                           static_cast<size_t>(m->payloadlen)),
-                                     m->retain});
-        });
+        mosquitto_message_callback_set(
+            m_mosq, [](mosquitto*, void* self, const mosquitto_message* m) {
+                auto* c = static_cast<MqttTestClient*>(self);
+                std::lock_guard lock(c->m_mutex);
+                c->m_messages.push_back({m->topic,
+                                         std::string(static_cast<const char*>(m->payload),
+                                                     static_cast<size_t>(m->payloadlen)),
+                                         m->retain});
+            });
         mosquitto_connect_callback_set(m_mosq, [](mosquitto*, void* self, int rc) {
             auto* c = static_cast<MqttTestClient*>(self);
             std::lock_guard lock(c->m_mutex);

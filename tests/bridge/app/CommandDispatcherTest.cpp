@@ -113,8 +113,8 @@ TEST_F(Dispatcher, X10RequestsGoToTheHostUntrimmed) {
 }
 
 TEST_F(Dispatcher, RequestsFromOtherRoutesDoWhatTheXapMessageWould) {
-    dispatcher->Readmessage(message("xAP-X10.request", "",
-                                    "xAP-X10.request\n{\ndevice=C3\ncommand=Dim\ncount=5\n}\n"));
+    dispatcher->Readmessage(
+        message("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=C3\ncommand=Dim\ncount=5\n}\n"));
     dispatcher->X10Request("C3", "DIM", "5", "MQTT");
     ASSERT_EQ(plugin->execs.size(), 2u);
     for (size_t i = 1; i < plugin->execs[0].size(); ++i)

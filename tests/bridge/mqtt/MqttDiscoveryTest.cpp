@@ -27,20 +27,21 @@ TEST(MqttDiscovery, AnX10UnitIsALightWithItsTwoButtons) {
     EXPECT_EQ(light["device"].toObject()["name"].toString(), "Hall \"lamp\"");
     EXPECT_EQ(light["device"].toObject()["via_device"].toString(), "brindle_den_box");
 
-    const auto on = parsed(
-        configs.at("homeassistant/device_automation/brindle_den_box/x10_a1_on/config"));
+    const auto on =
+        parsed(configs.at("homeassistant/device_automation/brindle_den_box/x10_a1_on/config"));
     EXPECT_EQ(on["automation_type"].toString(), "trigger");
     EXPECT_EQ(on["topic"].toString(), "brindle/den box/x10/A1/event");
     EXPECT_EQ(on["payload"].toString(), "on");
     EXPECT_EQ(on["device"], light["device"]);
-    EXPECT_TRUE(configs.contains("homeassistant/device_automation/brindle_den_box/x10_a1_off/config"));
+    EXPECT_TRUE(
+        configs.contains("homeassistant/device_automation/brindle_den_box/x10_a1_off/config"));
 }
 
 TEST(MqttDiscovery, ACameraIsFiveButtonsAndUnnamedDevicesGetTheirCode) {
     const auto configs = MqttDiscovery::camera(kContext, "B2", "");
     ASSERT_EQ(configs.size(), 5u);
-    const auto left = parsed(
-        configs.at("homeassistant/device_automation/brindle_den_box/ninja_b2_left/config"));
+    const auto left =
+        parsed(configs.at("homeassistant/device_automation/brindle_den_box/ninja_b2_left/config"));
     EXPECT_EQ(left["topic"].toString(), "brindle/den box/ninja/B2/event");
     EXPECT_EQ(left["payload"].toString(), "left");
     EXPECT_EQ(left["device"].toObject()["name"].toString(), "Ninja B2");

@@ -26,7 +26,9 @@ protected:
         settings.Host = "127.0.0.1";
         settings.Port = broker.port();
         hooks.x10Request = [this](const std::string& d, const std::string& c,
-                                  const std::string& n) { calls.push_back("x10 " + d + " " + c + " " + n); };
+                                  const std::string& n) {
+            calls.push_back("x10 " + d + " " + c + " " + n);
+        };
         hooks.cameraCommand = [this](int camera, const std::string& word) {
             calls.push_back("camera " + std::to_string(camera) + " " + word);
         };
@@ -143,8 +145,7 @@ TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
                   .object()["command_topic"]
                   .toString(),
               "brindle/box/x10/A1/set");
-    EXPECT_EQ(watcher.count(
-                  "homeassistant/device_automation/brindle_box/ninja_b2_left/config", ""),
+    EXPECT_EQ(watcher.count("homeassistant/device_automation/brindle_box/ninja_b2_left/config", ""),
               0u);
 
     MqttTestClient::waitUntil([] { return false; }, 200);
@@ -167,7 +168,7 @@ TEST_F(Link, ABrokerThatComesBackGetsTheStateFromWhileItWasAway) {
     link->x10Event("A5", "on");
     broker.kill();
     ASSERT_TRUE(MqttTestClient::waitUntil([&] { return !link->connected(); }));
-    link->x10Event("A5", "off");  // pressed while the broker is away
+    link->x10Event("A5", "off");                            // pressed while the broker is away
     MqttTestClient::waitUntil([] { return false; }, 1500);  // a few attempts fail
     ASSERT_TRUE(broker.start());
     ASSERT_TRUE(MqttTestClient::waitUntil([&] { return link->connected(); }, 10000));
@@ -243,6 +244,20 @@ TEST(MqttClientTls, ConnectsOnlyWithTheRightCertificateAuthority) {
     // to a TLS port gets no answer it understands.
     EXPECT_NE(attempt(true, ""), "connected");
     EXPECT_NE(attempt(false, ""), "connected");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(MqttClientNames, AHostNameIsLookedUpWithoutHoldingTheLoop) {
+    // "localhost" comes from the hosts file: no name server is asked.
+    TempHome home;
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    MqttClient byName({"localhost", broker.port(), "", "", false, "", "named", "", ""});
+    byName.start();
+    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return byName.connected(); }));
 }
 
 }  // namespace

@@ -176,8 +176,9 @@ TEST_F(Page, MqttSettingsAreShownSavedAndNeverEchoTheirPassword) {
     EXPECT_NE(first.find("name='MqttHost'"), std::string::npos);
     EXPECT_NE(first.find("value='homeassistant' name='MqttDiscoveryPrefix'"), std::string::npos);
 
-    save("MqttFields=1&MqttHost=+broker.lan+&MqttPort=8883&MqttUser=gw&MqttPassword=s%27ecret&"
-         "MqttTLS=1&MqttCAFile=%2Fetc%2Fca.pem&MqttPrefix=%2Fden%2F&MqttDiscoveryPrefix=ha%23");
+    save(
+        "MqttFields=1&MqttHost=+broker.lan+&MqttPort=8883&MqttUser=gw&MqttPassword=s%27ecret&"
+        "MqttTLS=1&MqttCAFile=%2Fetc%2Fca.pem&MqttPrefix=%2Fden%2F&MqttDiscoveryPrefix=ha%23");
     MqttSettings s = MqttSettings::read(ini());
     EXPECT_EQ(s.Host, "broker.lan");
     EXPECT_EQ(s.Port, 8883);
