@@ -1,10 +1,14 @@
 #include "mqtt/MqttLink.h"
 
+#include <QLoggingCategory>
+
 #include "base/Convert.h"
 #include "mqtt/MqttClient.h"
 #include "mqtt/MqttTopics.h"
 #include "xap/X10Words.h"
 #include "xap/XapLog.h"
+
+Q_LOGGING_CATEGORY(lcMqtt, "brindle.mqtt")
 
 namespace {
 constexpr const char* kLog = "brindlehub";
@@ -58,7 +62,10 @@ bool MqttLink::connected() const {
 }
 
 void MqttLink::connected_() {
-    LogEvent(kLog, "MQTT connected to " + m_settings.Host + ":" + std::to_string(m_settings.Port));
+    // For the journal only: the event log would put it on xAP, which the MQTT
+    // link leaves as it was.
+    qCInfo(lcMqtt, "connected to %s:%d as %s", m_settings.Host.c_str(), m_settings.Port,
+           m_context.base.c_str());
     // Subscribed before saying "online": the broker handles one client's
     // packets in order, so whoever sees "online" can already be heard.
     m_client->subscribe(m_context.base + "/x10/+/set");
