@@ -50,7 +50,7 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
     });
     // A ping goes out once the keep-alive time has passed without traffic; the
     // library can only do that when asked, so ask four times per period.
-    m_keepAliveTimer.setInterval(kKeepAliveSeconds * 1000 / 4);
+    m_keepAliveTimer.setInterval(keepAliveSeconds() * 1000 / 4);
     QObject::connect(&m_keepAliveTimer, &QTimer::timeout, [this] { keepAlive(); });
 
     m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true,
@@ -131,7 +131,7 @@ void MqttClient::connectTo(const std::string& address) {
     m_watching = true;
     m_inLibrary = true;
     const int rc =
-        mosquitto_connect_async(m_mosq, address.c_str(), m_options.port, kKeepAliveSeconds);
+        mosquitto_connect_async(m_mosq, address.c_str(), m_options.port, keepAliveSeconds());
     m_inLibrary = false;
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_PENDING) {
         connectionLost("cannot connect to " + m_options.host + ":" +

@@ -20,6 +20,7 @@
 // followed by updating what the notifiers watch.
 
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
@@ -45,6 +46,9 @@ public:
         std::string clientId;
         std::string willTopic;  // empty: no last will
         std::string willPayload;
+        // A broker that stays silent this long after a ping counts as gone,
+        // as when its computer froze or its network went away.
+        int keepAliveSeconds = kKeepAliveSeconds;
     };
 
     explicit MqttClient(Options options);
@@ -75,6 +79,8 @@ public:
     // The wait before the next attempt; for logs and tests.
     int retryDelayMs() const { return m_retryMs; }
     const Options& options() const { return m_options; }
+    // The keep-alive in use: the library takes nothing under 5 s.
+    int keepAliveSeconds() const { return std::max(5, m_options.keepAliveSeconds); }
 
 private:
     static void connectCallback(mosquitto*, void* self, int rc);

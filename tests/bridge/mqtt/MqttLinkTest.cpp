@@ -225,6 +225,28 @@ TEST(MqttClientBound, ABrokerThatStopsReadingCostsABoundedBacklogThenAFreshConne
 
 namespace {
 
+TEST(MqttClientKeepAlive, ABrokerThatFallsSilentIsNoticedWithoutAnythingToSend) {
+    // A frozen broker computer or a lost network: the connection stays open,
+    // nothing is refused, only the pings go unanswered.
+    TempHome home;
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    MqttClient::Options options{"127.0.0.1", broker.port(), "", "", false, "", "quiet", "", ""};
+    options.keepAliveSeconds = 5;
+    MqttClient client(options);
+    int connects = 0;
+    std::string lost;
+    client.onConnected = [&] { ++connects; };
+    client.onDisconnected = [&](const std::string& reason) { lost = reason; };
+    client.start();
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return client.connected(); }));
+    broker.pause();
+    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return !client.connected(); }, 15000));
+    EXPECT_FALSE(lost.empty());
+    broker.resume();
+    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return connects == 2; }, 15000));
+}
+
 TEST(MqttClientTls, ConnectsOnlyWithTheRightCertificateAuthority) {
     TempHome home;
     MosquittoBroker broker(true);
