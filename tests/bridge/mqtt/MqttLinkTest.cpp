@@ -163,6 +163,28 @@ TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
     }();
 }
 
+TEST_F(Link, GatewaysInTwoRoomsShareOneBroker) {
+    // The broker drops a client when another connects with its id: each
+    // gateway must keep its own, or the two would push each other off.
+    MqttLink den(settings, "den", "1", hooks);
+    MqttLink attic(settings, "attic", "1", hooks);
+    den.start();
+    attic.start();
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return den.connected() && attic.connected(); }));
+    MqttTestClient watcher(broker.port());
+    watcher.subscribe("brindle/+/x10/#");
+    watcher.subscribe("brindle/+/status");
+    ASSERT_TRUE(watcher.waitFor("brindle/attic/status", "online"));
+    den.x10Event("A1", "on");
+    attic.x10Event("A1", "off");
+    EXPECT_TRUE(watcher.waitFor("brindle/den/x10/A1/state", "ON"));
+    EXPECT_TRUE(watcher.waitFor("brindle/attic/x10/A1/state", "OFF"));
+    MqttTestClient::waitUntil([] { return false; }, 500);
+    EXPECT_TRUE(den.connected() && attic.connected());
+    EXPECT_EQ(watcher.count("brindle/den/status", "online"), 1u);
+    EXPECT_EQ(logLines("not reachable"), 0u);
+}
+
 TEST_F(Link, ABrokerThatComesBackGetsTheStateFromWhileItWasAway) {
     startLink();
     link->x10Event("A5", "on");
