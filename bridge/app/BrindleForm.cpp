@@ -245,6 +245,28 @@ void BrindleForm::startMqtt() {
         }
         return used;
     };
+    hooks.knownStates = [] {
+        std::map<std::string, std::string> states;
+        Application* host = Application::instance();
+        if (host == nullptr) return states;
+        const DeviceTable& devices = host->devices();
+        // A status the gateway stored for a unit: the function code of the
+        // last event (0 All Units Off ... 6 All Lights Off). 0 is also "never
+        // heard", so only a unit with a recorded change counts.
+        for (char house = 'A'; house <= 'P'; ++house) {
+            for (int unit = 1; unit <= 16; ++unit) {
+                const std::string code = house + std::to_string(unit);
+                const DeviceTable::Cell& cell = devices.cell(code);
+                if (cell.lastChange == Variant::zeroDate()) continue;
+                const int16_t status = cell.status;
+                if (status == 1 || status == 2 || status == 4 || status == 5)
+                    states[code] = "ON";
+                else if (status == 0 || status == 3 || status == 6)
+                    states[code] = "OFF";
+            }
+        }
+        return states;
+    };
     const std::string version = std::to_string(BRINDLE_VERSION_MAJOR) + "." +
                                 std::to_string(BRINDLE_VERSION_MINOR) + "." +
                                 std::to_string(BRINDLE_VERSION_PATCH);

@@ -50,6 +50,13 @@ MqttLink::~MqttLink() {
 }
 
 void MqttLink::start() {
+    guarded("MQTT start ", [&] {
+        if (!m_hooks.knownStates) return;
+        for (const auto& [code, state] : m_hooks.knownStates()) {
+            const auto unit = MqttTopics::x10Code(code);
+            if (unit && (state == "ON" || state == "OFF")) m_states.emplace(*unit, state);
+        }
+    });
     m_client->start();
 }
 

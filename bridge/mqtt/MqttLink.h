@@ -13,9 +13,9 @@
 //     that no longer match a used device are withdrawn when found.
 // The gateway's status is "online" while connected and "offline" through
 // the last will or an orderly stop. While the broker is away, events are
-// dropped and states kept: each unit's last state is published again on
-// every connection. The broker going away and each failure to reach it are
-// one error-log line per outage.
+// dropped and states kept: each unit's last state (from the host's table at
+// start, then from events) is published again on every connection. The broker going away and each
+// failure to reach it are one error-log line per outage.
 //
 // Created by the program when the settings have a host; every entry point
 // catches its own faults.
@@ -50,6 +50,9 @@ public:
         std::function<void(int camera, const std::string& word)> cameraCommand;
         // The devices the host marks used, for discovery.
         std::function<std::vector<UsedDevice>()> usedDevices;
+        // The units' states as the host kept them from earlier runs
+        // ("A1" -> "ON"), so a hub sees them before the next press.
+        std::function<std::map<std::string, std::string>()> knownStates;
     };
 
     MqttLink(MqttSettings settings, std::string computer, std::string version, Hooks hooks);

@@ -15,12 +15,13 @@ protected:
         ASSERT_TRUE(broker.start());
         base = "brindle/" + hostName();
     }
-    // The MQTT section, a used camera 1 (radio address A1) and IncludeX10 for
-    // the page.
+    // The MQTT section, a used camera 1 (radio address A1), and unit B5 left
+    // on (status 2) by an earlier run.
     void configure() {
         home.write("Config/qixBrindle.ini",
                    "[MQTT]\nHost=127.0.0.1\nPort=" + std::to_string(broker.port()) +
-                       "\n[PluginDevices]\nQ1=;Porch;;1;;0;;0;0;2000-01-01 00:00:00;\n");
+                       "\n[PluginDevices]\nQ1=;Porch;;1;;0;;0;0;2000-01-01 00:00:00;\n"
+                       "B5=;Lamp;;1;;0;;2;0;2026-12-01 20:00:00;On\n");
     }
     // Starts the gateway and a client on its topics; true once it is online
     // (and so subscribed).
@@ -41,6 +42,7 @@ TEST_F(MqttGateway, RadioPressesArriveAndSetMessagesTransmitAsXapWould) {
     MqttTestClient client(broker.port());
     start(client);
 
+    EXPECT_TRUE(client.waitFor(base + "/x10/B5/state", "ON"));  // kept from the last run
     radio.writeLine("A3 on");
     EXPECT_TRUE(client.waitFor(base + "/x10/A3/event", "on"));
     EXPECT_TRUE(client.waitFor(base + "/x10/A3/state", "ON"));
