@@ -62,6 +62,10 @@ BrindleForm::BrindleForm() {
     m_exitRetry.onTimer([this] {
         if (!m_startingUp) requestExit();
     });
+    m_mqttRetry.onTimer([this] {
+        m_mqttRetry.setEnabled(false);
+        startMqtt();
+    });
 
     m_menu.setTitle(QStringLiteral("CM19A"));
     const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
@@ -211,6 +215,11 @@ void BrindleForm::startMqtt() {
     MqttSettings settings = MqttSettings::read(hs->iniCache());
     if (m_mqtt && m_mqtt->settings() == settings) {
         m_mqtt->syncDiscovery();
+        return;
+    }
+    if (m_mqtt && (m_mqtt->busy() || nestedEventDepth() > 0)) {
+        m_mqttRetry.setInterval(100);
+        m_mqttRetry.setEnabled(true);
         return;
     }
     m_mqtt.reset();

@@ -121,5 +121,8 @@ private:
     bool m_startingUp = false;
     bool m_exitPending = false;
     Timer m_exitRetry;
+    // A settings change that arrived while the MQTT link was inside its
+    // library (a page saved while a script waited): applied once it is out.
+    Timer m_mqttRetry;
     bool m_showingActivity = false;
 };

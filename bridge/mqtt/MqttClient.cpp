@@ -206,6 +206,14 @@ void MqttClient::keepAlive() {
 }
 
 void MqttClient::step(const std::function<int()>& call) {
+    if (m_inLibrary) {
+        // Re-entered: a handler below a callback let events run (a script
+        // waiting). The library is mid-packet and must not be entered again;
+        // the socket is watched afresh once the outer call has returned.
+        if (m_readNotifier) m_readNotifier->setEnabled(false);
+        if (m_writeNotifier) m_writeNotifier->setEnabled(false);
+        return;
+    }
     m_inLibrary = true;
     const int rc = call();
     m_inLibrary = false;
@@ -228,6 +236,7 @@ void MqttClient::updateNotifiers() {
         }
         m_fd = fd;
     }
+    if (m_readNotifier) m_readNotifier->setEnabled(true);
     if (m_writeNotifier) {
         const bool pending = mosquitto_want_write(m_mosq);
         m_writeNotifier->setEnabled(pending);

@@ -79,6 +79,9 @@ public:
     // The wait before the next attempt; for logs and tests.
     int retryDelayMs() const { return m_retryMs; }
     const Options& options() const { return m_options; }
+    // True while a call into the library runs (and so inside onConnected,
+    // onDisconnected and onMessage): the client must not be destroyed then.
+    bool busy() const { return m_inLibrary; }
     // The keep-alive in use: the library takes nothing under 5 s.
     int keepAliveSeconds() const { return std::max(5, m_options.keepAliveSeconds); }
 

@@ -68,6 +68,10 @@ bool MqttLink::connected() const {
     return m_client->connected();
 }
 
+bool MqttLink::busy() const {
+    return m_client->busy();
+}
+
 void MqttLink::connected_() {
     // For the journal only: the event log would put it on xAP, which the MQTT
     // link leaves as it was.

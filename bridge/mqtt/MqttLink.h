@@ -74,6 +74,8 @@ public:
     const MqttSettings& settings() const { return m_settings; }
     const std::string& baseTopic() const { return m_context.base; }
     bool connected() const;
+    // Inside the client's library: not to be destroyed until it returns.
+    bool busy() const;
 
 private:
     void connected_();

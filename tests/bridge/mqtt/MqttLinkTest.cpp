@@ -122,6 +122,27 @@ TEST_F(Link, SetMessagesReachTheGatewayAndBadOnesAreLoggedOnce) {
     EXPECT_EQ(logLines("retained set message"), 1u);
 }
 
+TEST_F(Link, AHandlerThatLetsEventsRunDoesNotReenterTheLibrary) {
+    // A status-change script that waits runs the event loop inside the
+    // handling of one message; the next messages wait their turn.
+    bool first = true;
+    hooks.x10Request = [&](const std::string& d, const std::string& c, const std::string&) {
+        calls.push_back(d + " " + c);
+        if (!first) return;
+        first = false;
+        MqttTestClient::waitUntil([] { return false; }, 300);
+    };
+    MqttTestClient peer(broker.port());
+    peer.subscribe("brindle/box/status");
+    startLink();
+    ASSERT_TRUE(peer.waitFor("brindle/box/status", "online"));
+    for (const char* code : {"A1", "A2", "A3"})
+        peer.publish(std::string("brindle/box/x10/") + code + "/set", "on");
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return calls.size() == 3; }));
+    EXPECT_EQ(calls, (std::vector<std::string>{"A1 on", "A2 on", "A3 on"}));
+    EXPECT_TRUE(link->connected());
+}
+
 TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
     // An announcement from an earlier run, for a device no longer used.
     {
