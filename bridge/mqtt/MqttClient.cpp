@@ -32,9 +32,6 @@ bool isNumeric(const std::string& host) {
     return address.setAddress(QString::fromStdString(host));
 }
 
-// The connection attempt gives up after this long without the broker's answer,
-// rather than waiting out the system's two-minute connect time-out.
-constexpr int kConnectTimeoutMs = 10000;
 // How long stop() waits for the goodbye to leave.
 constexpr int kFlushMs = 500;
 
@@ -138,7 +135,7 @@ void MqttClient::connectTo(const std::string& address) {
                        std::to_string(m_options.port) + ": " + reasonOf(rc));
         return;
     }
-    m_connectTimer.start(kConnectTimeoutMs);
+    m_connectTimer.start(m_options.connectTimeoutMs);
     updateNotifiers();
 }
 

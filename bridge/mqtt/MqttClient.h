@@ -49,6 +49,9 @@ public:
         // A broker that stays silent this long after a ping counts as gone,
         // as when its computer froze or its network went away.
         int keepAliveSeconds = kKeepAliveSeconds;
+        // An attempt without the broker's answer by then is given up, rather
+        // than waiting out the system's two-minute connect time-out.
+        int connectTimeoutMs = 10000;
     };
 
     explicit MqttClient(Options options);

@@ -301,6 +301,24 @@ TEST(MqttClientKeepAlive, ABrokerThatFallsSilentIsNoticedWithoutAnythingToSend) 
     EXPECT_TRUE(MqttTestClient::waitUntil([&] { return connects == 2; }, 15000));
 }
 
+TEST(MqttClientKeepAlive, ABrokerThatTakesTheConnectionButNeverAnswersIsTriedAgain) {
+    // A hung broker: the system accepts the connection, nobody answers it.
+    TempHome home;
+    MosquittoBroker broker;
+    ASSERT_TRUE(broker.start());
+    broker.pause();
+    MqttClient::Options options{"127.0.0.1", broker.port(), "", "", false, "", "hung", "", ""};
+    options.connectTimeoutMs = 1000;
+    MqttClient client(options);
+    std::string lost;
+    client.onDisconnected = [&](const std::string& reason) { lost = reason; };
+    client.start();
+    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return !lost.empty(); }, 5000));
+    EXPECT_EQ(lost, "no answer from the broker");
+    broker.resume();
+    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return client.connected(); }, 10000));
+}
+
 TEST(MqttClientTls, ConnectsOnlyWithTheRightCertificateAuthority) {
     TempHome home;
     MosquittoBroker broker(true);
