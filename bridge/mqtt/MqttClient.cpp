@@ -92,6 +92,12 @@ MqttClient::~MqttClient() {
 
 void MqttClient::start() {
     m_running = true;
+    if (m_inLibrary) {
+        // A retry that came due while a handler lets events run: the library
+        // is mid-call, so the attempt waits for it to return.
+        m_retryTimer.start(100);
+        return;
+    }
     if (!m_setupError.empty()) {
         // Nothing a retry could mend: reported once, never retried.
         if (!m_lossReported) {
