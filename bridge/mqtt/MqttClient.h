@@ -15,9 +15,12 @@
 // otherwise queue without end); a subscriber republishes its state in
 // onConnected. Messages arriving on subscribed topics go to onMessage.
 //
-// The library's callbacks run inside its read and write calls; they only
-// record what happened and hand it on, and every call into the library is
-// followed by updating what the notifiers watch.
+// The library's callbacks run inside its read and write calls, and every call
+// into the library is followed by updating what the notifiers watch. A
+// handler below a callback that lets events run (a script that waits) cannot
+// enter the library again: the socket goes unwatched and a due retry waits
+// until the outer call has returned. The client must not be destroyed while
+// busy().
 
 #include <QTimer>
 #include <algorithm>
