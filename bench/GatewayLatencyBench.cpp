@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "BenchHome.h"
+#include "support/HttpClient.h"
 #include "usb/virtual/VirtualPacket.h"
 #include "virtual-cm19a/VirtualCm19a.h"
 
@@ -84,20 +85,6 @@ bool deviceReceive(VirtualCm19a& device, int ms = 5000) {
     return packet && !packet->data.empty() && packet->data[0] == VirtualPacket::kWrite;
 }
 
-// A free TCP port on 127.0.0.1 for the broker.
-int freePort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        die("free port");
-    ::close(s);
-    return ntohs(a.sin_port);
-}
-
 // A Mosquitto broker on 127.0.0.1:port, or -1 when none is installed.
 pid_t startBroker(const fs::path& home, int port) {
     const char* exe = "/usr/sbin/mosquitto";
@@ -136,7 +123,7 @@ int main() {
     hubAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (::bind(hub, reinterpret_cast<sockaddr*>(&hubAddr), sizeof hubAddr) != 0) die("hub bind");
 
-    const int brokerPort = freePort();
+    const int brokerPort = HttpClient::freePort();
     const pid_t broker = startBroker(home, brokerPort);
     mosquitto* subscriber = nullptr;
     Arrivals arrivals;

@@ -27,6 +27,7 @@
 #include "mqtt/MqttLink.h"
 #include "web/TCPServer.h"
 #include "xap/ErrorLogFile.h"
+#include "xap/X10Words.h"
 #include "xap/XapLog.h"
 #include "xap/XapSettings.h"
 #include "xap/xap.h"
@@ -35,6 +36,17 @@
 Q_LOGGING_CATEGORY(lcBrindle, "brindle")
 
 namespace {
+
+// The X10 addresses A1 ... P16, house by house.
+const std::vector<std::string>& x10Codes() {
+    static const std::vector<std::string> codes = [] {
+        std::vector<std::string> all;
+        for (char house = 'A'; house <= 'P'; ++house)
+            for (int unit = 1; unit <= 16; ++unit) all.push_back(house + std::to_string(unit));
+        return all;
+    }();
+    return codes;
+}
 
 // The two tray pictures: a dark transceiver when idle, lit while a command runs.
 QIcon paintIcon(const QColor& light) {
@@ -242,45 +254,30 @@ void BrindleForm::startMqtt() {
             auto device = devices.GetDeviceByCode(code);
             return device && device->iotype != 0 ? device : nullptr;
         };
-        for (char house = 'A'; house <= 'P'; ++house) {
-            for (int unit = 1; unit <= 16; ++unit) {
-                const std::string code = house + std::to_string(unit);
-                if (const auto d = usedRecord(code)) used.push_back({false, code, d->name});
-            }
-        }
+        for (const std::string& code : x10Codes())
+            if (const auto d = usedRecord(code)) used.push_back({false, code, d->name});
         for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
             if (const auto d = usedRecord(NinjaCamera::hostCode(index)))
                 used.push_back({true, NinjaCamera::rfAddress(index), d->name});
         }
         return used;
     };
-    hooks.knownStates = [] {
-        std::map<std::string, std::string> states;
+    hooks.lastEvents = [] {
+        std::map<std::string, std::string> events;
         Application* host = Application::instance();
-        if (host == nullptr) return states;
+        if (host == nullptr) return events;
         const DeviceTable& devices = host->devices();
-        // A status the gateway stored for a unit: the function code of the
-        // last event (0 All Units Off ... 6 All Lights Off). 0 is also "never
-        // heard", so only a unit with a recorded change counts.
-        for (char house = 'A'; house <= 'P'; ++house) {
-            for (int unit = 1; unit <= 16; ++unit) {
-                const std::string code = house + std::to_string(unit);
-                const DeviceTable::Cell& cell = devices.cell(code);
-                if (cell.lastChange == Variant::zeroDate()) continue;
-                const int16_t status = cell.status;
-                if (status == 1 || status == 2 || status == 4 || status == 5)
-                    states[code] = "ON";
-                else if (status == 0 || status == 3 || status == 6)
-                    states[code] = "OFF";
-            }
+        // A unit's stored status is the function code of its last event; 0
+        // (All Units Off) is also "never heard", so only a recorded change counts.
+        for (const std::string& code : x10Codes()) {
+            const DeviceTable::Cell& cell = devices.cell(code);
+            if (cell.lastChange != Variant::zeroDate())
+                events[code] = X10Words::FunctionName(cell.status);
         }
-        return states;
+        return events;
     };
-    const std::string version = std::to_string(BRINDLE_VERSION_MAJOR) + "." +
-                                std::to_string(BRINDLE_VERSION_MINOR) + "." +
-                                std::to_string(BRINDLE_VERSION_PATCH);
-    m_mqtt = std::make_unique<MqttLink>(std::move(settings), XapSettings::ComputerName(), version,
-                                        std::move(hooks));
+    m_mqtt = std::make_unique<MqttLink>(std::move(settings), XapSettings::ComputerName(),
+                                        hs->Version(), std::move(hooks));
     m_mqtt->start();
 }
 

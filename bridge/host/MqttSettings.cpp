@@ -1,25 +1,19 @@
 #include "host/MqttSettings.h"
 
-#include <algorithm>
-
 #include "base/Convert.h"
 #include "host/IniCache.h"
 
 namespace {
 
 std::string trimmed(const std::string& text) {
-    std::string s = text;
-    s.erase(std::remove(s.begin(), s.end(), '"'), s.end());
-    return vb::Trim(s);
+    return vb::Trim(vb::withoutQuotes(text));
 }
 
 }  // namespace
 
 int MqttSettings::portOf(const std::string& text, int fallback) {
     const std::string s = trimmed(text);
-    if (s.empty() || s.size() > 5 ||
-        !std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return fallback;
+    if (s.size() > 5 || !vb::isDigits(s)) return fallback;
     const int port = std::stoi(s);
     return port >= 1 && port <= 65535 ? port : fallback;
 }

@@ -33,7 +33,7 @@ MqttLink::MqttLink(MqttSettings settings, std::string computer, std::string vers
     options.willTopic = m_context.base + "/status";
     options.willPayload = "offline";
     m_client = std::make_unique<MqttClient>(std::move(options));
-    m_client->onConnected = [this] { guarded("MQTT connect ", [&] { connected_(); }); };
+    m_client->onConnected = [this] { guarded("MQTT connect ", [&] { onBrokerConnected(); }); };
     m_client->onDisconnected = [this](const std::string& reason) {
         LogError(kLog, "MQTT broker " + m_settings.Host + ":" + std::to_string(m_settings.Port) +
                            " not reachable (" + reason + ")" +
@@ -51,10 +51,11 @@ MqttLink::~MqttLink() {
 
 void MqttLink::start() {
     guarded("MQTT start ", [&] {
-        if (!m_hooks.knownStates) return;
-        for (const auto& [code, state] : m_hooks.knownStates()) {
+        if (!m_hooks.lastEvents) return;
+        for (const auto& [code, event] : m_hooks.lastEvents()) {
             const auto unit = MqttTopics::x10Code(code);
-            if (unit && (state == "ON" || state == "OFF")) m_states.emplace(*unit, state);
+            const auto state = MqttTopics::stateOf(MqttTopics::eventPayload(event));
+            if (unit && state) m_states.emplace(*unit, *state);
         }
     });
     m_client->start();
@@ -72,7 +73,7 @@ bool MqttLink::busy() const {
     return m_client->busy();
 }
 
-void MqttLink::connected_() {
+void MqttLink::onBrokerConnected() {
     // For the journal only: the event log would put it on xAP, which the MQTT
     // link leaves as it was.
     qCInfo(lcMqtt, "connected to %s:%d as %s", m_settings.Host.c_str(), m_settings.Port,

@@ -50,9 +50,9 @@ public:
         std::function<void(int camera, const std::string& word)> cameraCommand;
         // The devices the host marks used, for discovery.
         std::function<std::vector<UsedDevice>()> usedDevices;
-        // The units' states as the host kept them from earlier runs
-        // ("A1" -> "ON"), so a hub sees them before the next press.
-        std::function<std::map<std::string, std::string>()> knownStates;
+        // Each unit's last event as the host kept it from earlier runs
+        // ("A1" -> "on"), so a hub sees the state before the next press.
+        std::function<std::map<std::string, std::string>()> lastEvents;
     };
 
     MqttLink(MqttSettings settings, std::string computer, std::string version, Hooks hooks);
@@ -78,7 +78,7 @@ public:
     bool busy() const;
 
 private:
-    void connected_();
+    void onBrokerConnected();
     void message(const std::string& topic, const std::string& payload, bool retained);
     void publishState(const std::string& code, const std::string& state);
     void ignore(const std::string& topic, const std::string& why);

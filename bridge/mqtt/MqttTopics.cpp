@@ -13,9 +13,7 @@ std::optional<std::string> houseUnit(const std::string& text, int lastHouseMaxUn
     const char house = static_cast<char>(vb::UCase(text.substr(0, 1))[0]);
     if (house < 'A' || house > 'P') return std::nullopt;
     const std::string digits = text.substr(1);
-    if (digits[0] == '0' ||
-        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return std::nullopt;
+    if (digits[0] == '0' || !vb::isDigits(digits)) return std::nullopt;
     const int unit = std::stoi(digits);
     const int maxUnit = house == 'P' ? lastHouseMaxUnit : 16;
     if (unit < 1 || unit > maxUnit) return std::nullopt;
@@ -114,10 +112,7 @@ std::optional<MqttTopics::SetCommand> MqttTopics::parseSet(const std::string& ba
         command.command = word;
         return command;
     } else if (word == "dim" || word == "bright") {
-        const bool number =
-            !rest.empty() && rest.size() <= 3 &&
-            std::all_of(rest.begin(), rest.end(), [](char c) { return c >= '0' && c <= '9'; });
-        if (rest.empty() || number) {
+        if (rest.empty() || (rest.size() <= 3 && vb::isDigits(rest))) {
             command.command = word;
             command.count = rest;
             return command;

@@ -23,11 +23,6 @@ namespace {
 constexpr int kNinjaChannels = 255;
 constexpr const char* kIniFile = "qixBrindle.ini";
 
-std::string withoutQuotes(std::string s) {
-    std::erase(s, '"');
-    return s;
-}
-
 // A stored flag: a number is true when not 0, a text when it reads "True".
 bool flag(const std::string& text) {
     if (vb::IsNumeric(text)) return vb::Val(text) != 0;
@@ -155,8 +150,9 @@ std::string StatusPage::Status_ASP() {
         m_showOnlyUsed = flag(ini.GetINISetting("General", "ShowOnlyUsed", "0"));
         m_includeX10 = flag(ini.GetINISetting("General", "IncludeX10", "0"));
         if (m_request != nullptr && !m_request->Form("clientinput").empty()) ClientRequest();
-        m_sortDirection = withoutQuotes(ini.GetINISetting("General", "StatusSortDirection", ""));
-        m_sortKey = withoutQuotes(ini.GetINISetting("General", "StatusSortKey", "DCSort"));
+        m_sortDirection =
+            vb::withoutQuotes(ini.GetINISetting("General", "StatusSortDirection", ""));
+        m_sortKey = vb::withoutQuotes(ini.GetINISetting("General", "StatusSortKey", "DCSort"));
         m_today = QDateTime(Clock::current().today(), QTime(0, 0));
         m_yesterday = m_today.addDays(-1);
         FormatScreen(page);
@@ -396,7 +392,7 @@ void StatusPage::AddSetup(FastString& page) {
         page.Add(FormatCell("HTTP / Browser", "TABLEHEADER", "3", "Center"));
         page.Add("</tr><tr>");
         auto stored = [&](const char* key, const char* fallback) {
-            return HtmlText::escape(withoutQuotes(ini.GetINISetting("General", key, fallback)));
+            return HtmlText::escape(vb::withoutQuotes(ini.GetINISetting("General", key, fallback)));
         };
         page.Add(FormatCell("HTTP Server Port<br><input type='text' size='4' value='" +
                                 stored("ServerPort", "8012") + "' name='ServerPort'>",

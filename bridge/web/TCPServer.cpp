@@ -19,11 +19,6 @@ namespace {
 
 constexpr const char* kHelpFile = "HTML/Help/brindlehub/brindlehub.htm";
 
-std::string withoutQuotes(std::string s) {
-    std::erase(s, '"');
-    return s;
-}
-
 // Every "brindlehub_files", in any case, becomes the folder's address below /help/.
 std::string rewritePictureFolder(const std::string& page) {
     static const std::string from = "brindlehub_files";
@@ -71,7 +66,7 @@ void TCPServer::StartListening() {
     Application* hs = Application::instance();
     if (hs == nullptr)
         raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
-    m_serverPort = withoutQuotes(hs->iniCache().GetINISetting("General", "ServerPort", "8012"));
+    m_serverPort = vb::withoutQuotes(hs->iniCache().GetINISetting("General", "ServerPort", "8012"));
     TcpSocket& listener = *m_socket[0];
     if (!m_serverPort.empty() && vb::Val(m_serverPort) != listener.LocalPort()) {
         listener.setLocalPort(vb::CLng(vb::Val(m_serverPort)));

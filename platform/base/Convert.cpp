@@ -1,5 +1,6 @@
 #include "base/Convert.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -157,6 +158,15 @@ std::string RTrim(std::string_view s) {
 
 std::string Trim(std::string_view s) {
     return LTrim(RTrim(s));
+}
+
+bool isDigits(std::string_view s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), isDigit);
+}
+
+std::string withoutQuotes(std::string s) {
+    std::erase(s, '"');
+    return s;
 }
 
 double Val(std::string_view s) {

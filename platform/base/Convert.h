@@ -22,6 +22,9 @@ int compareIgnoreCase(std::string_view a, std::string_view b);
 std::string Trim(std::string_view s);
 std::string LTrim(std::string_view s);
 std::string RTrim(std::string_view s);
+// The text with every double quote removed, as settings are read: a value
+// written "8012" or 8012 is the same setting.
+std::string withoutQuotes(std::string s);
 
 // The leading number of a text: leading blanks skipped, an optional sign,
 // digits with one decimal point and an exponent; "&H" and "&O" prefixes read hex
@@ -31,6 +34,8 @@ double Val(std::string_view s);
 
 // Whether a text is a number as a whole (blanks around allowed).
 bool IsNumeric(std::string_view s);
+// One or more of the digits 0 to 9 and nothing else: no sign, blank or point.
+bool isDigits(std::string_view s);
 
 // Rounding to an integer as the system does it: halves go to the even neighbour.
 // Values outside the type's range raise error 6 "Overflow".

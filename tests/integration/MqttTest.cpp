@@ -115,7 +115,7 @@ TEST_F(MqttGateway, SavingTheSettingsOnThePageStartsTheLink) {
     writeRegistry();
     startRadio();
     startGateway();
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return HttpClient(web).connected(); }, 10000));
+    ASSERT_TRUE(runUntil([&] { return HttpClient(web).connected(); }, 10000));
     const std::string body =
         "clientinput=yes&clientvalue=yes&UpdateButton=Save&ServerPort=" + std::to_string(web) +
         "&MqttFields=1&MqttHost=127.0.0.1&MqttPort=" + std::to_string(broker.port()) +

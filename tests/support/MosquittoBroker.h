@@ -7,24 +7,19 @@
 // made by the openssl command (its file is certificate()).
 
 #include <unistd.h>
-#include <QTcpServer>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <csignal>
 #include <string>
 
-#include "base/WaitObject.h"
 #include "support/ChildProcess.h"
 #include "support/FileText.h"
+#include "support/HttpClient.h"
 
 class MosquittoBroker {
 public:
     explicit MosquittoBroker(bool tls = false) {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        m_port = probe.serverPort();
-        probe.close();
+        m_port = HttpClient::freePort();
         m_config = m_dir.path().toStdString() + "/mosquitto.conf";
         std::string config = "listener " + std::to_string(m_port) +
                              " 127.0.0.1\nallow_anonymous true\npersistence false\n";
@@ -48,13 +43,7 @@ public:
     // Starts the broker and waits until it takes connections.
     bool start() {
         m_process.start("/usr/sbin/mosquitto", {"-c", m_config});
-        for (int i = 0; i < 100; ++i) {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, static_cast<quint16>(m_port));
-            if (s.waitForConnected(100)) return true;
-            WaitObject().Wait(20);
-        }
-        return false;
+        return runUntil([&] { return HttpClient(m_port).connected(); }, 5000);
     }
     void kill() {
         m_process.signal(SIGKILL);

@@ -5,13 +5,12 @@
 
 #include <mosquitto.h>
 
-#include <QElapsedTimer>
 #include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "base/DoEvents.h"
+#include "support/RunEvents.h"
 
 class MqttTestClient {
 public:
@@ -40,10 +39,12 @@ public:
         });
         mosquitto_connect(m_mosq, "127.0.0.1", port, 30);
         mosquitto_loop_start(m_mosq);
-        waitUntil([&] {
-            std::lock_guard lock(m_mutex);
-            return m_connected;
-        });
+        runUntil(
+            [&] {
+                std::lock_guard lock(m_mutex);
+                return m_connected;
+            },
+            5000);
     }
     ~MqttTestClient() {
         mosquitto_disconnect(m_mosq);
@@ -76,15 +77,7 @@ public:
     // Waits (running the caller's events) for a message with this topic and
     // payload; true when it came.
     bool waitFor(const std::string& topic, const std::string& payload, int ms = 5000) {
-        return waitUntil([&] { return count(topic, payload) > 0; }, ms);
-    }
-
-    template <typename Done>
-    static bool waitUntil(Done done, int ms = 5000) {
-        QElapsedTimer t;
-        t.start();
-        while (!done() && t.elapsed() < ms) DoEvents();
-        return done();
+        return runUntil([&] { return count(topic, payload) > 0; }, ms);
     }
 
 private:

@@ -37,7 +37,7 @@ protected:
     void startLink() {
         link = std::make_unique<MqttLink>(settings, "box", "1.2.3", hooks);
         link->start();
-        ASSERT_TRUE(MqttTestClient::waitUntil([&] { return link->connected(); }));
+        ASSERT_TRUE(runUntil([&] { return link->connected(); }, 5000));
     }
     std::string log() {
         ErrorLogFile::instance().flush();
@@ -103,7 +103,7 @@ TEST_F(Link, SetMessagesReachTheGatewayAndBadOnesAreLoggedOnce) {
     MqttTestClient peer(broker.port());
     // Left on the broker by mistake, it would act at every reconnect.
     peer.publish("brindle/box/x10/A9/set", "on", true);
-    MqttTestClient::waitUntil([] { return false; }, 100);
+    runFor(100);
     peer.subscribe("brindle/box/status");
     startLink();
     ASSERT_TRUE(peer.waitFor("brindle/box/status", "online"));
@@ -113,8 +113,8 @@ TEST_F(Link, SetMessagesReachTheGatewayAndBadOnesAreLoggedOnce) {
     for (int i = 0; i < 3; ++i) peer.publish("brindle/box/x10/Q1/set", "on");
     peer.publish("brindle/box/x10/A1/set", "explode");
     peer.publish("brindle/box/ninja/A1/set", "center");
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return calls.size() >= 4; }));
-    MqttTestClient::waitUntil([] { return false; }, 200);
+    ASSERT_TRUE(runUntil([&] { return calls.size() >= 4; }, 5000));
+    runFor(200);
     EXPECT_EQ(calls, (std::vector<std::string>{"x10 A1 on ", "x10 B2 dim 5", "camera 18 left",
                                                "camera 1 center"}));
     EXPECT_EQ(logLines("ignored"), 3u) << log();
@@ -130,7 +130,7 @@ TEST_F(Link, AHandlerThatLetsEventsRunDoesNotReenterTheLibrary) {
         calls.push_back(d + " " + c);
         if (!first) return;
         first = false;
-        MqttTestClient::waitUntil([] { return false; }, 300);
+        runFor(300);
     };
     MqttTestClient peer(broker.port());
     peer.subscribe("brindle/box/status");
@@ -138,7 +138,7 @@ TEST_F(Link, AHandlerThatLetsEventsRunDoesNotReenterTheLibrary) {
     ASSERT_TRUE(peer.waitFor("brindle/box/status", "online"));
     for (const char* code : {"A1", "A2", "A3"})
         peer.publish(std::string("brindle/box/x10/") + code + "/set", "on");
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return calls.size() == 3; }));
+    ASSERT_TRUE(runUntil([&] { return calls.size() == 3; }, 5000));
     EXPECT_EQ(calls, (std::vector<std::string>{"A1 on", "A2 on", "A3 on"}));
     EXPECT_TRUE(link->connected());
 }
@@ -148,7 +148,7 @@ TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
     {
         MqttTestClient old(broker.port(), "old");
         old.publish("homeassistant/light/brindle_box/x10_c9/config", "{}", true);
-        MqttTestClient::waitUntil([] { return false; }, 100);
+        runFor(100);
     }
     MqttTestClient watcher(broker.port());
     watcher.subscribe("homeassistant/#");
@@ -169,12 +169,12 @@ TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
     EXPECT_EQ(watcher.count("homeassistant/device_automation/brindle_box/ninja_b2_left/config", ""),
               0u);
 
-    MqttTestClient::waitUntil([] { return false; }, 200);
+    runFor(200);
     watcher.clear();
     used = {{true, "B2", "Porch"}};
     link->syncDiscovery();
     EXPECT_TRUE(watcher.waitFor(light, ""));
-    MqttTestClient::waitUntil([] { return false; }, 200);
+    runFor(200);
     // Only the unmarked unit's three topics changed.
     const auto after = watcher.messages();
     EXPECT_EQ(after.size(), 3u) << [&] {
@@ -191,7 +191,7 @@ TEST_F(Link, GatewaysInTwoRoomsShareOneBroker) {
     MqttLink attic(settings, "attic", "1", hooks);
     den.start();
     attic.start();
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return den.connected() && attic.connected(); }));
+    ASSERT_TRUE(runUntil([&] { return den.connected() && attic.connected(); }, 5000));
     MqttTestClient watcher(broker.port());
     watcher.subscribe("brindle/+/x10/#");
     watcher.subscribe("brindle/+/status");
@@ -200,7 +200,7 @@ TEST_F(Link, GatewaysInTwoRoomsShareOneBroker) {
     attic.x10Event("A1", "off");
     EXPECT_TRUE(watcher.waitFor("brindle/den/x10/A1/state", "ON"));
     EXPECT_TRUE(watcher.waitFor("brindle/attic/x10/A1/state", "OFF"));
-    MqttTestClient::waitUntil([] { return false; }, 500);
+    runFor(500);
     EXPECT_TRUE(den.connected() && attic.connected());
     EXPECT_EQ(watcher.count("brindle/den/status", "online"), 1u);
     EXPECT_EQ(logLines("not reachable"), 0u);
@@ -209,18 +209,18 @@ TEST_F(Link, GatewaysInTwoRoomsShareOneBroker) {
 TEST_F(Link, ABrokerThatComesBackGetsTheStateFromWhileItWasAway) {
     // What the host kept from an earlier run is there from the start; what
     // is not a unit or a state is not.
-    hooks.knownStates = [] {
+    hooks.lastEvents = [] {
         return std::map<std::string, std::string>{
-            {"C3", "ON"}, {"A5", "ON"}, {"Q1", "ON"}, {"B2", "DIM"}};
+            {"C3", "on"}, {"A5", "bright"}, {"Q1", "on"}, {"B2", "hail_request"}};
     };
     startLink();
     link->x10Event("A5", "on");
     broker.kill();
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return !link->connected(); }));
-    link->x10Event("A5", "off");                            // pressed while the broker is away
-    MqttTestClient::waitUntil([] { return false; }, 1500);  // a few attempts fail
+    ASSERT_TRUE(runUntil([&] { return !link->connected(); }, 5000));
+    link->x10Event("A5", "off");  // pressed while the broker is away
+    runFor(1500);                 // a few attempts fail
     ASSERT_TRUE(broker.start());
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return link->connected(); }, 10000));
+    ASSERT_TRUE(runUntil([&] { return link->connected(); }, 10000));
     MqttTestClient late(broker.port(), "late");
     late.subscribe("brindle/box/#");
     EXPECT_TRUE(late.waitFor("brindle/box/x10/A5/state", "OFF"));
@@ -242,81 +242,86 @@ TEST_F(Link, NoBrokerAtAllIsOneLineAndTheLinkKeepsTrying) {
     };
     const auto before = openFiles();
     link->start();
-    MqttTestClient::waitUntil([] { return false; }, 1800);
+    runFor(1800);
     EXPECT_FALSE(link->connected());
     EXPECT_LE(openFiles() - before, 1);  // each attempt's socket is closed by the next
     EXPECT_EQ(logLines("not reachable"), 1u) << log();
     ASSERT_TRUE(broker.start());
-    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return link->connected(); }, 10000));
+    EXPECT_TRUE(runUntil([&] { return link->connected(); }, 10000));
 }
 
-TEST(MqttClientBound, ABrokerThatStopsReadingCostsABoundedBacklogThenAFreshConnection) {
+// One client of our own against the broker, counting its connections and
+// keeping the reason of its last loss.
+class MqttClientAgainstBroker : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(broker.start()); }
+    MqttClient::Options options(const std::string& id, const std::string& host = "127.0.0.1") {
+        return {host, broker.port(), "", "", false, "", id, "", ""};
+    }
+    void start(const MqttClient::Options& o) {
+        client = std::make_unique<MqttClient>(o);
+        client->onConnected = [this] { ++connects; };
+        client->onDisconnected = [this](const std::string& reason) { lost = reason; };
+        client->start();
+    }
+
     TempHome home;
     MosquittoBroker broker;
-    ASSERT_TRUE(broker.start());
-    MqttClient client({"127.0.0.1", broker.port(), "", "", false, "", "bound", "", ""});
+    std::unique_ptr<MqttClient> client;
     int connects = 0;
     std::string lost;
-    client.onConnected = [&] { ++connects; };
-    client.onDisconnected = [&](const std::string& reason) { lost = reason; };
-    client.start();
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return client.connected(); }));
+};
+using MqttClientBound = MqttClientAgainstBroker;
+using MqttClientKeepAlive = MqttClientAgainstBroker;
+using MqttClientNames = MqttClientAgainstBroker;
+
+TEST_F(MqttClientBound, ABrokerThatStopsReadingCostsABoundedBacklogThenAFreshConnection) {
+    start(options("bound"));
+    ASSERT_TRUE(runUntil([&] { return client->connected(); }, 5000));
     broker.pause();
     const std::string big(64 * 1024, 'x');
     int sent = 0;
-    while (client.connected() && sent < 1000) {
-        client.publish("flood", big, false);
+    while (client->connected() && sent < 1000) {
+        client->publish("flood", big, false);
         ++sent;
     }
-    EXPECT_FALSE(client.connected());
+    EXPECT_FALSE(client->connected());
     EXPECT_LT(sent, 1000);
     EXPECT_NE(lost.find("takes nothing"), std::string::npos) << lost;
     broker.resume();
-    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return connects == 2; }, 10000));
+    EXPECT_TRUE(runUntil([&] { return connects == 2; }, 10000));
 }
 
-}  // namespace
-
-namespace {
-
-TEST(MqttClientKeepAlive, ABrokerThatFallsSilentIsNoticedWithoutAnythingToSend) {
+TEST_F(MqttClientKeepAlive, ABrokerThatFallsSilentIsNoticedWithoutAnythingToSend) {
     // A frozen broker computer or a lost network: the connection stays open,
     // nothing is refused, only the pings go unanswered.
-    TempHome home;
-    MosquittoBroker broker;
-    ASSERT_TRUE(broker.start());
-    MqttClient::Options options{"127.0.0.1", broker.port(), "", "", false, "", "quiet", "", ""};
-    options.keepAliveSeconds = 5;
-    MqttClient client(options);
-    int connects = 0;
-    std::string lost;
-    client.onConnected = [&] { ++connects; };
-    client.onDisconnected = [&](const std::string& reason) { lost = reason; };
-    client.start();
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return client.connected(); }));
+    MqttClient::Options o = options("quiet");
+    o.keepAliveSeconds = 5;
+    start(o);
+    ASSERT_TRUE(runUntil([&] { return client->connected(); }, 5000));
     broker.pause();
-    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return !client.connected(); }, 15000));
+    EXPECT_TRUE(runUntil([&] { return !client->connected(); }, 15000));
     EXPECT_FALSE(lost.empty());
     broker.resume();
-    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return connects == 2; }, 15000));
+    EXPECT_TRUE(runUntil([&] { return connects == 2; }, 15000));
 }
 
-TEST(MqttClientKeepAlive, ABrokerThatTakesTheConnectionButNeverAnswersIsTriedAgain) {
+TEST_F(MqttClientKeepAlive, ABrokerThatTakesTheConnectionButNeverAnswersIsTriedAgain) {
     // A hung broker: the system accepts the connection, nobody answers it.
-    TempHome home;
-    MosquittoBroker broker;
-    ASSERT_TRUE(broker.start());
     broker.pause();
-    MqttClient::Options options{"127.0.0.1", broker.port(), "", "", false, "", "hung", "", ""};
-    options.connectTimeoutMs = 1000;
-    MqttClient client(options);
-    std::string lost;
-    client.onDisconnected = [&](const std::string& reason) { lost = reason; };
-    client.start();
-    ASSERT_TRUE(MqttTestClient::waitUntil([&] { return !lost.empty(); }, 5000));
+    MqttClient::Options o = options("hung");
+    o.connectTimeoutMs = 1000;
+    start(o);
+    ASSERT_TRUE(runUntil([&] { return !lost.empty(); }, 5000));
     EXPECT_EQ(lost, "no answer from the broker");
     broker.resume();
-    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return client.connected(); }, 10000));
+    EXPECT_TRUE(runUntil([&] { return client->connected(); }, 10000));
+}
+
+TEST_F(MqttClientNames, AHostNameIsLookedUpWithoutHoldingTheLoop) {
+    // "localhost" comes from the hosts file: no name server is asked.
+    start(options("named", "localhost"));
+    EXPECT_TRUE(runUntil([&] { return client->connected(); }, 5000));
 }
 
 TEST(MqttClientTls, ConnectsOnlyWithTheRightCertificateAuthority) {
@@ -328,7 +333,7 @@ TEST(MqttClientTls, ConnectsOnlyWithTheRightCertificateAuthority) {
         std::string lost;
         client.onDisconnected = [&](const std::string& reason) { lost = reason; };
         client.start();
-        MqttTestClient::waitUntil([&] { return client.connected() || !lost.empty(); }, 5000);
+        runUntil([&] { return client.connected() || !lost.empty(); }, 5000);
         return client.connected() ? std::string("connected") : lost;
     };
     EXPECT_EQ(attempt(true, broker.certificate()), "connected");
@@ -338,20 +343,6 @@ TEST(MqttClientTls, ConnectsOnlyWithTheRightCertificateAuthority) {
     // to a TLS port gets no answer it understands.
     EXPECT_NE(attempt(true, ""), "connected");
     EXPECT_NE(attempt(false, ""), "connected");
-}
-
-}  // namespace
-
-namespace {
-
-TEST(MqttClientNames, AHostNameIsLookedUpWithoutHoldingTheLoop) {
-    // "localhost" comes from the hosts file: no name server is asked.
-    TempHome home;
-    MosquittoBroker broker;
-    ASSERT_TRUE(broker.start());
-    MqttClient byName({"localhost", broker.port(), "", "", false, "", "named", "", ""});
-    byName.start();
-    EXPECT_TRUE(MqttTestClient::waitUntil([&] { return byName.connected(); }));
 }
 
 }  // namespace
