@@ -12,6 +12,10 @@ bool equalsIgnoringCase(const std::string& a, const char* b) {
     return i == a.size() && b[i] == '\0';
 }
 
+int64_t silenceLimitMs(const HubClients::Client& c) {
+    return 2 * int64_t{c.intervalS} * 1000;
+}
+
 }  // namespace
 
 HubClients::Change HubClients::heartbeat(const XapHeader& hb, int senderPort, int64_t nowMs,
@@ -61,19 +65,23 @@ HubClients::Change HubClients::heartbeat(const XapHeader& hb, int senderPort, in
 
 std::vector<int> HubClients::targets(bool fromThisComputer, int senderPort) const {
     std::vector<int> ports;
-    ports.reserve(m_clients.size());
+    targets(fromThisComputer, senderPort, ports);
+    return ports;
+}
+
+void HubClients::targets(bool fromThisComputer, int senderPort, std::vector<int>& ports) const {
+    ports.clear();
     for (const auto& [port, c] : m_clients) {
         if (fromThisComputer && (port == senderPort || c.senderPort == senderPort)) continue;
         ports.push_back(port);
     }
-    return ports;
 }
 
 std::vector<HubClients::Client> HubClients::expire(int64_t nowMs) {
     std::vector<Client> gone;
     for (auto it = m_clients.begin(); it != m_clients.end();) {
         const int64_t silentMs = nowMs - it->second.lastSeenMs;
-        if (silentMs >= 2 * int64_t{it->second.intervalS} * 1000) {
+        if (silentMs >= silenceLimitMs(it->second)) {
             gone.push_back(std::move(it->second));
             it = m_clients.erase(it);
         } else {
@@ -81,6 +89,15 @@ std::vector<HubClients::Client> HubClients::expire(int64_t nowMs) {
         }
     }
     return gone;
+}
+
+std::optional<int64_t> HubClients::nextExpiryMs() const {
+    std::optional<int64_t> next;
+    for (const auto& entry : m_clients) {
+        const int64_t at = entry.second.lastSeenMs + silenceLimitMs(entry.second);
+        if (!next || at < *next) next = at;
+    }
+    return next;
 }
 
 const HubClients::Client* HubClients::find(int port) const {

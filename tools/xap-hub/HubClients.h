@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,14 @@ public:
     // came from (a datagram from this computer whose sender port is a client's
     // announced port or the port its heartbeats come from).
     std::vector<int> targets(bool fromThisComputer, int senderPort) const;
+    // The same into `ports` (cleared first), so a hot loop reuses one buffer.
+    void targets(bool fromThisComputer, int senderPort, std::vector<int>& ports) const;
 
     // Removes the clients silent for twice their interval and returns them.
     std::vector<Client> expire(int64_t nowMs);
+    // When the next client falls silent for twice its interval, or nullopt
+    // with no clients: the hub sleeps until then when no datagram comes.
+    std::optional<int64_t> nextExpiryMs() const;
 
     const Client* find(int port) const;
     size_t size() const { return m_clients.size(); }

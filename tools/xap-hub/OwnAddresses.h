@@ -5,21 +5,31 @@
 // most once per second, so an address added after start is learnt without a
 // flood of lookups.
 
-#include <QHostAddress>
-#include <QList>
+#include <sys/socket.h>
+
+#include <array>
 #include <cstdint>
+#include <vector>
 
 class OwnAddresses {
 public:
     static constexpr int64_t kRefreshMs = 1000;
 
-    // nowMs is a monotonic time, used only to space out the refreshes.
-    bool contains(const QHostAddress& address, int64_t nowMs);
+    // address is an IPv4 or IPv6 socket address (an IPv4 peer seen by an IPv6
+    // socket arrives IPv4-mapped); anything else is not ours. nowMs is a
+    // monotonic time, used only to space out the refreshes.
+    bool contains(const sockaddr_storage& address, int64_t nowMs);
 
 private:
-    bool known(const QHostAddress& address) const;
+    // Every address is kept in its IPv6 form, IPv4 ones mapped, so one
+    // comparison serves both families.
+    using Address = std::array<unsigned char, 16>;
 
-    QList<QHostAddress> m_addresses;
+    static bool normalise(const sockaddr* address, Address& out);
+    bool known(const Address& address) const;
+    void read();
+
+    std::vector<Address> m_addresses;
     int64_t m_lastRefreshMs = 0;
     bool m_read = false;
 };

@@ -1,14 +1,15 @@
 // xap-hub: the xAP hub for one computer. Listens on UDP 3639 on every address,
 // learns the programs on this computer from their heartbeats, and relays every
 // xAP datagram to each of them on 127.0.0.1.
-#include <QCoreApplication>
+#include <signal.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "base/MessageFilter.h"
-#include "base/SignalNotifier.h"
+#include "xap-hub/HubLog.h"
 #include "xap-hub/XapHub.h"
 
 namespace {
@@ -28,6 +29,12 @@ const char kUsage[] =
 int usageError(const char* text) {
     std::fprintf(stderr, "xap-hub: %s\n%s", text, kUsage);
     return 2;
+}
+
+volatile std::sig_atomic_t g_stop = 0;
+
+void requestStop(int) {
+    g_stop = 1;
 }
 
 }  // namespace
@@ -54,17 +61,31 @@ int main(int argc, char** argv) {
         }
     }
 
-    MessageFilter::install();
-    QCoreApplication app(argc, argv);
+    // SIGINT and SIGTERM are taken only while the hub sleeps, so a stop never
+    // cuts a batch of relays short.
+    sigset_t stopping, waitMask;
+    sigemptyset(&stopping);
+    sigaddset(&stopping, SIGINT);
+    sigaddset(&stopping, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stopping, &waitMask);
+    sigdelset(&waitMask, SIGINT);
+    sigdelset(&waitMask, SIGTERM);
+    struct sigaction action {};
+    action.sa_handler = requestStop;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A client's relay is a datagram; a vanished reader must not end the hub.
+    signal(SIGPIPE, SIG_IGN);
+
     XapHub hub(port);
     std::string error;
     if (!hub.start(address, &error)) {
-        qCritical("xap-hub: cannot listen on port %d: %s", port, error.c_str());
-        MessageFilter::flush();
+        HubLog::write(HubLog::Level::Error, "cannot listen on port %d: %s", port, error.c_str());
+        HubLog::flush();
         return 1;
     }
-    SignalNotifier stop([](int) { QCoreApplication::quit(); });
-    const int result = QCoreApplication::exec();
-    MessageFilter::flush();
-    return result;
+    const bool ok = hub.run(g_stop, waitMask);
+    HubLog::flush();
+    return ok ? 0 : 1;
 }

@@ -1,0 +1,322 @@
+// The xAP hub under load, and at rest: one or two hub programs measured side
+// by side in interleaved rounds, so a busy machine weighs on both alike.
+//
+// Each round starts a hub on a free port of 127.0.0.1, joins one client with a
+// heartbeat (60 s interval) and sends from a second socket that is no client,
+// as the network does. It reports per hub: resident memory after start and
+// after the load, wake-ups while idle (the hub's context switches over a quiet
+// spell, scaled to a minute), the relay latency median (one message at a time,
+// send to receipt), the throughput at saturation (a window of messages kept in
+// flight for a fixed time) and the hub's CPU time per relay over that run.
+//
+// The hub measured is XAP_HUB (default: this build's), and when XAP_HUB_BEFORE
+// names another hub program, that one too, with the ratios of the two.
+// BENCH_ROUNDS (5), BENCH_SECONDS (2, per throughput run) and BENCH_IDLE_SECONDS
+// (6) change the run's length. Loopback only; run it in a network namespace of
+// its own when other programs use the machine's ports.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void die(const char* what) {
+    std::perror(what);
+    std::exit(1);
+}
+
+double envNumber(const char* name, double fallback) {
+    const char* v = std::getenv(name);
+    return v != nullptr && *v != '\0' ? std::atof(v) : fallback;
+}
+
+double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+sockaddr_in loopback(int port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    return a;
+}
+
+// A non-blocking UDP socket on 127.0.0.1 with a port of its own.
+int udpSocket(int* port) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(0);
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) die("bind");
+    const int big = 4 << 20;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &big, sizeof big);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    if (port) *port = ntohs(a.sin_port);
+    return fd;
+}
+
+int freePort() {
+    int port = 0;
+    ::close(udpSocket(&port));
+    return port;
+}
+
+void sendTo(int fd, const std::string& text, int port) {
+    const sockaddr_in to = loopback(port);
+    ::sendto(fd, text.data(), text.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+}
+
+// Reads what is queued on fd, waiting up to waitMs for the first datagram;
+// returns how many came and keeps the last one's text.
+int drain(int fd, int waitMs, std::string* last = nullptr) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, waitMs) <= 0) return 0;
+    constexpr int kBatch = 64;
+    static char buffers[kBatch][2048];
+    mmsghdr msgs[kBatch]{};
+    iovec vecs[kBatch];
+    for (int i = 0; i < kBatch; ++i) {
+        vecs[i] = {buffers[i], sizeof buffers[i]};
+        msgs[i].msg_hdr.msg_iov = &vecs[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+    }
+    int total = 0;
+    for (;;) {
+        const int n = ::recvmmsg(fd, msgs, kBatch, MSG_DONTWAIT, nullptr);
+        if (n <= 0) break;
+        total += n;
+        if (last) last->assign(buffers[n - 1], msgs[n - 1].msg_len);
+        if (n < kBatch) break;
+    }
+    return total;
+}
+
+// An xAP event of ordinary size (about 250 bytes).
+std::string message(const std::string& text) {
+    return "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=xAP-X10.Event\n"
+           "source=acme.bench.sender\n}\nxAP-X10.Event\n{\nevent=on\ndevice=A3\n"
+           "text=" +
+           text + "\nnote=a line that brings the message to its usual length\n}\n";
+}
+
+// Run time of all the process's threads, in nanoseconds.
+double cpuNs(pid_t pid) {
+    double total = 0;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream in(task.path() / "schedstat");
+        double ns = 0;
+        if (in >> ns) total += ns;
+    }
+    return total;
+}
+
+// Times all the process's threads went to sleep or were put aside.
+long contextSwitches(pid_t pid) {
+    long total = 0;
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream in(task.path() / "status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.find("ctxt_switches:") != std::string::npos)
+                total += std::atol(line.substr(line.find(':') + 1).c_str());
+    }
+    return total;
+}
+
+double residentKiB(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    std::string line;
+    while (std::getline(in, line))
+        if (line.rfind("Rss:", 0) == 0) return std::atof(line.c_str() + 4);
+    return -1;
+}
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+struct Figures {
+    double startKiB = 0, loadKiB = 0, idleWakesPerMin = 0, latencyUs = 0, relaysPerS = 0,
+           cpuUsPerRelay = 0, lost = 0;
+};
+
+Figures measure(const std::string& exe) {
+    const int hubPort = freePort();
+    const pid_t pid = ::fork();
+    if (pid < 0) die("fork");
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 2);
+        const std::string port = std::to_string(hubPort);
+        ::execl(exe.c_str(), exe.c_str(), "--address", "127.0.0.1", "--port", port.c_str(),
+                static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int rxPort = 0;
+    const int rx = udpSocket(&rxPort);
+    const int tx = udpSocket(nullptr);
+    const std::string heartbeat =
+        "xap-hbeat\n{\nv=12\nhop=1\nuid=FF123400\nclass=xap-hbeat.alive\n"
+        "source=acme.bench.receiver\ninterval=60\nport=" +
+        std::to_string(rxPort) + "\n}\n";
+
+    // Ready once a message from the sender comes through to the client.
+    bool ready = false;
+    for (int i = 0; i < 500 && !ready; ++i) {
+        sendTo(rx, heartbeat, hubPort);
+        sendTo(tx, message("probe"), hubPort);
+        std::string last;
+        ready = drain(rx, 20, &last) > 0 && last.find("probe") != std::string::npos;
+    }
+    if (!ready) {
+        std::fprintf(stderr, "%s did not relay\n", exe.c_str());
+        std::exit(1);
+    }
+    while (drain(rx, 50) > 0) {
+    }
+
+    Figures f;
+    f.startKiB = residentKiB(pid);
+    const double idleS = envNumber("BENCH_IDLE_SECONDS", 6);
+    const long before = contextSwitches(pid);
+    ::usleep(static_cast<useconds_t>(idleS * 1e6));
+    f.idleWakesPerMin = static_cast<double>(contextSwitches(pid) - before) * 60.0 / idleS;
+
+    // One message at a time.
+    std::vector<double> latencies;
+    const std::string one = message("latency");
+    for (int i = 0; i < 2100; ++i) {
+        const auto t0 = Clock::now();
+        sendTo(tx, one, hubPort);
+        if (drain(rx, 1000) == 0) continue;
+        if (i >= 100) latencies.push_back(seconds(Clock::now() - t0) * 1e6);
+    }
+    std::nth_element(latencies.begin(), latencies.begin() + latencies.size() / 2, latencies.end());
+    f.latencyUs = latencies.empty() ? -1 : latencies[latencies.size() / 2];
+
+    // At saturation: a window of messages in flight, small enough that no
+    // socket buffer overflows, refilled as relays arrive.
+    constexpr int kWindow = 64;
+    const std::string load = message("load");
+    const sockaddr_in to = loopback(hubPort);
+    mmsghdr out[kWindow]{};
+    iovec vec{const_cast<char*>(load.data()), load.size()};
+    for (auto& m : out) {
+        m.msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
+        m.msg_hdr.msg_namelen = sizeof to;
+        m.msg_hdr.msg_iov = &vec;
+        m.msg_hdr.msg_iovlen = 1;
+    }
+    const double runS = envNumber("BENCH_SECONDS", 2);
+    long received = 0, outstanding = 0, lost = 0;
+    const double cpu0 = cpuNs(pid);
+    const auto start = Clock::now();
+    while (seconds(Clock::now() - start) < runS) {
+        if (outstanding < kWindow) {
+            const int n = ::sendmmsg(tx, out, static_cast<unsigned>(kWindow - outstanding), 0);
+            if (n > 0) outstanding += n;
+        }
+        const int got = drain(rx, 200);
+        if (got == 0) {  // what is still out is lost
+            lost += outstanding;
+            outstanding = 0;
+        }
+        received += got;
+        outstanding = std::max(0L, outstanding - got);
+    }
+    const double elapsed = seconds(Clock::now() - start);
+    received += drain(rx, 100);
+    const double cpu = cpuNs(pid) - cpu0;
+    f.relaysPerS = static_cast<double>(received) / elapsed;
+    f.cpuUsPerRelay = received > 0 ? cpu / 1000.0 / static_cast<double>(received) : -1;
+    f.lost = static_cast<double>(lost);
+    f.loadKiB = residentKiB(pid);
+
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    ::close(rx);
+    ::close(tx);
+    return f;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+}  // namespace
+
+int main() {
+    std::vector<std::pair<std::string, std::string>> hubs;
+    if (const char* b = std::getenv("XAP_HUB_BEFORE"); b != nullptr && *b != '\0')
+        hubs.emplace_back("before", b);
+    const char* after = std::getenv("XAP_HUB");
+    hubs.emplace_back("after", after != nullptr && *after != '\0' ? after : XAP_HUB_EXE);
+    const int rounds = static_cast<int>(envNumber("BENCH_ROUNDS", 5));
+
+    std::printf("xAP hub: load average %s at start\n", loadAverage().c_str());
+    std::vector<std::vector<Figures>> all(hubs.size());
+    for (int r = 0; r < rounds; ++r) {
+        for (size_t h = 0; h < hubs.size(); ++h) {
+            const Figures f = measure(hubs[h].second);
+            all[h].push_back(f);
+            std::printf(
+                "  round %d %-6s %8.0f relays/s  %5.1f us latency  %5.2f us CPU/relay  "
+                "%6.0f KiB start  %6.0f KiB loaded  %5.0f wake-ups/min idle  %.0f lost\n",
+                r + 1, hubs[h].first.c_str(), f.relaysPerS, f.latencyUs, f.cpuUsPerRelay,
+                f.startKiB, f.loadKiB, f.idleWakesPerMin, f.lost);
+            std::fflush(stdout);
+        }
+    }
+    std::printf("xAP hub: medians of %d rounds (load average %s at end)\n", rounds,
+                loadAverage().c_str());
+    std::vector<Figures> med(hubs.size());
+    for (size_t h = 0; h < hubs.size(); ++h) {
+        auto pick = [&](double Figures::*field) {
+            std::vector<double> v;
+            for (const Figures& f : all[h]) v.push_back(f.*field);
+            return median(v);
+        };
+        Figures& m = med[h];
+        m.relaysPerS = pick(&Figures::relaysPerS);
+        m.latencyUs = pick(&Figures::latencyUs);
+        m.cpuUsPerRelay = pick(&Figures::cpuUsPerRelay);
+        m.startKiB = pick(&Figures::startKiB);
+        m.loadKiB = pick(&Figures::loadKiB);
+        m.idleWakesPerMin = pick(&Figures::idleWakesPerMin);
+        std::printf(
+            "  %-6s throughput %.0f relays/s, latency median %.1f us, CPU %.2f us per relay, "
+            "resident %.2f MiB after start and %.2f MiB after load, %.0f idle wake-ups/min (%s)\n",
+            hubs[h].first.c_str(), m.relaysPerS, m.latencyUs, m.cpuUsPerRelay, m.startKiB / 1024,
+            m.loadKiB / 1024, m.idleWakesPerMin, hubs[h].second.c_str());
+    }
+    if (hubs.size() == 2)
+        std::printf(
+            "  after/before: throughput %.2fx, latency %.2fx, CPU per relay %.2fx, "
+            "resident %.2fx\n",
+            med[1].relaysPerS / med[0].relaysPerS, med[1].latencyUs / med[0].latencyUs,
+            med[1].cpuUsPerRelay / med[0].cpuUsPerRelay, med[1].loadKiB / med[0].loadKiB);
+    return 0;
+}
