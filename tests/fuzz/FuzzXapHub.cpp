@@ -26,5 +26,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (clients.size() > HubClients::kMaxClients) __builtin_trap();
     clients.expire(now);
+    // The hub sleeps until the next expiry: one already due would make it spin.
+    const auto next = clients.nextExpiryMs();
+    if (next.has_value() != (clients.size() > 0) || (next && *next <= now)) __builtin_trap();
     return 0;
 }

@@ -48,6 +48,10 @@ public:
     bool receives(const std::string& text, int limitMs = 3000) {
         return runUntil([&] { return find(text) != m_received.end(); }, limitMs);
     }
+    // Everything received before the first datagram containing `marker`.
+    std::vector<std::string> received(const std::string& marker = "marker") {
+        return {m_received.begin(), find(marker)};
+    }
 
 private:
     std::deque<std::string>::iterator find(const std::string& text) {
@@ -103,6 +107,23 @@ TEST_F(Hub, RelaysEachDatagramToEveryOtherClientOnce) {
     EXPECT_EQ(b.countBefore("marker", "from-b"), 0);
     // Heartbeats are relayed too, so programs can see who is present.
     EXPECT_EQ(a.countBefore("marker", "source=acme.test." + std::to_string(b.port())), 1);
+}
+
+// More than one read's worth at once, and datagrams far larger than usual:
+// each relayed whole, in the order sent.
+TEST_F(Hub, RelaysABurstInOrderAndLargeDatagramsWhole) {
+    Client a, network;
+    join(a);
+    const std::string large = message(std::string(10000, 'L') + "-end");
+    std::vector<std::string> sent;
+    for (int i = 0; i < 60; ++i) {
+        sent.push_back(i % 40 == 7 ? large + std::to_string(i)
+                                   : message("burst-" + std::to_string(i)));
+        network.send(sent.back());
+    }
+    network.send(message("marker"));
+    ASSERT_TRUE(a.receives("marker"));
+    EXPECT_EQ(a.received(), sent);
 }
 
 TEST_F(Hub, DropsClientsThatStopOrFallSilent) {

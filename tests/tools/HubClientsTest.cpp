@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+
 #include "xap-hub/HubClients.h"
+#include "xap-hub/OwnAddresses.h"
 
 namespace {
 
@@ -34,6 +37,7 @@ TEST(HubClients, RelaysToEveryClientOnceButNeverBackToItsSender) {
 
 TEST(HubClients, StopsAndExpiresClients) {
     HubClients clients(3639);
+    EXPECT_FALSE(clients.nextExpiryMs());
     clients.heartbeat(heartbeat(40001, "xap-hbeat.alive", 1), 40001, 0);
     clients.heartbeat(heartbeat(40002, "xap-hbeat.alive", 600), 40002, 0);
     clients.heartbeat(heartbeat(40003), 40003, 0);
@@ -47,16 +51,19 @@ TEST(HubClients, StopsAndExpiresClients) {
     EXPECT_EQ(removed, 40004);
     EXPECT_EQ(clients.heartbeat(heartbeat(40003, "xap-hbeat.stop"), 40003, 5), Change::None);
 
+    EXPECT_EQ(clients.nextExpiryMs(), 2000);
     EXPECT_TRUE(clients.expire(1999).empty());
     const auto gone = clients.expire(2000);  // twice the 1 s interval
     ASSERT_EQ(gone.size(), 1u);
     EXPECT_EQ(gone[0].port, 40001);
     EXPECT_EQ(gone[0].source, "acme.box.40001");
+    EXPECT_EQ(clients.nextExpiryMs(), 1'200'000);
     // A heartbeat restarts the count.
     clients.heartbeat(heartbeat(40002, "xap-hbeat.alive", 600), 40002, 1'000'000);
     EXPECT_TRUE(clients.expire(2'199'999).empty());
     EXPECT_EQ(clients.expire(2'200'000).size(), 1u);
     EXPECT_EQ(clients.size(), 0u);
+    EXPECT_FALSE(clients.nextExpiryMs());
 }
 
 TEST(HubClients, IgnoresHeartbeatsItCannotUse) {
@@ -93,6 +100,27 @@ TEST(HubClients, HoldsAtMostTheLimitAndTakesNewOnesWhenRoomIsMade) {
 
     clients.heartbeat(heartbeat(first + 1, "xap-hbeat.stopped"), first + 1, 2);
     EXPECT_EQ(clients.heartbeat(heartbeat(30000), 30000, 3), Change::Added);
+}
+
+// Loopback in either family is always this computer's, whatever the
+// interfaces say; an address from elsewhere is not, nor a non-IP one.
+TEST(OwnAddresses, KnowsLoopbackInBothFamiliesAndNothingElse) {
+    const auto address = [](const char* text) {
+        sockaddr_storage a{};
+        if (inet_pton(AF_INET, text, &reinterpret_cast<sockaddr_in&>(a).sin_addr) == 1)
+            a.ss_family = AF_INET;
+        else if (inet_pton(AF_INET6, text, &reinterpret_cast<sockaddr_in6&>(a).sin6_addr) == 1)
+            a.ss_family = AF_INET6;
+        return a;
+    };
+    OwnAddresses own;
+    for (const char* mine : {"127.0.0.1", "127.1.2.3", "::1", "::ffff:127.0.0.1"})
+        EXPECT_TRUE(own.contains(address(mine), 0)) << mine;
+    for (const char* other : {"192.0.2.20", "::ffff:192.0.2.20", "2001:db8::1", "::"})
+        EXPECT_FALSE(own.contains(address(other), 0)) << other;
+    sockaddr_storage local{};
+    local.ss_family = AF_UNIX;
+    EXPECT_FALSE(own.contains(local, 0));
 }
 
 }  // namespace

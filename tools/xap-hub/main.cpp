@@ -75,7 +75,8 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    // A client's relay is a datagram; a vanished reader must not end the hub.
+    // Standard error may be a pipe whose reader goes away (a restarted
+    // journal); a write there must not end the hub.
     signal(SIGPIPE, SIG_IGN);
 
     XapHub hub(port);
