@@ -116,28 +116,17 @@ std::string message(const std::string& text) {
            text + "\nnote=a line that brings the message to its usual length\n}\n";
 }
 
-// Run time of all the process's threads, in nanoseconds.
-double cpuNs(pid_t pid) {
-    double total = 0;
+// Run time (ns) and times switched in, summed over the process's threads.
+struct Sched {
+    double ns = 0, runs = 0;
+};
+Sched sched(pid_t pid) {
+    Sched total;
     for (const auto& task :
          std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
         std::ifstream in(task.path() / "schedstat");
-        double ns = 0;
-        if (in >> ns) total += ns;
-    }
-    return total;
-}
-
-// Times all the process's threads went to sleep or were put aside.
-long contextSwitches(pid_t pid) {
-    long total = 0;
-    for (const auto& task :
-         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
-        std::ifstream in(task.path() / "status");
-        std::string line;
-        while (std::getline(in, line))
-            if (line.find("ctxt_switches:") != std::string::npos)
-                total += std::atol(line.substr(line.find(':') + 1).c_str());
+        double ns = 0, waited = 0, runs = 0;
+        if (in >> ns >> waited >> runs) total = {total.ns + ns, total.runs + runs};
     }
     return total;
 }
@@ -200,9 +189,9 @@ Figures measure(const std::string& exe) {
     Figures f;
     f.startKiB = residentKiB(pid);
     const double idleS = envNumber("BENCH_IDLE_SECONDS", 6);
-    const long before = contextSwitches(pid);
+    const double runsBefore = sched(pid).runs;
     ::usleep(static_cast<useconds_t>(idleS * 1e6));
-    f.idleWakesPerMin = static_cast<double>(contextSwitches(pid) - before) * 60.0 / idleS;
+    f.idleWakesPerMin = (sched(pid).runs - runsBefore) * 60.0 / idleS;
 
     // One message at a time.
     std::vector<double> latencies;
@@ -231,7 +220,7 @@ Figures measure(const std::string& exe) {
     }
     const double runS = envNumber("BENCH_SECONDS", 2);
     long received = 0, outstanding = 0, lost = 0;
-    const double cpu0 = cpuNs(pid);
+    const double cpu0 = sched(pid).ns;
     const auto start = Clock::now();
     while (seconds(Clock::now() - start) < runS) {
         if (outstanding < kWindow) {
@@ -248,7 +237,7 @@ Figures measure(const std::string& exe) {
     }
     const double elapsed = seconds(Clock::now() - start);
     received += drain(rx, 100);
-    const double cpu = cpuNs(pid) - cpu0;
+    const double cpu = sched(pid).ns - cpu0;
     f.relaysPerS = static_cast<double>(received) / elapsed;
     f.cpuUsPerRelay = received > 0 ? cpu / 1000.0 / static_cast<double>(received) : -1;
     f.lost = static_cast<double>(lost);
@@ -259,11 +248,6 @@ Figures measure(const std::string& exe) {
     ::close(rx);
     ::close(tx);
     return f;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 }  // namespace
@@ -290,33 +274,31 @@ int main() {
             std::fflush(stdout);
         }
     }
-    std::printf("xAP hub: medians of %d rounds (load average %s at end)\n", rounds,
+    std::printf("xAP hub: medians of %d rounds (load average %s at end):", rounds,
                 loadAverage().c_str());
-    std::vector<Figures> med(hubs.size());
-    for (size_t h = 0; h < hubs.size(); ++h) {
-        auto pick = [&](double Figures::*field) {
+    for (const auto& hub : hubs) std::printf(" %10s", hub.first.c_str());
+    std::printf("\n");
+    // Each figure's median per hub, and after/before when there are two.
+    const std::pair<const char*, double Figures::*> figures[] = {
+        {"throughput, relays/s", &Figures::relaysPerS},
+        {"latency median, us", &Figures::latencyUs},
+        {"CPU per relay, us", &Figures::cpuUsPerRelay},
+        {"resident after start, KiB", &Figures::startKiB},
+        {"resident after load, KiB", &Figures::loadKiB},
+        {"idle wake-ups a minute", &Figures::idleWakesPerMin}};
+    for (const auto& [name, field] : figures) {
+        std::printf("  %-27s", name);
+        std::vector<double> medians;
+        for (const auto& rounds : all) {
             std::vector<double> v;
-            for (const Figures& f : all[h]) v.push_back(f.*field);
-            return median(v);
-        };
-        Figures& m = med[h];
-        m.relaysPerS = pick(&Figures::relaysPerS);
-        m.latencyUs = pick(&Figures::latencyUs);
-        m.cpuUsPerRelay = pick(&Figures::cpuUsPerRelay);
-        m.startKiB = pick(&Figures::startKiB);
-        m.loadKiB = pick(&Figures::loadKiB);
-        m.idleWakesPerMin = pick(&Figures::idleWakesPerMin);
-        std::printf(
-            "  %-6s throughput %.0f relays/s, latency median %.1f us, CPU %.2f us per relay, "
-            "resident %.2f MiB after start and %.2f MiB after load, %.0f idle wake-ups/min (%s)\n",
-            hubs[h].first.c_str(), m.relaysPerS, m.latencyUs, m.cpuUsPerRelay, m.startKiB / 1024,
-            m.loadKiB / 1024, m.idleWakesPerMin, hubs[h].second.c_str());
+            for (const Figures& f : rounds) v.push_back(f.*field);
+            std::sort(v.begin(), v.end());
+            medians.push_back(v[v.size() / 2]);
+            std::printf(" %10.2f", medians.back());
+        }
+        if (medians.size() == 2 && medians[0] > 0)
+            std::printf("  (%.2fx)", medians[1] / medians[0]);
+        std::printf("\n");
     }
-    if (hubs.size() == 2)
-        std::printf(
-            "  after/before: throughput %.2fx, latency %.2fx, CPU per relay %.2fx, "
-            "resident %.2fx\n",
-            med[1].relaysPerS / med[0].relaysPerS, med[1].latencyUs / med[0].latencyUs,
-            med[1].cpuUsPerRelay / med[0].cpuUsPerRelay, med[1].loadKiB / med[0].loadKiB);
     return 0;
 }
