@@ -4,7 +4,7 @@
 // Each round starts a hub on a free port of 127.0.0.1, joins one client with a
 // heartbeat (60 s interval) and sends from a second socket that is no client,
 // as the network does. It reports per hub: resident memory after start and
-// after the load, wake-ups while idle (the hub's context switches over a quiet
+// after the load, wake-ups while idle (the times its threads ran over a quiet
 // spell, scaled to a minute), the relay latency median (one message at a time,
 // send to receipt), the throughput at saturation (a window of messages kept in
 // flight for a fixed time) and the hub's CPU time per relay over that run.
