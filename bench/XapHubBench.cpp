@@ -289,9 +289,9 @@ int main() {
     for (const auto& [name, field] : figures) {
         std::printf("  %-27s", name);
         std::vector<double> medians;
-        for (const auto& rounds : all) {
+        for (const auto& hubRounds : all) {
             std::vector<double> v;
-            for (const Figures& f : rounds) v.push_back(f.*field);
+            for (const Figures& f : hubRounds) v.push_back(f.*field);
             std::sort(v.begin(), v.end());
             medians.push_back(v[v.size() / 2]);
             std::printf(" %10.2f", medians.back());
