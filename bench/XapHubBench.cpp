@@ -1,13 +1,14 @@
 // The xAP hub under load, and at rest: one or two hub programs measured side
 // by side in interleaved rounds, so a busy machine weighs on both alike.
 //
-// Each round starts a hub on a free port of 127.0.0.1, joins one client with a
-// heartbeat (60 s interval) and sends from a second socket that is no client,
-// as the network does. It reports per hub: resident memory after start and
-// after the load, wake-ups while idle (the times its threads ran over a quiet
-// spell, scaled to a minute), the relay latency median (one message at a time,
-// send to receipt), the throughput at saturation (a window of messages kept in
-// flight for a fixed time) and the hub's CPU time per relay over that run.
+// Each round starts each hub on a free port of 127.0.0.1, joins one client
+// with a heartbeat (60 s interval) and sends from a second socket that is no
+// client, as the network does. The hubs rest at the same time and take
+// latency samples in turn; the throughput runs one hub at a time. It reports per hub: resident
+// memory after start and after the load, wake-ups while idle (the times its threads ran over a
+// quiet spell, scaled to a minute), the relay latency median (one message at a time, send to
+// receipt), the throughput at saturation (a window of messages kept in flight for a fixed time) and
+// the hub's CPU time per relay over that run.
 //
 // The hub measured is XAP_HUB (default: this build's), and when XAP_HUB_BEFORE
 // names another hub program, that one too, with the ratios of the two.
@@ -30,6 +31,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -151,104 +153,101 @@ struct Figures {
            cpuUsPerRelay = 0, lost = 0;
 };
 
-Figures measure(const std::string& exe) {
-    const int hubPort = freePort();
-    const pid_t pid = ::fork();
-    if (pid < 0) die("fork");
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 2);
-        const std::string port = std::to_string(hubPort);
-        ::execl(exe.c_str(), exe.c_str(), "--address", "127.0.0.1", "--port", port.c_str(),
-                static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    int rxPort = 0;
-    const int rx = udpSocket(&rxPort);
-    const int tx = udpSocket(nullptr);
-    const std::string heartbeat =
-        "xap-hbeat\n{\nv=12\nhop=1\nuid=FF123400\nclass=xap-hbeat.alive\n"
-        "source=acme.bench.receiver\ninterval=60\nport=" +
-        std::to_string(rxPort) + "\n}\n";
-
-    // Ready once a message from the sender comes through to the client.
-    bool ready = false;
-    for (int i = 0; i < 500 && !ready; ++i) {
-        sendTo(rx, heartbeat, hubPort);
-        sendTo(tx, message("probe"), hubPort);
-        std::string last;
-        ready = drain(rx, 20, &last) > 0 && last.find("probe") != std::string::npos;
-    }
-    if (!ready) {
-        std::fprintf(stderr, "%s did not relay\n", exe.c_str());
-        std::exit(1);
-    }
-    while (drain(rx, 50) > 0) {
-    }
-
+// One hub program running for a round, with its client and its sender.
+struct RunningHub {
+    pid_t pid = -1;
+    int port = 0, rx = -1, tx = -1;
     Figures f;
-    f.startKiB = residentKiB(pid);
-    const double idleS = envNumber("BENCH_IDLE_SECONDS", 6);
-    const double runsBefore = sched(pid).runs;
-    ::usleep(static_cast<useconds_t>(idleS * 1e6));
-    f.idleWakesPerMin = (sched(pid).runs - runsBefore) * 60.0 / idleS;
 
-    // One message at a time.
-    std::vector<double> latencies;
-    const std::string one = message("latency");
-    for (int i = 0; i < 2100; ++i) {
-        const auto t0 = Clock::now();
-        sendTo(tx, one, hubPort);
-        if (drain(rx, 1000) == 0) continue;
-        if (i >= 100) latencies.push_back(seconds(Clock::now() - t0) * 1e6);
+    explicit RunningHub(const std::string& exe) : port(freePort()) {
+        pid = ::fork();
+        if (pid < 0) die("fork");
+        if (pid == 0) {
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 2);
+            const std::string p = std::to_string(port);
+            ::execl(exe.c_str(), exe.c_str(), "--address", "127.0.0.1", "--port", p.c_str(),
+                    static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        int rxPort = 0;
+        rx = udpSocket(&rxPort);
+        tx = udpSocket(nullptr);
+        const std::string heartbeat =
+            "xap-hbeat\n{\nv=12\nhop=1\nuid=FF123400\nclass=xap-hbeat.alive\n"
+            "source=acme.bench.receiver\ninterval=60\nport=" +
+            std::to_string(rxPort) + "\n}\n";
+        // Ready once a message from the sender comes through to the client.
+        bool ready = false;
+        for (int i = 0; i < 500 && !ready; ++i) {
+            sendTo(rx, heartbeat, port);
+            sendTo(tx, message("probe"), port);
+            std::string last;
+            ready = drain(rx, 20, &last) > 0 && last.find("probe") != std::string::npos;
+        }
+        if (!ready) {
+            std::fprintf(stderr, "%s did not relay\n", exe.c_str());
+            std::exit(1);
+        }
+        while (drain(rx, 50) > 0) {
+        }
+        f.startKiB = residentKiB(pid);
     }
-    std::nth_element(latencies.begin(), latencies.begin() + latencies.size() / 2, latencies.end());
-    f.latencyUs = latencies.empty() ? -1 : latencies[latencies.size() / 2];
+
+    ~RunningHub() {
+        ::kill(pid, SIGTERM);
+        ::waitpid(pid, nullptr, 0);
+        ::close(rx);
+        ::close(tx);
+    }
+
+    // One message through the hub, send to receipt, in microseconds (-1 lost).
+    double latencyUs(const std::string& text) {
+        const auto t0 = Clock::now();
+        sendTo(tx, text, port);
+        if (drain(rx, 1000) == 0) return -1;
+        return seconds(Clock::now() - t0) * 1e6;
+    }
 
     // At saturation: a window of messages in flight, small enough that no
     // socket buffer overflows, refilled as relays arrive.
-    constexpr int kWindow = 64;
-    const std::string load = message("load");
-    const sockaddr_in to = loopback(hubPort);
-    mmsghdr out[kWindow]{};
-    iovec vec{const_cast<char*>(load.data()), load.size()};
-    for (auto& m : out) {
-        m.msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
-        m.msg_hdr.msg_namelen = sizeof to;
-        m.msg_hdr.msg_iov = &vec;
-        m.msg_hdr.msg_iovlen = 1;
-    }
-    const double runS = envNumber("BENCH_SECONDS", 2);
-    long received = 0, outstanding = 0, lost = 0;
-    const double cpu0 = sched(pid).ns;
-    const auto start = Clock::now();
-    while (seconds(Clock::now() - start) < runS) {
-        if (outstanding < kWindow) {
-            const int n = ::sendmmsg(tx, out, static_cast<unsigned>(kWindow - outstanding), 0);
-            if (n > 0) outstanding += n;
+    void throughput(double runS) {
+        constexpr int kWindow = 64;
+        const std::string load = message("load");
+        const sockaddr_in to = loopback(port);
+        mmsghdr out[kWindow]{};
+        iovec vec{const_cast<char*>(load.data()), load.size()};
+        for (auto& m : out) {
+            m.msg_hdr.msg_name = const_cast<sockaddr_in*>(&to);
+            m.msg_hdr.msg_namelen = sizeof to;
+            m.msg_hdr.msg_iov = &vec;
+            m.msg_hdr.msg_iovlen = 1;
         }
-        const int got = drain(rx, 200);
-        if (got == 0) {  // what is still out is lost
-            lost += outstanding;
-            outstanding = 0;
+        long received = 0, outstanding = 0, lost = 0;
+        const double cpu0 = sched(pid).ns;
+        const auto start = Clock::now();
+        while (seconds(Clock::now() - start) < runS) {
+            if (outstanding < kWindow) {
+                const int n = ::sendmmsg(tx, out, static_cast<unsigned>(kWindow - outstanding), 0);
+                if (n > 0) outstanding += n;
+            }
+            const int got = drain(rx, 200);
+            if (got == 0) {  // what is still out is lost
+                lost += outstanding;
+                outstanding = 0;
+            }
+            received += got;
+            outstanding = std::max(0L, outstanding - got);
         }
-        received += got;
-        outstanding = std::max(0L, outstanding - got);
+        const double elapsed = seconds(Clock::now() - start);
+        received += drain(rx, 100);
+        const double cpu = sched(pid).ns - cpu0;
+        f.relaysPerS = static_cast<double>(received) / elapsed;
+        f.cpuUsPerRelay = received > 0 ? cpu / 1000.0 / static_cast<double>(received) : -1;
+        f.lost = static_cast<double>(lost);
+        f.loadKiB = residentKiB(pid);
     }
-    const double elapsed = seconds(Clock::now() - start);
-    received += drain(rx, 100);
-    const double cpu = sched(pid).ns - cpu0;
-    f.relaysPerS = static_cast<double>(received) / elapsed;
-    f.cpuUsPerRelay = received > 0 ? cpu / 1000.0 / static_cast<double>(received) : -1;
-    f.lost = static_cast<double>(lost);
-    f.loadKiB = residentKiB(pid);
-
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    ::close(rx);
-    ::close(tx);
-    return f;
-}
+};
 
 }  // namespace
 
@@ -263,8 +262,30 @@ int main() {
     std::printf("xAP hub: load average %s at start\n", loadAverage().c_str());
     std::vector<std::vector<Figures>> all(hubs.size());
     for (int r = 0; r < rounds; ++r) {
-        for (size_t h = 0; h < hubs.size(); ++h) {
-            const Figures f = measure(hubs[h].second);
+        std::vector<std::unique_ptr<RunningHub>> running;
+        for (const auto& hub : hubs) running.push_back(std::make_unique<RunningHub>(hub.second));
+        // The hubs rest side by side, and the latency samples alternate
+        // between them, so both see the same moments of a busy machine.
+        const double idleS = envNumber("BENCH_IDLE_SECONDS", 6);
+        std::vector<double> runs;
+        for (const auto& h : running) runs.push_back(sched(h->pid).runs);
+        ::usleep(static_cast<useconds_t>(idleS * 1e6));
+        for (size_t h = 0; h < running.size(); ++h)
+            running[h]->f.idleWakesPerMin = (sched(running[h]->pid).runs - runs[h]) * 60.0 / idleS;
+        std::vector<std::vector<double>> latencies(running.size());
+        const std::string one = message("latency");
+        for (int i = 0; i < 2100; ++i)
+            for (size_t h = 0; h < running.size(); ++h)
+                if (const double us = running[h]->latencyUs(one); i >= 100 && us >= 0)
+                    latencies[h].push_back(us);
+        for (size_t h = 0; h < running.size(); ++h) {
+            auto& v = latencies[h];
+            std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+            running[h]->f.latencyUs = v.empty() ? -1 : v[v.size() / 2];
+        }
+        for (size_t h = 0; h < running.size(); ++h) {
+            running[h]->throughput(envNumber("BENCH_SECONDS", 2));
+            const Figures& f = running[h]->f;
             all[h].push_back(f);
             std::printf(
                 "  round %d %-6s %8.0f relays/s  %5.1f us latency  %5.2f us CPU/relay  "
