@@ -83,12 +83,16 @@ bool XapHub::start(const std::string& address, std::string* error) {
 
     void* slots = ::mmap(nullptr, kSlotBytes * kBatch, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    m_fd = ::socket(m_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (slots == MAP_FAILED || m_fd < 0) {
+    if (slots == MAP_FAILED) {
         if (error) *error = std::strerror(errno);
         return false;
     }
     m_slots = static_cast<char*>(slots);
+    m_fd = ::socket(m_family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (m_fd < 0) {
+        if (error) *error = std::strerror(errno);
+        return false;
+    }
     const int on = 1, off = 0;
     // An IPv6 address also takes IPv4 datagrams, and relays to 127.0.0.1
     // through its IPv4-mapped form.
