@@ -42,13 +42,9 @@ TEST(XapLog, EventLogItemsInOrderWithTheFaultNote) {
         EXPECT_NE(msg.find("class=Homeseer.Event\n"), std::string::npos);
         EXPECT_EQ(msg.find("target="), std::string::npos);
         const size_t time = msg.find("Event.Log\n{\nTime=");
-        const size_t type = msg.find("\nType=brindlehub\n");
-        const size_t data = msg.find("\nData=Using xAP port 32768\n}\n");
-        ASSERT_NE(time, std::string::npos);
-        ASSERT_NE(type, std::string::npos);
-        ASSERT_NE(data, std::string::npos);
-        EXPECT_LT(time, type);
-        EXPECT_LT(type, data);
+        ASSERT_NE(time, std::string::npos) << msg;
+        const size_t type = msg.find("\nType=brindlehub\nData=Using xAP port 32768\n}\n", time);
+        EXPECT_NE(type, std::string::npos) << msg;
 
         Err::set(6, "Overflow");
         LogEvent("brindlehub", "GetIniSetting ");

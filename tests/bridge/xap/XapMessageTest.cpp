@@ -160,38 +160,28 @@ TEST_F(XapMessageTest, FaultEndsParseKeepsWhatWasReadAndLogsOnce) {
 }
 
 // Enough blocks and items that names are found by hash rather than by a scan,
-// with the code page's own case folding: 0xC9 and 0xE9 are one letter, 0xD7
-// and 0xF7 are not.
+// with the code page's own case folding: E-acute in upper (0xC9) and lower case
+// (0xE9) is one letter, the multiplication (0xD7) and division (0xF7) signs are not.
 TEST_F(XapMessageTest, FindsAndRejectsNamesAlikeInLargeMessages) {
+    const std::string upperE = "Blk\xC9", lowerE = "blk\xE9", times = "\xD7", divide = "\xF7";
     std::string text = "XAP-Header\n{\nCLASS = big \n}\n";
     for (int b = 0; b < 40; ++b) {
-        text += "Blk\xC9" + std::to_string(b) + "\n{\n";
+        text += upperE + std::to_string(b) + "\n{\n";
         for (int i = 0; i < 20; ++i)
             text += " Key" + std::to_string(i) + " =" + std::to_string(b * 100 + i) + "\n";
-        text += "\xD7=times\n}\n";
+        text += times + "=times\n}\n";
     }
     const XapMessage m = parsed(text);
     EXPECT_EQ(m.MsgClass, "big");
     ASSERT_EQ(m.MsgSection().size(), 40u);
-    EXPECT_EQ(m.MsgSection()[39],
-              "blk\xE9"
-              "39");
+    EXPECT_EQ(m.MsgSection()[39], lowerE + "39");
     for (int b = 0; b < 40; b += 13)
         for (int i = 0; i < 20; i += 7)
             EXPECT_EQ(m.GetItem("BLK\xE9" + std::to_string(b), "kEY" + std::to_string(i)),
                       std::to_string(b * 100 + i));
-    EXPECT_EQ(m.GetItem("blk\xC9"
-                        "1",
-                        "\xD7"),
-              "times");
-    EXPECT_EQ(m.GetItem("blk\xC9"
-                        "1",
-                        "\xF7"),
-              "Unknown");
-    EXPECT_EQ(m.GetItem("blk\xC9"
-                        "40",
-                        "key1"),
-              "Unknown");
+    EXPECT_EQ(m.GetItem(upperE + "1", times), "times");
+    EXPECT_EQ(m.GetItem(upperE + "1", divide), "Unknown");
+    EXPECT_EQ(m.GetItem(upperE + "40", "key1"), "Unknown");
     EXPECT_EQ(*m.msgCollection(39).find("KEY19"), " Key19 =3919");
     EXPECT_TRUE(errorLog().empty());
 
@@ -202,14 +192,9 @@ TEST_F(XapMessageTest, FindsAndRejectsNamesAlikeInLargeMessages) {
     EXPECT_EQ(dupKey.GetItem("last", "key3"), "3");
     EXPECT_EQ(dupKey.GetItem("last", "key20"), "Unknown");
     EXPECT_EQ(errorLog().size(), 1u);
-    const XapMessage dupBlock = parsed(text +
-                                       "BLK\xE9"
-                                       "7\n{\nkey1=x\n}\n");
+    const XapMessage dupBlock = parsed(text + "BLK\xE9" + "7\n{\nkey1=x\n}\n");
     EXPECT_EQ(dupBlock.MsgSection().size(), 39u);  // the last name is dropped, as always
-    EXPECT_EQ(dupBlock.GetItem("blk\xE9"
-                               "7",
-                               "key1"),
-              "701");
+    EXPECT_EQ(dupBlock.GetItem(lowerE + "7", "key1"), "701");
 }
 
 // A second text parsed into the same message adds to it; what the first one
