@@ -1,11 +1,12 @@
-// The event records plug-ins and scripts fill in by name: EventClass and its
-// parts. Each field keeps its declared type.
+// The records plug-ins and scripts fill in by name: devices, events and the
+// events' parts. Each field keeps its declared type.
 #include <gtest/gtest.h>
 
 #include <cfloat>
 #include <memory>
 
 #include "base/RuntimeError.h"
+#include "host/DeviceClass.h"
 #include "host/EventClass.h"
 #include "host/condition.h"
 #include "host/devFunc.h"
@@ -16,24 +17,31 @@ namespace {
 
 TEST(EventRecords, FieldsConvertToTheirTypesAndObjectFieldsTakeOnlyObjects) {
     auto ev = std::make_shared<EventClass>();
-    ev->let("ENABLED", true);
-    EXPECT_TRUE(ev->Enabled);
     ev->let("ev_days", "127");
     EXPECT_EQ(ev->ev_days, 127);
     EXPECT_EQ(errorNumber([&] { ev->let("ev_days", 40000); }), RuntimeError::kOverflow);
     EXPECT_EQ(errorNumber([&] { ev->let("order", "first"); }), RuntimeError::kTypeMismatch);
     EXPECT_EQ(ev->get("last_trigger_time").toDate(), Variant::zeroDate());
-
     auto cond = std::make_shared<condition>();
     ev->let("Ev_Conditions", cond);
     EXPECT_EQ(ev->get("ev_conditions").toObject(), cond);
     ev->let("tag", 2.5);  // a variant field keeps what it is given
     EXPECT_EQ(ev->get("TAG").type(), Variant::Type::Double);
     EXPECT_EQ(errorNumber([&] { ev->let("ev_devices", "x"); }), RuntimeError::kObjectRequired);
-
     auto o = std::make_shared<objcb>();
     o->let("Obj", ev);
     EXPECT_EQ(o->get("obj").toObject(), ev);
+
+    auto dev = std::make_shared<DeviceClass>();
+    EXPECT_THROW(dev->let("iotype", 40000), RuntimeError);
+    auto custom = std::make_shared<CustomStatus>();
+    custom->let("status", 123456);
+    dev->let("customstatus", custom);
+    EXPECT_EQ(dev->get("CustomStatus").toObject()->get("STATUS").toLong(), 123456);
+    EXPECT_THROW(dev->let("CustomStatus", std::make_shared<DeviceClass>()), RuntimeError);
+    // Text concatenation reads Null as nothing, so a plug-in's Null location saves.
+    dev->let("location", Variant::null());
+    EXPECT_EQ(dev->locationText(), "");
 }
 
 TEST(EventRecords, SinglePrecisionFieldsRoundAndCheckTheirRange) {

@@ -24,72 +24,39 @@ std::vector<std::string> names(const EventList& list) {
     return out;
 }
 
-TEST(EventList, NewEventAppendsAndPositionsCountFromOne) {
+TEST(EventList, PositionsCountFromOneAndNamesFindTheFirstMatchIgnoringCase) {
     EventList list;
-    EXPECT_EQ(list.EventCount(), 0);
     EXPECT_EQ(list.NewEvent("Porch"), 1);
     EXPECT_EQ(list.NewEvent("Garden"), 2);
-    auto ex = list.NewEventEx("Garage");
+    auto ex = list.NewEventEx("PORCH");
     ASSERT_TRUE(ex);
-    EXPECT_EQ(ex->name, "Garage");
     EXPECT_EQ(list.EventCount(), 3);
     EXPECT_EQ(list.GetEvent(3), ex);  // the list's own record, not a copy
+    for (int outside : {0, 4, -1}) EXPECT_EQ(list.GetEvent(outside), nullptr) << outside;
 
-    EXPECT_EQ(list.GetEvent(0), nullptr);
-    EXPECT_EQ(list.GetEvent(4), nullptr);
-    EXPECT_EQ(list.GetEvent(-1), nullptr);
-
-    EXPECT_EQ(names(list), (std::vector<std::string>{"Porch", "Garden", "Garage"}));
-}
-
-TEST(EventList, NamesAreFoundIgnoringCaseFirstMatchWins) {
-    EventList list;
-    list.NewEvent("Garden");
-    list.NewEvent("Porch");
-    list.NewEvent("PORCH");
-    EXPECT_EQ(list.GetEventIndex("PORCH"), 2);
-    EXPECT_EQ(list.GetEventEx("pOrCh"), list.GetEvent(2));
-    EXPECT_TRUE(list.EventExists("GARDEN"));
+    EXPECT_EQ(list.GetEventIndex("porch"), 1);
+    EXPECT_EQ(list.GetEventEx("pOrCh"), list.GetEvent(1));
     // No trimming, no prefix matching.
     EXPECT_EQ(list.GetEventIndex("Porch "), -1);
     EXPECT_EQ(list.GetEventIndex("Porc"), -1);
-    EXPECT_EQ(list.GetEventEx("Shed"), nullptr);
+    EXPECT_TRUE(list.EventExists("GARDEN"));
     EXPECT_FALSE(list.EventExists("Shed"));
-}
 
-TEST(EventList, DeleteEventRemovesOnlyTheFirstRecordOfThatName) {
-    EventList list;
-    list.NewEvent("Porch");
-    list.NewEvent("Garden");
-    list.NewEvent("porch");
-    list.DeleteEvent("Shed");
-    EXPECT_EQ(names(list), (std::vector<std::string>{"Porch", "Garden", "porch"}));
-
-    auto garden = list.GetEventEx("Garden");
-    list.DeleteEvent("PORCH");
-    EXPECT_EQ(names(list), (std::vector<std::string>{"Garden", "porch"}));
-    EXPECT_EQ(list.GetEvent(1), garden);  // later records move up
-    list.DeleteEvent("porch");
-    list.DeleteEvent("garden");
-    EXPECT_EQ(list.EventCount(), 0);
-    list.DeleteEvent("garden");  // on an empty list
-    EXPECT_EQ(list.EventCount(), 0);
-}
-
-TEST(EventList, EnableAndDisableSetTheFirstMatchOnly) {
-    EventList list;
-    auto first = list.NewEventEx("Porch");
-    auto second = list.NewEventEx("Porch");
-    EXPECT_FALSE(first->Enabled);
+    // Enable, disable and delete act on the first match only.
     list.EnableEvent("PORCH");
-    EXPECT_TRUE(first->Enabled);
-    EXPECT_FALSE(second->Enabled);
+    EXPECT_TRUE(list.GetEvent(1)->Enabled);
+    EXPECT_FALSE(ex->Enabled);
     list.EnableEvent("Shed");  // nothing to do, nothing raised
     list.DisableEvent("porch");
-    EXPECT_FALSE(first->Enabled);
-    first->Enabled = true;
-    list.DisableEvent("Shed");
-    EXPECT_TRUE(first->Enabled);
+    EXPECT_FALSE(list.GetEvent(1)->Enabled);
+    list.DeleteEvent("Shed");
+    list.DeleteEvent("porch");
+    EXPECT_EQ(names(list), (std::vector<std::string>{"Garden", "PORCH"}));
+    EXPECT_EQ(list.GetEvent(2), ex);  // later records move up
+    list.DeleteEvent("porch");
+    list.DeleteEvent("garden");
+    list.DeleteEvent("garden");  // on an empty list
+    EXPECT_EQ(list.EventCount(), 0);
 }
 
 TEST(EventList, CountsBeyondSixteenBitsAreLoggedAndAnswerWhatTheMemberHad) {

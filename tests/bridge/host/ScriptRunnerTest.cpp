@@ -73,13 +73,11 @@ TEST_F(Scripts, EveryRunHasAModuleOfItsOwn) {
     script("count.lua", "function bump(p) counter = (counter or 0) + 1 return counter end");
     EXPECT_EQ(hs->call("RunEx", "count.lua", "bump", "").toLong(), 1);
     EXPECT_EQ(hs->call("RunEx", "count.lua", "bump", "").toLong(), 1);
-    EXPECT_TRUE(engine().hasModule("M1"));
-    EXPECT_TRUE(engine().hasModule("M2"));
-    EXPECT_EQ(hs->scripts().runCount(), 2);
-    // A script may run another, nested; the inner one gets the next key.
-    script("outer.lua", "function main(p) return hs.RunEx('count.lua', 'bump', '') + 10 end");
-    EXPECT_EQ(hs->call("RunEx", "outer.lua", "main", "").toLong(), 11);
-    EXPECT_TRUE(engine().hasModule("M4"));
+    // A script may run another, nested, in a module apart from its own.
+    script("outer.lua",
+           "function main(p) counter = 5 return hs.RunEx('count.lua', 'bump', '') + counter end");
+    EXPECT_EQ(hs->call("RunEx", "outer.lua", "main", "").toLong(), 6);
+    EXPECT_EQ(hs->scripts().runCount(), 4);
 }
 
 TEST_F(Scripts, ManyRunsDoNotGrowTheEngine) {
