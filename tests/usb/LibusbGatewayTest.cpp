@@ -156,6 +156,14 @@ TEST_F(EmulatedCm19a, InitialisesReportsPressesAndWritesCommandsInOrder) {
     waitFrames(" ", 6, mark);
     const std::string a1 = frame("A", 1, cON), a2 = frame("A", 2, cON);
     EXPECT_EQ(written(mark), (std::vector<std::string>{a1, a1, a1, a2, a2, a2}));
+
+    // A stalled write: the halt is cleared and the frame still goes out three times.
+    device("stallout", "done stallout");
+    const size_t stalled = radio.out().size();
+    send("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=B3\ncommand=off\n}\n");
+    EXPECT_EQ(waitFrames(frame("B", 3, cOFF), 3, stalled), 3u);
+    EXPECT_GE(radio.waitOut("S 02", stalled), 0);
+    EXPECT_GE(radio.waitOut("C 02", stalled), 0);
     shutDown();
     EXPECT_GE(radio.waitOut("released"), 0);
 }
@@ -222,7 +230,16 @@ TEST_F(EmulatedCm19a, SurvivesAnUnplugDuringTransfersAndReconnectsWhenReplugged)
 }
 
 TEST_F(EmulatedCm19a, AHundredReplugsLeaveDescriptorsAndMemoryFlat) {
-    startAll();
+    writeUsbRegistry();
+    startDevice();
+    // Memory still allocated at exit fails the exit code; freed memory is not
+    // held back, so the resident size follows what is in use.
+    ::setenv(
+        "ASAN_OPTIONS",
+        (std::getenv("ASAN_OPTIONS") + std::string(":detect_leaks=1:quarantine_size_mb=0")).c_str(),
+        1);
+    startGateway();
+    waitStarted();
     auto residentKb = [this] {
         std::ifstream status("/proc/" + std::to_string(gateway.pid()) + "/status");
         std::string word;
@@ -244,6 +261,8 @@ TEST_F(EmulatedCm19a, AHundredReplugsLeaveDescriptorsAndMemoryFlat) {
     }
     expectPress("A", 3, true);
     EXPECT_EQ(openDescriptors(), descriptors);
+    // The allocator settles within the first few hundred replugs (about 1.5 MB
+    // here); a leak per replug of a device list or a transfer shows beyond it.
     EXPECT_LT(residentKb() - memory, 4096) << "kB grown over 80 replugs";
     shutDown();
 }

@@ -33,7 +33,9 @@ Run it under umockdev-wrapper, so that its own uevents reach the program.
 Options: --absent (no device at the start), --ids VVVV:PPPP (another vendor
 and product), --replay FILE (plays the device's side of a session recorded by
 umockdev-record --ioctl: its reads are sent once the writes before them came,
-and a write the recording does not expect is reported). libusb busy-polls the emulated node (it looks writable at once), so the
+and a write the recording does not expect is reported).
+
+libusb busy-polls the emulated node (it looks writable at once), so the
 program's CPU use under this device means nothing.
 """
 
