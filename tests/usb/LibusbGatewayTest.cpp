@@ -164,6 +164,16 @@ TEST_F(EmulatedCm19a, InitialisesReportsPressesAndWritesCommandsInOrder) {
     EXPECT_EQ(waitFrames(frame("B", 3, cOFF), 3, stalled), 3u);
     EXPECT_GE(radio.waitOut("S 02", stalled), 0);
     EXPECT_GE(radio.waitOut("C 02", stalled), 0);
+
+    // A write refused on the spot, and one that ends having sent nothing (the
+    // device shows it, so it is seen four times): the device is reopened and the
+    // frames go out all the same.
+    for (const auto& [fault, seen] : {std::pair{"refusesubmit 02", 3u}, {"shortout", 4u}}) {
+        device(fault, "done");
+        const size_t from = radio.out().size();
+        send("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=B4\ncommand=on\n}\n");
+        EXPECT_EQ(waitFrames(frame("B", 4, cON), seen, from), seen) << fault;
+    }
     shutDown();
     EXPECT_GE(radio.waitOut("released"), 0);
 }
@@ -198,6 +208,15 @@ TEST_F(EmulatedCm19a, ReadsGoOnAfterEmptyFailedAndStalledReadsAndReopenWhenTheyK
     // One line when reading stopped, one when it works again.
     EXPECT_EQ(countUntil("reading stopped", "CM19A USB: reading again"), 1);
     EXPECT_NE(hub.nextContaining("class=xAP-X10.event").find("Device=B5"), std::string::npos);
+
+    // A read refused on the spot: the device is reopened quietly and reads again.
+    const size_t refused = radio.out().size();
+    device("refusesubmit 81", "done");
+    expectPress("C", 6, true);  // completes the outstanding read; the next is refused
+    ASSERT_GE(radio.waitOut("F 81", refused), 0);
+    ASSERT_GE(radio.waitOut(kInit, refused, 8000), 0);
+    expectPress("C", 7, false);
+    shutDown();
 }
 
 TEST_F(EmulatedCm19a, SurvivesAnUnplugDuringTransfersAndReconnectsWhenReplugged) {

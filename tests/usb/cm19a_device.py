@@ -10,7 +10,10 @@ stdin and reads what the device saw, one line each, on stdout:
                 or the next one)
   in0 | inerror | install
                 the next read ends with 0 bytes, a transfer error or a stall
-  stallout      the next write stalls
+  stallout | shortout
+                the next write stalls / ends having sent nothing
+  refusesubmit 81|02
+                the next transfer on that endpoint is refused (EIO)
   hang | resume the device stops taking writes (they stay pending) / takes them
   refuse N      the next N claims of the interface are refused (EBUSY)
   driver NAME   a kernel driver is bound to the interface
@@ -24,6 +27,7 @@ stdin and reads what the device saw, one line each, on stdout:
   W HEX         a frame written to the OUT endpoint, taken
   H HEX         one held by a hung device (a W line follows on resume)
   S 02          a write that stalled
+  F 81 | F 02   a transfer refused
   C 81 | C 02   a halt cleared on that endpoint
   claimed | released | refused | detached NAME | attached NAME
   unplugged | plugged ADDR | done CMD
@@ -113,6 +117,8 @@ class Device:
         self.driver = None      # bound kernel driver, None when none
         self.detached = None    # driver we took it from
         self.stall_out = False
+        self.short_out = False
+        self.refuse_submit = set()  # endpoints whose next transfer is refused
         self.hung = False
         self.reads = []         # submitted IN URBs, oldest first
         self.writes = []        # OUT URBs held while hung: (urb, frame)
@@ -163,6 +169,10 @@ class Device:
         length = struct.unpack_from("<i", data, 24)[0]
         if kind != 1 or endpoint not in (IN_EP, OUT_EP) or length <= 0:
             return -1, errno.EINVAL
+        if endpoint in self.refuse_submit:
+            self.refuse_submit.discard(endpoint)
+            say('F %02x' % endpoint)
+            return -1, errno.EIO
         buf = arg.resolve(16, length)
         arg.buffer = buf
         if endpoint == IN_EP:
@@ -183,7 +193,9 @@ class Device:
 
     def take(self, urb, frame):
         say('W ' + ' '.join('%02X' % b for b in frame))
-        self.reapable.append((urb, 0, None))
+        # A short write ends having sent nothing.
+        self.reapable.append((urb, 0, b'' if self.short_out else None))
+        self.short_out = False
         if self.replay:
             if self.replay[0] != (OUT_EP, frame):
                 say('unexpected write; the recording wants ' + self.replay[0][1].hex())
@@ -337,6 +349,10 @@ def command(device, line, loop):
             device.ends.append((status, b''))
         elif verb == 'stallout':
             device.stall_out = True
+        elif verb == 'shortout':
+            device.short_out = True
+        elif verb == 'refusesubmit':
+            device.refuse_submit.add(int(rest[0], 16))
         elif verb == 'hang':
             device.hung = True
         elif verb == 'resume':
