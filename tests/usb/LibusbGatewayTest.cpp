@@ -14,7 +14,6 @@ namespace {
 
 constexpr const char* kWrapper = "/usr/bin/umockdev-wrapper";
 const std::string kInit = "W 80 01 00 20 14 24 20 20";
-const std::string kAsanOrder = ":verify_asan_link_order=0";
 
 std::string hex(const std::vector<std::uint8_t>& bytes) {
     std::string text;
@@ -34,6 +33,7 @@ class EmulatedCm19a : public Gateway {
 protected:
     void SetUp() override {
         if (::access(kWrapper, X_OK) != 0) GTEST_SKIP() << "umockdev is not installed";
+        if (const char* asan = std::getenv("ASAN_OPTIONS")) asanOptions = asan;
         Gateway::SetUp();
     }
     void TearDown() override {
@@ -49,6 +49,7 @@ protected:
         }
         ::unsetenv("UMOCKDEV_DIR");
         ::unsetenv("LD_PRELOAD");
+        ::setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
         Gateway::TearDown();
     }
 
@@ -74,9 +75,7 @@ protected:
         ::setenv("UMOCKDEV_DIR", radio.out()[static_cast<size_t>(ready)].substr(6).c_str(), 1);
         ::setenv("LD_PRELOAD", "libumockdev-preload.so.0", 1);
         // The preload comes before the sanitizer's runtime in the library list.
-        if (const char* asan = std::getenv("ASAN_OPTIONS");
-            !asan || !std::string(asan).ends_with(kAsanOrder))
-            ::setenv("ASAN_OPTIONS", ((asan ? std::string(asan) : "") + kAsanOrder).c_str(), 1);
+        ::setenv("ASAN_OPTIONS", (asanOptions + ":verify_asan_link_order=0").c_str(), 1);
     }
     void startAll() {
         writeUsbRegistry();
@@ -144,6 +143,8 @@ protected:
             std::filesystem::directory_iterator("/proc/" + std::to_string(gateway.pid()) + "/fd"),
             std::filesystem::directory_iterator()));
     }
+
+    std::string asanOptions;  // the test's own, restored for the next test
 };
 
 TEST_F(EmulatedCm19a, InitialisesReportsPressesAndWritesCommandsInOrder) {
