@@ -45,6 +45,7 @@ program's CPU use under this device means nothing.
 
 import errno
 import os
+import shutil
 import struct
 import sys
 import threading
@@ -396,6 +397,8 @@ def main():
         device.plug(2)
     say('ready ' + testbed.get_root_dir())
     loop.run()
+    # The test bed's folder is not removed on its own when the process ends.
+    shutil.rmtree(testbed.get_root_dir(), ignore_errors=True)
 
 
 if __name__ == '__main__':
