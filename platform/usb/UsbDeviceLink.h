@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "usb/UsbDeviceEntry.h"
 #include "usb/UsbPort.h"
@@ -53,6 +54,12 @@ public:
     // Ends `owner`'s outstanding read, if any, before returning; its ReadDone is
     // not called. Another owner's read is left alone.
     virtual void cancelRead(const void* owner) = 0;
+    // Bytes the device sent for a read that ended before its owner took them
+    // (the read was cancelled after the device had answered, or its port
+    // closed before the completion was handed on): a radio frame, kept for
+    // the next read on the device, which completes with them at once.
+    void keepRead(Bytes bytes) { m_heldRead = std::move(bytes); }
+    std::optional<Bytes> takeHeldRead() { return std::exchange(m_heldRead, std::nullopt); }
 
 protected:
     enum class SendResult { Sent, Pending, Failed };
@@ -93,4 +100,5 @@ private:
     // then comes back to the caller instead of to the job's handler.
     std::uint64_t m_direct = 0;
     std::optional<std::pair<WriteJob, std::string>> m_directFailure;
+    std::optional<Bytes> m_heldRead;
 };

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <optional>
 
 #include "usb/UsbDeviceLink.h"
 
@@ -12,6 +13,9 @@ struct UsbPort::ReadState {
     std::uint64_t generation = 0;
     bool pending = false;
     ReadHandler handler;
+    // The bytes of a completion posted and not yet handed on; close() gives
+    // them back to the device for the next read.
+    std::optional<Bytes> undelivered;
 };
 
 // The owner's failure handler and the failed jobs not yet handed to it. The
@@ -39,6 +43,7 @@ void deliverLater(std::weak_ptr<State> weak, std::uint64_t generation, UsbPort::
             auto state = weak.lock();
             if (!state || !state->pending || state->generation != generation) return;
             state->pending = false;
+            state->undelivered.reset();
             // Moved out first: the handler may re-arm, close or destroy the port.
             UsbPort::ReadHandler handler = std::move(state->handler);
             state->handler = nullptr;
@@ -105,6 +110,8 @@ bool UsbPort::open() {
 
 void UsbPort::close() {
     if (m_read->pending && m_link) m_link->cancelRead(this);
+    if (m_read->undelivered && m_link) m_link->keepRead(std::move(*m_read->undelivered));
+    m_read->undelivered.reset();
     m_read->pending = false;
     m_read->handler = nullptr;
     ++m_read->generation;
@@ -161,16 +168,25 @@ bool UsbPort::armRead(ReadHandler onComplete) {
     }
     const std::uint64_t generation = ++m_read->generation;
     std::weak_ptr<ReadState> weak = m_read;
-    std::string error;
-    const bool started = m_link->startRead(
-        this,
-        [weak, generation](ReadStatus status, Bytes bytes) {
-            deliverLater(weak, generation, status, std::move(bytes));
-        },
-        error);
-    if (!started) {
-        m_lastError = error;
-        return false;
+    if (std::optional<Bytes> held = m_link->takeHeldRead()) {
+        m_read->undelivered = held;
+        deliverLater(weak, generation, ReadStatus::Completed, std::move(*held));
+    } else {
+        std::string error;
+        const bool started = m_link->startRead(
+            this,
+            [weak, generation](ReadStatus status, Bytes bytes) {
+                auto state = weak.lock();
+                if (state && state->generation == generation && status == ReadStatus::Completed &&
+                    !bytes.empty())
+                    state->undelivered = bytes;
+                deliverLater(weak, generation, status, std::move(bytes));
+            },
+            error);
+        if (!started) {
+            m_lastError = error;
+            return false;
+        }
     }
     m_read->pending = true;
     m_read->handler = std::move(onComplete);

@@ -29,6 +29,11 @@ std::string where(libusb_device* device) {
     return text;
 }
 
+// Bytes a completed transfer brought into its buffer.
+long received(const libusb_transfer& transfer) {
+    return std::clamp(transfer.actual_length, 0, transfer.length);
+}
+
 struct DeviceList {
     libusb_device** devices = nullptr;
     ssize_t count = 0;
@@ -266,16 +271,24 @@ void LibusbDeviceLink::writeDone() {
 void LibusbDeviceLink::readDone() {
     m_in.active = false;
     m_in.returned = 1;
-    if (m_closing || m_in.cancelling) return;
+    if (m_closing) return;
+    const libusb_transfer& t = *m_in.transfer;
+    // The device had sent these before the cancel reached it: a frame from the
+    // radio that the next read hands on (a reopen or an arrival replaces the
+    // read). libusb reports such a transfer as cancelled, with its bytes.
+    if (m_in.cancelling) {
+        if ((t.status == LIBUSB_TRANSFER_COMPLETED || t.status == LIBUSB_TRANSFER_CANCELLED) &&
+            t.actual_length > 0)
+            keepRead(Bytes(m_inBuffer.begin(), m_inBuffer.begin() + received(t)));
+        return;
+    }
 
     ReadStatus status = ReadStatus::Error;
     Bytes bytes;
-    switch (m_in.transfer->status) {
+    switch (t.status) {
         case LIBUSB_TRANSFER_COMPLETED:
             status = ReadStatus::Completed;
-            bytes.assign(m_inBuffer.begin(),
-                         m_inBuffer.begin() + std::clamp(m_in.transfer->actual_length, 0,
-                                                         static_cast<int>(m_inBuffer.size())));
+            bytes.assign(m_inBuffer.begin(), m_inBuffer.begin() + received(t));
             break;
         case LIBUSB_TRANSFER_NO_DEVICE:
             setGone();

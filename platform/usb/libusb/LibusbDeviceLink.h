@@ -9,7 +9,8 @@
 // Opening joins a live link on a device that is still attached; a link whose
 // device was unplugged is never joined, and a replugged transceiver is opened
 // afresh. Cancelling a read waits (briefly) until libusb has handed the
-// transfer back, so the device can be closed and reopened at once.
+// transfer back, so the device can be closed and reopened at once; a read that
+// had already brought bytes by then keeps them for the next read (keepRead).
 
 #include <array>
 #include <cstdint>
