@@ -66,6 +66,76 @@ bool hasPatternCharacters(std::string_view s) {
     return s.find_first_of("^$\\.*+?()[]{}|") != std::string_view::npos;
 }
 
+// The largest repeat count or back-reference number a section pattern may
+// hold. The regex compiler reads such numbers into a fixed-size integer with
+// no overflow check, so a long run of digits is undefined behaviour there. No
+// pattern with a count this large compiles anyway (every repeat needs at least
+// one automaton state, and the automaton has a state limit of this size), so
+// refusing larger numbers takes nothing away.
+constexpr size_t kMaxPatternNumber = 100000;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Whether the digits starting at pos make a number above kMaxPatternNumber.
+// Moves pos past them.
+bool numberTooLarge(std::string_view s, size_t& pos) {
+    size_t value = 0;
+    bool tooLarge = false;
+    for (; pos < s.size() && isDigit(s[pos]); ++pos) {
+        if (!tooLarge) value = value * 10 + static_cast<size_t>(s[pos] - '0');
+        tooLarge = tooLarge || value > kMaxPatternNumber;
+    }
+    return tooLarge;
+}
+
+// Whether an ECMAScript pattern holds a number the regex compiler reads
+// (a count in "{m,n}" or a back-reference "\\n") larger than kMaxPatternNumber.
+// It follows the compiler's reading closely enough to know where such numbers
+// stand: digits inside a bracket expression or after an escaped brace are
+// plain characters and are not looked at.
+bool holdsOversizedNumber(std::string_view s) {
+    bool inBracket = false;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        const char c = s[pos++];
+        if (c == '\\') {
+            if (pos >= s.size()) return false;
+            const char e = s[pos];
+            if (e >= '1' && e <= '9') {
+                if (numberTooLarge(s, pos)) return true;
+            } else {
+                ++pos;
+                if (e == 'c') ++pos;  // "\\cX" takes one more character
+            }
+        } else if (inBracket) {
+            if (c == ']') {
+                inBracket = false;
+            } else if (c == '[' && pos < s.size() &&
+                       (s[pos] == '.' || s[pos] == ':' || s[pos] == '=')) {
+                // A class name such as "[:alpha:]" runs to its own closing pair.
+                const char kind = s[pos];
+                const size_t end = s.find(std::string{kind, ']'}, pos + 1);
+                if (end == std::string_view::npos) return false;
+                pos = end + 2;
+            }
+        } else if (c == '[') {
+            inBracket = true;
+            if (pos < s.size() && s[pos] == '^') ++pos;
+        } else if (c == '{') {
+            while (pos < s.size() && s[pos] != '}') {
+                if (isDigit(s[pos])) {
+                    if (numberTooLarge(s, pos)) return true;
+                } else {
+                    ++pos;
+                }
+            }
+        }
+    }
+    return false;
+}
+
 // Whether a dictionary key is a value entry of the named section, for names
 // that hold no pattern characters: the same answer the pattern gives, without
 // building one.
@@ -108,9 +178,11 @@ void IniTool::Load(const std::string& fPath) {
     // Anything that is not a file (a folder, nothing at all) loads as empty;
     // Save reports it if it is ever asked to write there.
     if (!fs::is_regular_file(fPath, ec)) return;
+    LoadText(readWholeFile(fPath));
+}
 
-    const std::string text = readWholeFile(fPath);
-    std::string_view all(text);
+void IniTool::LoadText(std::string_view all) {
+    m_dict.RemoveAll();
     // Some editors start a UTF-8 file with a byte-order mark; it would hide the
     // first section header.
     if (all.substr(0, 3) == "\xEF\xBB\xBF") all.remove_prefix(3);
@@ -193,6 +265,8 @@ std::vector<std::string> IniTool::Keys(const std::string& header) const {
         if (hasPatternCharacters(header)) {
             std::string pattern = "^" + header + "\\";
             pattern.push_back(kSep);
+            if (holdsOversizedNumber(pattern))
+                throw std::regex_error(std::regex_constants::error_badbrace);
             re.emplace(pattern, kPatternOptions);
         }
         for (const auto& entry : m_dict) {
