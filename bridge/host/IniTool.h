@@ -52,7 +52,8 @@ public:
     // Key names of one section, in insertion order. The header is used as a
     // case-insensitive regular expression anchored at the start, so pattern
     // characters in a section name keep their meaning. A section without keys,
-    // or a name that is not a valid pattern, gives one empty string.
+    // a name that is not a valid pattern, or one whose repeats would write it
+    // out past a thousand steps (".{5000}"), gives one empty string.
     std::vector<std::string> Keys(const std::string& header) const;
     // Empties the store; the path stays.
     void Clear();

@@ -62,7 +62,7 @@ campaign() {
     table=$(mktemp)
     status=0
     for target in "$build"/tests/fuzz/Fuzz*; do
-        [ -x "$target" ] || continue
+        [ -f "$target" ] && [ -x "$target" ] || continue
         name=$(basename "$target")
         work="$build/fuzz-campaign/$name"
         rm -rf "$work"
