@@ -81,7 +81,7 @@ campaign() {
             cp -R "$work/merged/." "$here/corpus/$name/"
         else
             echo "$name: merge failed, stored corpus left as it was (see $work/merge.log)" >&2
-            status=1
+            [ "$status" -eq 2 ] || status=1
         fi
 
         found=0
@@ -90,7 +90,7 @@ campaign() {
             cp "$f" "$here/findings/$name/"
             found=$((found + 1))
         done
-        [ "$found" -eq 0 ] || status=1
+        [ "$found" -eq 0 ] || status=2
         execs=$(stat_of "$work/log" number_of_executed_units)
         rate=$(stat_of "$work/log" average_exec_per_sec)
         cov=$(grep -o 'cov: [0-9]*' "$work/log" | tail -n 1 | cut -d' ' -f2)
@@ -103,8 +103,8 @@ campaign() {
         printf '%-16s %12s %10s %9s %8s %9s\n' "$name" "$execs" "$rate" "$cov" "$corpus" "$found"
     done <"$table"
     rm -f "$table"
-    [ "$status" -eq 0 ] || echo "Findings are kept in $here/findings/; fix them before committing." >&2
-    return "$status"
+    [ "$status" -ne 2 ] || echo "Findings are kept in $here/findings/; fix them before committing." >&2
+    [ "$status" -eq 0 ]
 }
 
 case "${1:-}" in
