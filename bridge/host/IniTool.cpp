@@ -8,6 +8,7 @@
 #include <regex>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include <QtGlobal>
 
@@ -66,6 +67,106 @@ bool hasPatternCharacters(std::string_view s) {
     return s.find_first_of("^$\\.*+?()[]{}|") != std::string_view::npos;
 }
 
+// The largest a section pattern may grow once its repeats are written out
+// (roughly the states of the automaton the regex compiler builds). Building
+// and running that automaton costs in proportion, and every listing does both:
+// "(.?){20000}" would take seconds per listing. Names people give sections
+// stay far below this. Any larger pattern lists no keys, as an invalid one does.
+//
+// It also keeps numbers the compiler reads (repeat counts, back-reference
+// numbers) small: it reads them into a fixed-size integer with no overflow
+// check, so a long run of digits would be undefined behaviour there.
+constexpr size_t kMaxPatternSize = 1000;
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads the digits at pos, moving pos past them; anything above
+// kMaxPatternSize reads as kMaxPatternSize + 1.
+size_t readNumber(std::string_view s, size_t& pos) {
+    size_t value = 0;
+    for (; pos < s.size() && isDigit(s[pos]); ++pos)
+        value = std::min(value * 10 + static_cast<size_t>(s[pos] - '0'), kMaxPatternSize + 1);
+    return value;
+}
+
+// Whether an ECMAScript pattern grows beyond kMaxPatternSize once its repeats
+// are written out. It follows the regex compiler's reading closely enough to
+// know where numbers stand: digits inside a bracket expression or after an
+// escaped brace are plain characters, while a count in "{m,n}" or a
+// back-reference "\\n" is a number.
+bool patternTooLarge(std::string_view s) {
+    // The size of the sequence being read, the size of its last item (what a
+    // repeat applies to), and the sizes of the sequences around each open group.
+    size_t size = 0;
+    size_t last = 0;
+    std::vector<size_t> outer;
+    bool inBracket = false;
+    size_t pos = 0;
+    const auto add = [&](size_t item) {
+        size += item;
+        last = item;
+    };
+    while (pos < s.size()) {
+        const char c = s[pos++];
+        if (c == '\\') {
+            if (pos >= s.size()) return false;
+            const char e = s[pos];
+            if (e >= '1' && e <= '9') {
+                if (readNumber(s, pos) > kMaxPatternSize) return true;
+            } else {
+                ++pos;
+                if (e == 'c') ++pos;  // "\\cX" takes one more character
+            }
+            if (!inBracket) add(1);
+        } else if (inBracket) {
+            if (c == ']') {
+                inBracket = false;
+            } else if (c == '[' && pos < s.size() &&
+                       (s[pos] == '.' || s[pos] == ':' || s[pos] == '=')) {
+                // A class name such as "[:alpha:]" runs to its own closing pair.
+                const size_t end = s.find(std::string{s[pos], ']'}, pos + 1);
+                if (end == std::string_view::npos) return false;
+                pos = end + 2;
+            }
+        } else if (c == '[') {
+            inBracket = true;
+            if (pos < s.size() && s[pos] == '^') ++pos;
+            add(1);
+        } else if (c == '(') {
+            outer.push_back(size);
+            size = 0;
+        } else if (c == ')' && !outer.empty()) {
+            const size_t group = size + 2;
+            size = outer.back();
+            outer.pop_back();
+            add(group);
+        } else if (c == '{') {
+            size_t count = 0;
+            while (pos < s.size() && s[pos] != '}') {
+                if (isDigit(s[pos]))
+                    count = std::max(count, readNumber(s, pos));
+                else
+                    ++pos;
+            }
+            if (count > kMaxPatternSize) return true;
+            // Each repeat is a copy of the item, plus a state to loop or skip.
+            const size_t repeated = last * (count + 1);
+            size += repeated - last;
+            last = repeated;
+        } else if (c == '*' || c == '+' || c == '?') {
+            // Repeats may follow one another, each applying to all before it.
+            ++size;
+            ++last;
+        } else {
+            add(1);
+        }
+        if (size > kMaxPatternSize) return true;
+    }
+    return false;
+}
+
 // Whether a dictionary key is a value entry of the named section, for names
 // that hold no pattern characters: the same answer the pattern gives, without
 // building one.
@@ -108,9 +209,11 @@ void IniTool::Load(const std::string& fPath) {
     // Anything that is not a file (a folder, nothing at all) loads as empty;
     // Save reports it if it is ever asked to write there.
     if (!fs::is_regular_file(fPath, ec)) return;
+    LoadText(readWholeFile(fPath));
+}
 
-    const std::string text = readWholeFile(fPath);
-    std::string_view all(text);
+void IniTool::LoadText(std::string_view all) {
+    m_dict.RemoveAll();
     // Some editors start a UTF-8 file with a byte-order mark; it would hide the
     // first section header.
     if (all.substr(0, 3) == "\xEF\xBB\xBF") all.remove_prefix(3);
@@ -193,6 +296,8 @@ std::vector<std::string> IniTool::Keys(const std::string& header) const {
         if (hasPatternCharacters(header)) {
             std::string pattern = "^" + header + "\\";
             pattern.push_back(kSep);
+            if (patternTooLarge(pattern))
+                throw std::regex_error(std::regex_constants::error_complexity);
             re.emplace(pattern, kPatternOptions);
         }
         for (const auto& entry : m_dict) {

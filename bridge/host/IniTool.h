@@ -24,6 +24,7 @@
 // One thread; no locks.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/OrderedDictionary.h"
@@ -32,6 +33,9 @@ class IniTool {
 public:
     // Empties the store and remembers fPath for Save, whether or not it exists.
     void Load(const std::string& fPath);
+    // Empties the store and reads text as Load reads a file's contents; the
+    // path stays.
+    void LoadText(std::string_view text);
     // Kept for callers that still invoke it; it has nothing to do.
     void DumpHashTable();
     // The value, or defaultvalue when the key is missing or its value is empty.
@@ -48,7 +52,8 @@ public:
     // Key names of one section, in insertion order. The header is used as a
     // case-insensitive regular expression anchored at the start, so pattern
     // characters in a section name keep their meaning. A section without keys,
-    // or a name that is not a valid pattern, gives one empty string.
+    // a name that is not a valid pattern, or one whose repeats would write it
+    // out past a thousand steps (".{5000}"), gives one empty string.
     std::vector<std::string> Keys(const std::string& header) const;
     // Empties the store; the path stays.
     void Clear();

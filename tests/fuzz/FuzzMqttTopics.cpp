@@ -5,7 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "ScratchProgramFolder.h"
 #include "mqtt/MqttTopics.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    silenceLogs();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
@@ -18,8 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (why.empty()) __builtin_trap();
         return 0;
     }
-    const auto code = command->ninja ? MqttTopics::ninjaCode(command->code)
-                                     : MqttTopics::x10Code(command->code);
+    const auto code =
+        command->ninja ? MqttTopics::ninjaCode(command->code) : MqttTopics::x10Code(command->code);
     if (!code || *code != command->code) __builtin_trap();
     if (command->ninja && (MqttTopics::cameraIndex(command->code) < 1 ||
                            MqttTopics::cameraIndex(command->code) > 254))

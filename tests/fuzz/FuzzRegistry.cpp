@@ -6,7 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "ScratchProgramFolder.h"
 #include "registry/Registry.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    silenceLogs();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Never saved: the path is only a name for the in-memory store.

@@ -1,21 +1,19 @@
 // Feeds arbitrary bytes to the xAP message parser and the reads that follow a
 // parse in the command dispatcher. Any crash, leak or undefined behaviour is a
 // finding; faults logged by the parser are expected.
-#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "ScratchProgramFolder.h"
 #include "xap/XapMessage.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const bool ready = (useScratchProgramFolder("fuzz-xapmsg"), true);
-    (void)ready;
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    useScratchProgramFolder("fuzz-xapmsg");
+    return 0;
+}
 
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
     XapMessage m;
     m.Init("");

@@ -95,6 +95,30 @@ TEST_F(IniToolTest, KeysTreatsSectionNameAsPattern) {
     EXPECT_EQ(t.Keys(".*").size(), 6u);
 }
 
+// Counts and back-reference numbers beyond what the regex compiler can hold
+// once overflowed inside it; they now list nothing, as any invalid pattern
+// does, while the same digits as plain characters still match.
+TEST_F(IniToolTest, PatternsTooLargeToBuildListNoKeys) {
+    const std::string huge = "99999999999999999999";
+    IniTool t;
+    for (const std::string& file : {"[W{" + huge + "}]\nl=", "[W{2," + huge + "}]\nl="}) {
+        t.LoadText(file);
+        EXPECT_EQ(t.Keys(t.Headers().front()), Names{""}) << file;
+    }
+    t.LoadText("[(a)\\1144444444444444444444444]\nl=\n[WW]\nk=1\n[S{" + huge + "}]\nn=1\n");
+    EXPECT_EQ(t.Keys(t.Headers().front()), Names{""});
+    EXPECT_EQ(t.Keys("W{2}"), Names{"k"});
+    EXPECT_EQ(t.Keys("W{1,3}"), Names{"k"});
+    // Repeats that write the pattern out beyond a thousand steps, however
+    // nested, are refused as well: building and running them is what costs.
+    for (const char* big : {"W{1001}", "(W{30}){40}", "(W{30})*{40}", "((W|S){9}){9}{9}"})
+        EXPECT_EQ(t.Keys(big), Names{""}) << big;
+    EXPECT_EQ(t.Keys("(W{1}){2}"), Names{"k"});
+    EXPECT_EQ(t.Keys("S\\{" + huge + "\\}"), Names{"n"});
+    EXPECT_EQ(t.Keys("S[{" + huge + "}]+"), Names{"n"});
+    EXPECT_EQ(t.Keys("S[[:punct:]{]\\d+}"), Names{"n"});
+}
+
 TEST_F(IniToolTest, SaveSortsUpperCasesAndBacksUp) {
     IniTool t = loaded(
         "; lost\nnoSection=1\n[Zeta]\nb=2\nB2=x\n[General]\nzz=1\nA=2\n_u=3\n[plugins]\nk=v\n");
