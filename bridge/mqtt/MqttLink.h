@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/GatewayDevices.h"
 #include "host/MqttSettings.h"
 #include "mqtt/MqttDiscovery.h"
 
@@ -36,11 +37,7 @@ class MqttLink {
 public:
     static constexpr std::size_t kMaxLoggedTopics = 64;
 
-    struct UsedDevice {
-        bool camera = false;
-        std::string code;  // X10 "A1".."P16"; camera radio address "A1".."P14"
-        std::string name;
-    };
+    using UsedDevice = GatewayDevices::Used;
     struct Hooks {
         // As an "xAP-X10.request" with one device, its command and count.
         std::function<void(const std::string& device, const std::string& command,

@@ -1,9 +1,9 @@
-#include "app/X10Reporter.h"
+#include "gateway/X10Reporter.h"
 
 #include <cctype>
 
-#include "app/NinjaCamera.h"
 #include "base/Clock.h"
+#include "gateway/NinjaCamera.h"
 #include "host/Application.h"
 #include "xap/X10Words.h"
 #include "xap/XapLog.h"

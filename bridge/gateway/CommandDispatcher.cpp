@@ -1,11 +1,11 @@
-#include "app/CommandDispatcher.h"
+#include "gateway/CommandDispatcher.h"
 
 #include <QLoggingCategory>
 
-#include "app/NinjaCamera.h"
-#include "app/X10Reporter.h"
 #include "base/Clock.h"
 #include "base/Convert.h"
+#include "gateway/NinjaCamera.h"
+#include "gateway/X10Reporter.h"
 #include "host/Application.h"
 #include "host/DeviceClass.h"
 #include "host/WebSettings.h"

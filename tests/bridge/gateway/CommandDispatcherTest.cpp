@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/CommandDispatcher.h"
-#include "app/NinjaCamera.h"
-#include "app/X10Reporter.h"
+#include "gateway/CommandDispatcher.h"
+#include "gateway/NinjaCamera.h"
+#include "gateway/X10Reporter.h"
 #include "host/Application.h"
 #include "host/Setup.h"
 #include "host/WebSettings.h"

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/NinjaCamera.h"
+#include "gateway/NinjaCamera.h"
 
 class Application;
 class DeviceClass;
