@@ -133,6 +133,12 @@ void BrindleForm::startUp() {
     m_reporter->onX10Event = [this](const std::string& devices, const std::string& event) {
         if (m_mqtt) m_mqtt->x10Event(devices, event);
     };
+    m_reporter->onX10Command = [this](const std::string& devices, const std::string& event) {
+        if (m_mqtt) m_mqtt->x10Command(devices, event);
+    };
+    Application::instance()->onCommandSent = [this](const std::string& device, int16_t command) {
+        if (m_reporter) m_reporter->CommandSent(device, command);
+    };
     m_dispatcher = std::make_unique<CommandDispatcher>(Application::shared(), m_reporter.get(),
                                                        [this] { SwapIcons(); });
 
@@ -227,7 +233,7 @@ void BrindleForm::startMqtt() {
     MqttLink::Hooks hooks;
     hooks.x10Request = [this](const std::string& device, const std::string& command,
                               const std::string& count) {
-        if (m_dispatcher) m_dispatcher->X10Request(device, command, count, "MQTT");
+        if (m_dispatcher) m_dispatcher->UnitRequest(device, command, count);
     };
     hooks.cameraCommand = [this](int camera, const std::string& word) {
         if (m_dispatcher) m_dispatcher->CameraCommand(camera, word);

@@ -1,5 +1,6 @@
 #include "gateway/GatewayDevices.h"
 
+#include "base/Convert.h"
 #include "gateway/NinjaCamera.h"
 #include "host/DeviceClass.h"
 #include "host/DeviceTable.h"
@@ -22,10 +23,12 @@ std::vector<GatewayDevices::Used> GatewayDevices::used(const DeviceTable& device
         return device && device->iotype != 0 ? device : nullptr;
     };
     for (const std::string& code : x10Codes())
-        if (const auto d = usedRecord(code)) out.push_back({false, code, d->name});
+        if (const auto d = usedRecord(code))
+            out.push_back({false, code, d->name,
+                           vb::LCase(d->dev_type_string).find("appliance") != std::string::npos});
     for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
         if (const auto d = usedRecord(NinjaCamera::hostCode(index)))
-            out.push_back({true, NinjaCamera::rfAddress(index), d->name});
+            out.push_back({true, NinjaCamera::rfAddress(index), d->name, false});
     }
     return out;
 }

@@ -15,6 +15,9 @@ public:
         bool camera = false;
         std::string code;  // X10 "A1".."P16"; camera radio address "A1".."P14"
         std::string name;
+        // A unit whose device type names an appliance module: all-lights
+        // commands leave it as it is. Every other unit may be a lamp.
+        bool appliance = false;
     };
 
     // The X10 addresses A1 ... P16, house by house.
