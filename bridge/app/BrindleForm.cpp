@@ -10,16 +10,15 @@
 #include <QUrl>
 
 #include "app/GUISetup.h"
-#include "app/NinjaCamera.h"
-#include "app/X10Reporter.h"
 #include "base/AtomicFile.h"
 #include "base/DoEvents.h"
 #include "base/Err.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "binding/CreateObject.h"
+#include "gateway/GatewayDevices.h"
+#include "gateway/X10Reporter.h"
 #include "host/Application.h"
-#include "host/DeviceClass.h"
 #include "host/IniTool.h"
 #include "host/MqttSettings.h"
 #include "host/Setup.h"
@@ -27,7 +26,6 @@
 #include "mqtt/MqttLink.h"
 #include "web/TCPServer.h"
 #include "xap/ErrorLogFile.h"
-#include "xap/X10Words.h"
 #include "xap/XapLog.h"
 #include "xap/XapSettings.h"
 #include "xap/xap.h"
@@ -36,17 +34,6 @@
 Q_LOGGING_CATEGORY(lcBrindle, "brindle")
 
 namespace {
-
-// The X10 addresses A1 ... P16, house by house.
-const std::vector<std::string>& x10Codes() {
-    static const std::vector<std::string> codes = [] {
-        std::vector<std::string> all;
-        for (char house = 'A'; house <= 'P'; ++house)
-            for (int unit = 1; unit <= 16; ++unit) all.push_back(house + std::to_string(unit));
-        return all;
-    }();
-    return codes;
-}
 
 // The two tray pictures: a dark transceiver when idle, lit while a command runs.
 QIcon paintIcon(const QColor& light) {
@@ -146,6 +133,12 @@ void BrindleForm::startUp() {
     m_reporter->onX10Event = [this](const std::string& devices, const std::string& event) {
         if (m_mqtt) m_mqtt->x10Event(devices, event);
     };
+    m_reporter->onX10Command = [this](const std::string& devices, const std::string& event) {
+        if (m_mqtt) m_mqtt->x10Command(devices, event);
+    };
+    Application::instance()->onCommandSent = [this](const std::string& device, int16_t command) {
+        if (m_reporter) m_reporter->CommandSent(device, command);
+    };
     m_dispatcher = std::make_unique<CommandDispatcher>(Application::shared(), m_reporter.get(),
                                                        [this] { SwapIcons(); });
 
@@ -240,41 +233,19 @@ void BrindleForm::startMqtt() {
     MqttLink::Hooks hooks;
     hooks.x10Request = [this](const std::string& device, const std::string& command,
                               const std::string& count) {
-        if (m_dispatcher) m_dispatcher->X10Request(device, command, count, "MQTT");
+        if (m_dispatcher) m_dispatcher->UnitRequest(device, command, count);
     };
     hooks.cameraCommand = [this](int camera, const std::string& word) {
         if (m_dispatcher) m_dispatcher->CameraCommand(camera, word);
     };
     hooks.usedDevices = [] {
-        std::vector<MqttLink::UsedDevice> used;
         Application* host = Application::instance();
-        if (host == nullptr) return used;
-        DeviceTable& devices = host->devices();
-        auto usedRecord = [&](const std::string& code) -> std::shared_ptr<DeviceClass> {
-            auto device = devices.GetDeviceByCode(code);
-            return device && device->iotype != 0 ? device : nullptr;
-        };
-        for (const std::string& code : x10Codes())
-            if (const auto d = usedRecord(code)) used.push_back({false, code, d->name});
-        for (int index = NinjaCamera::kFirst; index <= NinjaCamera::kLast; ++index) {
-            if (const auto d = usedRecord(NinjaCamera::hostCode(index)))
-                used.push_back({true, NinjaCamera::rfAddress(index), d->name});
-        }
-        return used;
+        return host ? GatewayDevices::used(host->devices()) : std::vector<GatewayDevices::Used>();
     };
     hooks.lastEvents = [] {
-        std::map<std::string, std::string> events;
         Application* host = Application::instance();
-        if (host == nullptr) return events;
-        const DeviceTable& devices = host->devices();
-        // A unit's stored status is the function code of its last event; 0
-        // (All Units Off) is also "never heard", so only a recorded change counts.
-        for (const std::string& code : x10Codes()) {
-            const DeviceTable::Cell& cell = devices.cell(code);
-            if (cell.lastChange != Variant::zeroDate())
-                events[code] = X10Words::FunctionName(cell.status);
-        }
-        return events;
+        return host ? GatewayDevices::lastEvents(host->devices())
+                    : std::map<std::string, std::string>();
     };
     m_mqtt = std::make_unique<MqttLink>(std::move(settings), XapSettings::ComputerName(),
                                         hs->Version(), std::move(hooks));

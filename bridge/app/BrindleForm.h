@@ -17,9 +17,9 @@
 #include <memory>
 #include "app/GUISetup.h"
 
-#include "app/CommandDispatcher.h"
 #include "app/TrayIcon.h"
 #include "base/Timer.h"
+#include "gateway/CommandDispatcher.h"
 #include "xap/XapMessageCallback.h"
 
 class Dispatch;

@@ -128,6 +128,7 @@ void Application::ExecIO(const std::string& code, const std::string& cmd, int16_
                                   Variant(iData1),
                                   Variant(int16_t{0})};
         m_plugin->Invoke("Exec", args);
+        if (onCommandSent) onCommandSent(code, commandCode(cmd));
     });
 }
 

@@ -9,6 +9,7 @@
 // window unloads. Every working member catches its own faults, reports them as
 // an event-log message naming the member, and returns what it had.
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,6 +37,10 @@ public:
     // The plug-in object that ExecIO hands commands to (held while bound).
     void setPlugin(std::shared_ptr<Dispatch> plugin) { m_plugin = std::move(plugin); }
     const std::shared_ptr<Dispatch>& plugin() const { return m_plugin; }
+    // Told after each command ExecIO handed to the plug-in, whoever asked for
+    // it (a request, a script, a plug-in): the device as given ("A3", "A1+3")
+    // and the host's command code. Empty by default.
+    std::function<void(const std::string& device, int16_t command)> onCommandSent;
 
     IniCache& iniCache() { return m_iniCache; }
     DeviceTable& devices() { return m_devices; }

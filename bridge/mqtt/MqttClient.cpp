@@ -1,11 +1,14 @@
 #include "mqtt/MqttClient.h"
 
+#include <fcntl.h>
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <poll.h>
 
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QSocketNotifier>
+#include <QTcpSocket>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -59,6 +62,9 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
     // An event and the state after it leave as two small packets: without
     // this the second waits for the broker's delayed acknowledgement.
     mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    // MQTT 5 lets the client name the largest packet it takes, and the
+    // broker then drops what is larger instead of sending it.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_connect_callback_set(m_mosq, &MqttClient::connectCallback);
     mosquitto_disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
     mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
@@ -131,26 +137,76 @@ void MqttClient::start() {
 
 void MqttClient::connectTo(const std::string& address) {
     m_connected = false;
+    // The library's MQTT 5 connect blocks until the TCP connection is made,
+    // which for an unreachable host is the system's two minutes. A connection
+    // of our own made on the event loop shows first that the broker takes
+    // connections; the library's own one then returns at once.
+    dropProbe();
+    m_probe = std::make_unique<QTcpSocket>();
+    QObject::connect(m_probe.get(), &QTcpSocket::connected, [this, address] {
+        dropProbe();
+        openSession(address);
+    });
+    QObject::connect(m_probe.get(), &QTcpSocket::errorOccurred, [this] {
+        const std::string why = m_probe->errorString().toStdString();
+        dropProbe();
+        connectionLost("cannot connect to " + m_options.host + ":" +
+                       std::to_string(m_options.port) + ": " + why);
+    });
+    m_connectTimer.start(m_options.connectTimeoutMs);
+    const QHostAddress numeric(QString::fromStdString(address));
+    if (numeric.isNull())
+        m_probe->connectToHost(QString::fromStdString(address),
+                               static_cast<quint16>(m_options.port));
+    else
+        m_probe->connectToHost(numeric, static_cast<quint16>(m_options.port));
+}
+
+void MqttClient::openSession(const std::string& address) {
     m_watching = true;
+    mosquitto_property* properties = nullptr;
+    if (m_protocol == MQTT_PROTOCOL_V5)
+        mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+                                     static_cast<uint32_t>(kMaxPacketBytes));
     m_inLibrary = true;
-    const int rc =
-        mosquitto_connect_async(m_mosq, address.c_str(), m_options.port, keepAliveSeconds());
+    const int rc = mosquitto_connect_bind_v5(m_mosq, address.c_str(), m_options.port,
+                                             keepAliveSeconds(), nullptr, properties);
     m_inLibrary = false;
+    mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_PENDING) {
         connectionLost("cannot connect to " + m_options.host + ":" +
                        std::to_string(m_options.port) + ": " + reasonOf(rc));
         return;
     }
-    m_connectTimer.start(m_options.connectTimeoutMs);
+    // Connected the blocking way: every read and write from here on must
+    // return at once, whatever the library left the socket as.
+    if (const int fd = mosquitto_socket(m_mosq); fd >= 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     updateNotifiers();
+}
+
+void MqttClient::dropProbe() {
+    if (!m_probe) return;
+    // Its own signal may be running: cut loose now, deleted once the loop is back.
+    QObject::disconnect(m_probe.get(), nullptr, nullptr, nullptr);
+    m_probe->abort();
+    m_probe.release()->deleteLater();
 }
 
 void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
     auto* client = static_cast<MqttClient*>(self);
     client->m_connectTimer.stop();
     if (rc != 0) {
+        const bool v5 = client->m_protocol == MQTT_PROTOCOL_V5;
+        if (v5 && (rc == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION ||
+                   rc == CONNACK_REFUSED_PROTOCOL_VERSION)) {
+            // A broker that predates MQTT 5: MQTT 3.1.1 from the next attempt
+            // on, where only the size check on arrival bounds a message.
+            client->m_protocol = MQTT_PROTOCOL_V311;
+            mosquitto_int_option(client->m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        }
         client->connectionLost(std::string("the broker refused the connection: ") +
-                               mosquitto_connack_string(rc));
+                               (v5 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc)));
         return;
     }
     client->m_connected = true;
@@ -169,6 +225,8 @@ void MqttClient::disconnectCallback(mosquitto*, void* self, int rc) {
 void MqttClient::messageCallback(mosquitto*, void* self, const mosquitto_message* message) {
     auto* client = static_cast<MqttClient*>(self);
     if (!client->onMessage || message == nullptr || message->topic == nullptr) return;
+    if (message->payloadlen < 0 || static_cast<std::size_t>(message->payloadlen) > kMaxPacketBytes)
+        return;
     const std::string payload(static_cast<const char*>(message->payload),
                               message->payload != nullptr
                                   ? static_cast<std::size_t>(std::max(message->payloadlen, 0))
@@ -181,6 +239,7 @@ void MqttClient::connectionLost(const std::string& reason) {
     m_watching = false;
     m_keepAliveTimer.stop();
     m_connectTimer.stop();
+    dropProbe();
     dropNotifiers();
     if (!m_running) return;
     if (!m_lossReported) {
@@ -308,5 +367,6 @@ void MqttClient::stop(const std::string& lastTopic, const std::string& lastPaylo
     }
     m_connected = false;
     m_watching = false;
+    dropProbe();
     dropNotifiers();
 }

@@ -6,9 +6,11 @@
 //
 // start() begins connecting and returns at once; a host name is looked up
 // without blocking the loop first (except with TLS, whose certificate check
-// needs the name). A refused or lost connection is retried after kFirstRetryMs,
-// doubling to kMaxRetryMs, until stop(). onConnected runs each time the broker
-// accepts the client, onDisconnected once per loss, with the reason.
+// needs the name), and the broker's port is reached on the loop before the
+// library is given the connection. MQTT 5 is spoken, with a maximum packet
+// size; a broker that refuses MQTT 5 is spoken to in MQTT 3.1.1. A refused or lost connection is
+// retried after kFirstRetryMs, doubling to kMaxRetryMs, until stop(). onConnected runs each time
+// the broker accepts the client, onDisconnected once per loss, with the reason.
 //
 // Bounded: when the broker stops taking what is sent and kMaxBacklogBytes
 // wait unsent, the connection is dropped and made afresh (the library would
@@ -29,6 +31,7 @@
 #include <string>
 
 class QSocketNotifier;
+class QTcpSocket;
 struct mosquitto;
 struct mosquitto_message;
 
@@ -38,6 +41,11 @@ public:
     static constexpr int kMaxRetryMs = 30000;
     static constexpr int kKeepAliveSeconds = 60;
     static constexpr std::size_t kMaxBacklogBytes = 4 << 20;
+    // The largest packet the client takes. It is the connection's MQTT 5
+    // maximum packet size, so the broker drops a larger message for this
+    // client without sending it; a larger payload that still arrives (from a
+    // broker without MQTT 5) is dropped before onMessage.
+    static constexpr std::size_t kMaxPacketBytes = 16 * 1024;
 
     struct Options {
         std::string host;
@@ -97,6 +105,8 @@ private:
     static void messageCallback(mosquitto*, void* self, const mosquitto_message* message);
 
     void connectTo(const std::string& address);
+    void openSession(const std::string& address);
+    void dropProbe();
     void connectionLost(const std::string& reason);
     void scheduleRetry();
     void readReady();
@@ -113,6 +123,9 @@ private:
     mosquitto* m_mosq = nullptr;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;
+    // The reachability check before each attempt (see connectTo).
+    std::unique_ptr<QTcpSocket> m_probe;
+    int m_protocol = 5;  // MQTT_PROTOCOL_V5, until a broker refuses it
     int m_fd = -1;
     QTimer m_retryTimer;
     QTimer m_connectTimer;

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <algorithm>
 
 #include "base/Convert.h"
 
@@ -24,6 +25,14 @@ QJsonObject hubDevice(const MqttDiscovery::Context& c, const std::string& id,
                        {"model", model},
                        {"sw_version", text(c.version)},
                        {"via_device", text(node)}};
+}
+
+// The gateway as a hub device: the one every unit's via_device names.
+QJsonObject gatewayDevice(const MqttDiscovery::Context& c) {
+    return QJsonObject{{"identifiers", QJsonArray{text(MqttDiscovery::nodeId(c.computer))}},
+                       {"name", text("Brindle " + c.computer)},
+                       {"model", "X10 CM19A xAP gateway"},
+                       {"sw_version", text(c.version)}};
 }
 
 QJsonObject availability(const MqttDiscovery::Context& c) {
@@ -53,6 +62,34 @@ std::string MqttDiscovery::nodeId(const std::string& computer) {
 
 std::string MqttDiscovery::pattern(const Context& context) {
     return context.discoveryPrefix + "/+/" + nodeId(context.computer) + "/+/config";
+}
+
+std::map<std::string, std::string> MqttDiscovery::gateway(const Context& c) {
+    const std::string node = nodeId(c.computer);
+    // No availability of its own: offline is this entity's "off", not "unknown".
+    const QJsonObject sensor{{"name", QJsonValue::Null},
+                             {"unique_id", text(node + "_status")},
+                             {"state_topic", text(c.base + "/status")},
+                             {"payload_on", "online"},
+                             {"payload_off", "offline"},
+                             {"device_class", "connectivity"},
+                             {"entity_category", "diagnostic"},
+                             {"device", gatewayDevice(c)}};
+    return {{c.discoveryPrefix + "/binary_sensor/" + node + "/status/config", json(sensor)}};
+}
+
+std::map<std::string, std::string> MqttDiscovery::house(const Context& c, char house) {
+    const std::string node = nodeId(c.computer);
+    const std::string letter(1, house);
+    const std::string topic = c.base + "/x10/" + letter + "/event";
+    std::map<std::string, std::string> out;
+    for (const char* command : {"all_units_off", "all_lights_on", "all_lights_off"}) {
+        std::string subtype = letter + " " + command;
+        std::replace(subtype.begin(), subtype.end(), '_', ' ');
+        out[c.discoveryPrefix + "/device_automation/" + node + "/house_" + vb::LCase(letter) + "_" +
+            command + "/config"] = json(trigger(topic, command, subtype, gatewayDevice(c)));
+    }
+    return out;
 }
 
 std::map<std::string, std::string> MqttDiscovery::x10Unit(const Context& c, const std::string& code,

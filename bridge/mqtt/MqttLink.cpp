@@ -92,16 +92,49 @@ void MqttLink::onBrokerConnected() {
 }
 
 void MqttLink::x10Event(const std::string& devices, const std::string& event) {
-    guarded("MQTT x10Event ", [&] {
-        const std::string payload = MqttTopics::eventPayload(event);
-        const auto state = MqttTopics::stateOf(payload);
-        for (const std::string& part : vb::Split(devices, ',')) {
-            const auto code = MqttTopics::x10Code(vb::Trim(part));
-            if (!code) continue;
-            m_client->publish(m_context.base + "/x10/" + *code + "/event", payload, false);
-            if (state) publishState(*code, *state);
+    guarded("MQTT x10Event ", [&] { report(devices, event, true); });
+}
+
+void MqttLink::x10Command(const std::string& devices, const std::string& event) {
+    guarded("MQTT x10Command ", [&] { report(devices, event, false); });
+}
+
+void MqttLink::report(const std::string& devices, const std::string& event, bool pressed) {
+    const std::string payload = MqttTopics::eventPayload(event);
+    const auto state = MqttTopics::stateOf(payload);
+    const bool houseWide = MqttTopics::houseWide(payload);
+    std::set<char> housesDone;
+    for (const std::string& part : vb::Split(devices, ',')) {
+        if (houseWide) {
+            const auto house = MqttTopics::house(vb::Trim(part));
+            if (!house || !housesDone.insert(*house).second) continue;
+            if (pressed)
+                m_client->publish(m_context.base + "/x10/" + *house + "/event", payload, false);
+            applyToHouse(*house, payload, *state);
+            continue;
         }
-    });
+        const auto code = MqttTopics::x10Code(vb::Trim(part));
+        if (!code) continue;
+        if (pressed) m_client->publish(m_context.base + "/x10/" + *code + "/event", payload, false);
+        if (state) publishState(*code, *state);
+    }
+}
+
+void MqttLink::applyToHouse(char house, const std::string& payload, const std::string& state) {
+    // The units the gateway knows in that house: those with a state and those
+    // marked used, with what their marks say about them.
+    std::map<std::string, bool> appliance;
+    for (const auto& [code, unitState] : m_states)
+        if (code[0] == house) appliance.emplace(code, false);
+    if (m_hooks.usedDevices) {
+        for (const UsedDevice& d : m_hooks.usedDevices())
+            if (!d.camera && !d.code.empty() && d.code[0] == house) appliance[d.code] = d.appliance;
+    }
+    // An appliance module ignores all-lights commands; only all-units-off
+    // switches it.
+    const bool lightsOnly = payload != "all_units_off";
+    for (const auto& [code, isAppliance] : appliance)
+        if (!lightsOnly || !isAppliance) publishState(code, state);
 }
 
 void MqttLink::publishState(const std::string& code, const std::string& state) {
@@ -123,10 +156,14 @@ void MqttLink::syncDiscovery() {
         if (!m_client->connected()) return;
         std::map<std::string, std::string> wanted;
         if (m_settings.Discovery && m_hooks.usedDevices) {
+            wanted = MqttDiscovery::gateway(m_context);
+            std::set<char> houses;
             for (const UsedDevice& d : m_hooks.usedDevices()) {
                 auto configs = d.camera ? MqttDiscovery::camera(m_context, d.code, d.name)
                                         : MqttDiscovery::x10Unit(m_context, d.code, d.name);
                 wanted.merge(configs);
+                if (!d.camera && houses.insert(d.code[0]).second)
+                    wanted.merge(MqttDiscovery::house(m_context, d.code[0]));
             }
         }
         for (const auto& [topic, payload] : m_announced)

@@ -2,13 +2,16 @@
 // The gateway's radio on an MQTT broker, beside xAP and with the same
 // meaning (the topic tree is in MqttTopics):
 //   - every X10 event the gateway reports on xAP is published as an event on
-//     each unit it names, and the state it leaves the unit in as the unit's
-//     retained state; a camera remote's button as the camera's event;
+//     each unit it names (or on its house, for a house-wide one), and the
+//     state it leaves the units in as their retained states; every command
+//     the gateway transmits updates the states alone; a camera remote's
+//     button is published as the camera's event;
 //   - a set message is handed to the gateway as the equivalent xAP request
 //     or camera command would be; bad topics and payloads are logged once
 //     per topic (at most kMaxLoggedTopics) and ignored, and so is a retained
 //     set message, which would otherwise act again at every reconnect;
-//   - with discovery on, each device marked used is announced, retained, and
+//   - with discovery on, the gateway itself, each device marked used and a
+//     house-wide trigger set per house in use are announced, retained, and
 //     withdrawn when unmarked; announcements this gateway left on the broker
 //     that no longer match a used device are withdrawn when found.
 // The gateway's status is "online" while connected and "offline" through
@@ -27,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "gateway/GatewayDevices.h"
 #include "host/MqttSettings.h"
 #include "mqtt/MqttDiscovery.h"
 
@@ -36,11 +40,7 @@ class MqttLink {
 public:
     static constexpr std::size_t kMaxLoggedTopics = 64;
 
-    struct UsedDevice {
-        bool camera = false;
-        std::string code;  // X10 "A1".."P16"; camera radio address "A1".."P14"
-        std::string name;
-    };
+    using UsedDevice = GatewayDevices::Used;
     struct Hooks {
         // As an "xAP-X10.request" with one device, its command and count.
         std::function<void(const std::string& device, const std::string& command,
@@ -62,9 +62,15 @@ public:
     // Says "offline" and leaves the broker.
     void stop();
 
-    // Radio to MQTT. `devices` as the xAP event's Device item ("A1,A2,A3");
-    // `event` as its Event item ("on", "all_lights_off", "Dim").
+    // Radio to MQTT. `devices` as the xAP event's Device item ("A1,A2,A3";
+    // "B0" for a house-wide event); `event` as its Event item ("on",
+    // "all_lights_off", "Dim"). A unit's event goes on its event topic, a
+    // house-wide one on the house's; the states follow as the modules would
+    // act (see applyToHouse).
     void x10Event(const std::string& devices, const std::string& event);
+    // A command the gateway transmitted: the same states, no event, since no
+    // remote was pressed.
+    void x10Command(const std::string& devices, const std::string& event);
     // A camera remote's button: the radio address and the transceiver's
     // camera command code (5 Up ... 20 Sweep Program).
     void cameraPress(const std::string& code, int command);
@@ -80,6 +86,11 @@ public:
 private:
     void onBrokerConnected();
     void message(const std::string& topic, const std::string& payload, bool retained);
+    void report(const std::string& devices, const std::string& event, bool pressed);
+    // A house-wide command on the units known in `house` (with a state or
+    // marked used): all units off switches every one, all lights on and off
+    // every one not marked as an appliance.
+    void applyToHouse(char house, const std::string& payload, const std::string& state);
     void publishState(const std::string& code, const std::string& state);
     void ignore(const std::string& topic, const std::string& why);
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 
 #include "base/Convert.h"
 
@@ -37,6 +38,18 @@ std::string MqttTopics::base(const std::string& prefix, const std::string& compu
 
 std::optional<std::string> MqttTopics::x10Code(const std::string& text) {
     return houseUnit(text, 16);
+}
+
+std::optional<char> MqttTopics::house(const std::string& text) {
+    if (text.empty() || text.size() > 3) return std::nullopt;
+    const char house = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    if (house < 'A' || house > 'P') return std::nullopt;
+    if (text.size() > 1 && !vb::isDigits(text.substr(1))) return std::nullopt;
+    return house;
+}
+
+bool MqttTopics::houseWide(const std::string& payload) {
+    return payload == "all_units_off" || payload == "all_lights_on" || payload == "all_lights_off";
 }
 
 std::optional<std::string> MqttTopics::ninjaCode(const std::string& text) {

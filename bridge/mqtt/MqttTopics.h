@@ -5,6 +5,7 @@
 //   x10/<A1..P16>/event     each X10 command heard or sent: "on", "off", "dim"…
 //   x10/<A1..P16>/state     "ON" / "OFF" (retained)
 //   x10/<A1..P16>/set       in: "on", "off", "dim", "bright", "dim 5"…
+//   x10/<A..P>/event        house-wide: "all_units_off", "all_lights_on"…
 //   ninja/<A1..P14>/event   a camera remote's button: "up", "left", "center"…
 //   ninja/<A1..P14>/set     in: "left", "right", "up", "down", "center"
 // Codes are written upper-case and read in any case. Pure functions.
@@ -22,6 +23,11 @@ public:
 
     // "A1" to "P16" in any case, upper-cased; nothing for anything else.
     static std::optional<std::string> x10Code(const std::string& text);
+    // The house of a house-wide event's device: "B", or "B" with a unit
+    // number ("B0", "B12"), in any case; nothing for anything else.
+    static std::optional<char> house(const std::string& text);
+    // "all_units_off", "all_lights_on", "all_lights_off".
+    static bool houseWide(const std::string& eventPayload);
     // A camera's radio address, "A1" to "P14" (cameras 1 to 254).
     static std::optional<std::string> ninjaCode(const std::string& text);
     // The camera number of a radio address (A1 is 1, P14 is 254).

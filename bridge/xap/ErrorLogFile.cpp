@@ -27,8 +27,7 @@ void ErrorLogFile::write(const std::string& line) {
 }
 
 void ErrorLogFile::flush() {
-    const std::string summary = m_filter.flush();
-    if (!summary.empty()) append(summary);
+    for (const std::string& summary : m_filter.flush()) append(summary);
 }
 
 void ErrorLogFile::append(const std::string& line) {

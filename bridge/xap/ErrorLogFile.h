@@ -1,11 +1,10 @@
 #pragma once
 // The error log file Data/brindlehub.txt below the program folder, bounded on
-// disk: a run of identical lines is written once and then summarised with its
-// count (RepeatedLineFilter), and when the file would grow past kMaxBytes it is
-// renamed to brindlehub.txt.1 (replacing the older one) and a new file begun,
-// so the log never takes more than about twice kMaxBytes. Writing never raises;
-// a line that cannot be written is dropped, as there is nothing left to report
-// to.
+// disk: repeated lines, also in turn with others, are written once a minute
+// and otherwise summarised with their count (RepeatedLineFilter), and when the file would grow past
+// kMaxBytes it is renamed to brindlehub.txt.1 (replacing the older one) and a new file begun, so
+// the log never takes more than about twice kMaxBytes. Writing never raises; a line that cannot be
+// written is dropped, as there is nothing left to report to.
 
 #include <cstdint>
 #include <string>

@@ -12,10 +12,15 @@
 Q_LOGGING_CATEGORY(lcErrorLog, "brindle.errorlog", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcEventLog, "brindle.eventlog", QtInfoMsg)
 
+std::string LogText(const std::string& text) {
+    if (text.size() <= kMaxLoggedText) return text;
+    return text.substr(0, kMaxLoggedText) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 void LogError(const std::string& label, const std::string& text) {
     try {
-        const std::string line =
-            label + ' ' + text + ' ' + std::to_string(Err::Erl()) + ' ' + Err::Description();
+        const std::string line = label + ' ' + LogText(text) + ' ' + std::to_string(Err::Erl()) +
+                                 ' ' + LogText(Err::Description());
         ErrorLogFile::instance().write(line);
         qCCritical(lcErrorLog, "%s", line.c_str());
     } catch (...) {
@@ -31,7 +36,8 @@ void LogEvent(const std::string& type, const std::string& text) {
         Err::Clear();
     }
     try {
-        qCInfo(lcEventLog, "%s: %s", type.c_str(), (text + note).c_str());
+        // The journal's copy is cut; the message on xAP keeps the whole text.
+        qCInfo(lcEventLog, "%s: %s", type.c_str(), LogText(text + note).c_str());
         std::string data = xapGlobal::item("Time", vb::dateTimeText(Clock::current().now()));
         data += xapGlobal::item("Type", type);
         data += xapGlobal::item("Data", text + note);

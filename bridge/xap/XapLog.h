@@ -5,9 +5,18 @@
 // clear it, and both also write each line to standard error (an error, or an
 // information line) for the journal. Neither ever raises.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <type_traits>
+
+// The error log's texts and standard error's copies of both logs are cut to
+// kMaxLoggedText bytes (see LogText): much of what is logged quotes a peer,
+// whose text may be of any length.
+constexpr std::size_t kMaxLoggedText = 300;
+// `text` as a log carries it: cut after kMaxLoggedText bytes, with a note of
+// its full length ("... (60000 bytes)").
+std::string LogText(const std::string& text);
 
 void LogError(const std::string& label, const std::string& text);
 void LogEvent(const std::string& type, const std::string& text);

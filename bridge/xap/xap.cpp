@@ -54,6 +54,12 @@ xap::xap() {
 }
 
 xap::~xap() {
+    // Peers and the hub drop the gateway at once instead of waiting out two
+    // heartbeat intervals.
+    if (m_heartbeatSent) {
+        m_winsock2.setRemoteHost(m_broadcastTarget);
+        sendDatagram(m_stoppedText + std::to_string(m_lastInterval) + m_heartbeatTail);
+    }
     m_hbeatTimer.setEnabled(false);
     m_receiveTimer.setEnabled(false);
     m_queue.clear();
@@ -148,11 +154,15 @@ int xap::Init() {
 
 void xap::rebuildHeartbeat() {
     const auto& v = xapGlobal::values();
-    std::string text = "xap-hbeat|{|v=12|hop=1|uid=" + v.XapUID +
-                       "|class=xap-hbeat.alive|source=" + v.XapSource + "|interval=";
-    for (char& c : text)
-        if (c == '|') c = '\n';
-    m_heartbeatText = std::move(text);
+    const auto text = [&](const char* state) {
+        std::string out = "xap-hbeat|{|v=12|hop=1|uid=" + v.XapUID + "|class=xap-hbeat." + state +
+                          "|source=" + v.XapSource + "|interval=";
+        for (char& c : out)
+            if (c == '|') c = '\n';
+        return out;
+    };
+    m_heartbeatText = text("alive");
+    m_stoppedText = text("stopped");
 }
 
 void xap::setXapSource(const std::string& v) {
@@ -194,6 +204,8 @@ void xap::SendHeartbeat(long LongInterval) {
     m_hbeatTimer.setEnabled(n >= 1);
     m_winsock2.setRemoteHost(m_broadcastTarget);
     sendDatagram(m_heartbeatText + std::to_string(n) + m_heartbeatTail);
+    m_heartbeatSent = true;
+    m_lastInterval = n;
 }
 
 void xap::HBeatTimer_Timer() {

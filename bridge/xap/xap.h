@@ -36,7 +36,8 @@ public:
 
     // Loading the transport: addresses "Default", heartbeat filter on, no callback.
     xap();
-    // Unloading: closes both sockets and drops the queue.
+    // Unloading: once a heartbeat has gone out, sends the same heartbeat with
+    // the class "xap-hbeat.stopped"; then closes both sockets and drops the queue.
     ~xap();
     xap(const xap&) = delete;
     xap& operator=(const xap&) = delete;
@@ -110,5 +111,8 @@ private:
     int m_port = 0;
     std::string m_heartbeatText;
     std::string m_heartbeatTail;
+    std::string m_stoppedText;  // m_heartbeatText saying "stopped"
+    bool m_heartbeatSent = false;
+    long m_lastInterval = 0;
     std::set<std::string> m_sendErrorsLogged;  // since the last Init
 };

@@ -63,6 +63,5 @@ void MessageFilter::install() {
 }
 
 void MessageFilter::flush() {
-    const std::string summary = filter().flush();
-    if (!summary.empty()) writeLine(summary);
+    for (const std::string& summary : filter().flush()) writeLine(summary);
 }

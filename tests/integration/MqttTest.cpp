@@ -1,6 +1,10 @@
 // The gateway on an MQTT broker, end to end: the real program with the real
 // plug-in and the virtual transceiver, a real Mosquitto on 127.0.0.1, and a
 // test client on the broker.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "support/GatewayFixture.h"
 #include "support/HttpClient.h"
 #include "support/MosquittoBroker.h"
@@ -81,6 +85,58 @@ TEST_F(MqttGateway, RadioPressesArriveAndSetMessagesTransmitAsXapWould) {
     shutDown();
     const std::string log = home.read("Data/brindlehub.txt");
     EXPECT_NE(log.find("x10/Z9/set ignored"), std::string::npos) << log;
+}
+
+TEST_F(MqttGateway, StatesFollowEveryCommandHouseWideOnesAndTheGatewayIsADevice) {
+    configure();
+    MqttTestClient client(broker.port());
+    client.subscribe("homeassistant/#");
+    start(client);
+    ASSERT_TRUE(client.waitFor(base + "/x10/B5/state", "ON"));
+
+    // A command from MQTT and one from xAP: the state follows, no event fires.
+    client.publish(base + "/x10/A3/set", "on");
+    EXPECT_TRUE(client.waitFor(base + "/x10/A3/state", "ON"));
+    send("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=A3\ncommand=off\n}\n");
+    EXPECT_TRUE(client.waitFor(base + "/x10/A3/state", "OFF"));
+
+    // "dim 3": the unit's own frame first, since dim frames name no unit.
+    size_t from = radio.out().size();
+    client.publish(base + "/x10/A3/set", "dim 3");
+    EXPECT_EQ(waitFrames("A Dim", 3, from), 3u);
+    radio.collectFor(400);
+    EXPECT_EQ(frames("A Dim", from), 3u);
+    size_t firstDim = from;
+    while (radio.out()[firstDim].find("A Dim") == std::string::npos) ++firstDim;
+    EXPECT_GE(frames("A3 On", from) - frames("A3 On", firstDim), 1u);
+    EXPECT_TRUE(client.waitFor(base + "/x10/A3/state", "ON"));
+    for (const auto& m : client.messages()) EXPECT_NE(m.topic, base + "/x10/A3/event");
+
+    // A remote's "B All Lights Off" is a house event, and the lamp goes off.
+    radio.writeLine("B alllightsoff");
+    EXPECT_TRUE(client.waitFor(base + "/x10/B/event", "all_lights_off"));
+    EXPECT_TRUE(client.waitFor(base + "/x10/B5/state", "OFF"));
+
+    // The gateway is announced as the device the units hang off.
+    std::string gatewayId, viaDevice;
+    for (const auto& m : client.messages()) {
+        const QJsonObject o =
+            QJsonDocument::fromJson(QByteArray::fromStdString(m.payload)).object();
+        if (m.topic.find("/binary_sensor/") != std::string::npos)
+            gatewayId =
+                o["device"].toObject()["identifiers"].toArray().first().toString().toStdString();
+        if (m.topic.find("/light/") != std::string::npos &&
+            m.topic.find("x10_b5") != std::string::npos)
+            viaDevice = o["device"].toObject()["via_device"].toString().toStdString();
+    }
+    EXPECT_FALSE(gatewayId.empty());
+    EXPECT_EQ(gatewayId, viaDevice);
+
+    // An orderly stop tells the hub as well as the broker.
+    hub.clear();
+    shutDown();
+    EXPECT_NE(hub.nextContaining("class=xap-hbeat.stopped"), "");
+    EXPECT_TRUE(client.waitFor(base + "/status", "offline"));
 }
 
 TEST_F(MqttGateway, ABrokerRestartGetsThePressMadeWhileItWasAwayAndTheWillSaysOffline) {

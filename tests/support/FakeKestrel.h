@@ -16,6 +16,7 @@ public:
         std::string house;
         int unit;
         int command;
+        int frames;  // SendCmd's repeats, 3 when not given
     };
     std::string house = "A";
     int unit = 1;
@@ -37,8 +38,9 @@ protected:
                 "command", [](FakeTransceiver& t, Args&) { return int32_t{t.command}; },
                 [](FakeTransceiver& t, Args& a) { t.command = a.back().toLong(); }),
             method("SendCmd",
-                   [](FakeTransceiver& t, Args&) {
-                       t.sends.push_back({t.house, t.unit, t.command});
+                   [](FakeTransceiver& t, Args& a) {
+                       const int frames = a.size() >= 2 ? static_cast<int>(a[1].toLong()) : 3;
+                       t.sends.push_back({t.house, t.unit, t.command, frames});
                        return true;
                    }),
         });

@@ -1,6 +1,7 @@
 // What hubs are told about used devices.
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -46,6 +47,21 @@ TEST(MqttDiscovery, ACameraIsFiveButtonsAndUnnamedDevicesGetTheirCode) {
     EXPECT_EQ(left["payload"].toString(), "left");
     EXPECT_EQ(left["device"].toObject()["name"].toString(), "Ninja B2");
     EXPECT_EQ(MqttDiscovery::pattern(kContext), "homeassistant/+/brindle_den_box/+/config");
+}
+
+TEST(MqttDiscovery, TheGatewayIsTheDeviceUnitsHangOffAndOwnsTheHouseTriggers) {
+    const auto sensor = parsed(MqttDiscovery::gateway(kContext).at(
+        "homeassistant/binary_sensor/brindle_den_box/status/config"));
+    EXPECT_EQ(sensor["state_topic"].toString(), "brindle/den box/status");
+    EXPECT_EQ(sensor["device_class"].toString(), "connectivity");
+    const QJsonObject device = sensor["device"].toObject();
+    EXPECT_EQ(device["identifiers"].toArray().first().toString(), "brindle_den_box");  // via_device
+    const auto off = parsed(
+        MqttDiscovery::house(kContext, 'B')
+            .at("homeassistant/device_automation/brindle_den_box/house_b_all_lights_off/config"));
+    EXPECT_EQ(off["topic"].toString(), "brindle/den box/x10/B/event");
+    EXPECT_EQ(off["payload"].toString(), "all_lights_off");
+    EXPECT_EQ(off["device"].toObject(), device);
 }
 
 }  // namespace

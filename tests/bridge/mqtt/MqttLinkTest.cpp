@@ -87,7 +87,9 @@ TEST_F(Link, RadioEventsBecomeEventsAndRetainedStates) {
     EXPECT_EQ(watcher.count("brindle/box/x10/A1/event", "on"), 1u);
     EXPECT_EQ(watcher.count("brindle/box/x10/A2/state", "ON"), 1u);
     EXPECT_EQ(watcher.count("brindle/box/x10/B3/event", "hail_request"), 1u);
-    EXPECT_EQ(watcher.count("brindle/box/x10/A4/state", "OFF"), 1u);
+    // A house-wide command names the house, whichever unit carried it.
+    EXPECT_EQ(watcher.count("brindle/box/x10/A/event", "all_lights_off"), 1u);
+    EXPECT_EQ(watcher.count("brindle/box/x10/A2/state", "OFF"), 1u);
     for (const auto& m : watcher.messages()) {
         EXPECT_NE(m.topic, "brindle/box/x10/B3/state");
         EXPECT_EQ(m.topic.find("Q5"), std::string::npos);
@@ -96,7 +98,50 @@ TEST_F(Link, RadioEventsBecomeEventsAndRetainedStates) {
     // States are retained: a client that comes later sees them.
     MqttTestClient late(broker.port(), "late");
     late.subscribe("brindle/box/x10/+/state");
-    EXPECT_TRUE(late.waitFor("brindle/box/x10/A1/state", "ON"));
+    EXPECT_TRUE(late.waitFor("brindle/box/x10/A1/state", "OFF"));  // all lights went off
+}
+
+TEST_F(Link, CommandsSetStatesWithoutEventsAndHouseEventsReachTheirHouse) {
+    used = {{false, "B5", "Lamp"}, {false, "B6", "Heater", true}};
+    startLink();
+    MqttTestClient watcher(broker.port());
+    watcher.subscribe("brindle/box/#");
+    ASSERT_TRUE(watcher.waitFor("brindle/box/status", "online"));
+    link->x10Command("A1", "on");
+    link->x10Event("B5,B6", "on");
+    link->x10Event("B0", "All Lights Off");
+    ASSERT_TRUE(watcher.waitFor("brindle/box/x10/B/event", "all_lights_off"));
+    EXPECT_TRUE(watcher.waitFor("brindle/box/x10/B5/state", "OFF"));
+    EXPECT_TRUE(watcher.waitFor("brindle/box/x10/A1/state", "ON"));
+    // The appliance module keeps its state until all units go off.
+    EXPECT_EQ(watcher.count("brindle/box/x10/B6/state", "OFF"), 0u);
+    link->x10Command("B1", "all_units_off");
+    EXPECT_TRUE(watcher.waitFor("brindle/box/x10/B6/state", "OFF"));
+    runFor(200);
+    for (const auto& m : watcher.messages()) {
+        EXPECT_NE(m.topic, "brindle/box/x10/A1/event");  // a command is no press
+        EXPECT_EQ(m.topic.find("x10/B0"), std::string::npos);
+        EXPECT_EQ(m.topic.find("/A/"), std::string::npos);  // no state for A's other units
+    }
+    EXPECT_EQ(watcher.count("brindle/box/x10/B/event", "all_units_off"), 0u);
+}
+
+TEST_F(Link, AMessageOverThePacketLimitIsDroppedByTheBroker) {
+    MqttTestClient peer(broker.port());
+    peer.subscribe("brindle/box/status");
+    startLink();
+    ASSERT_TRUE(peer.waitFor("brindle/box/status", "online"));
+    // Under the limit it arrives (and is refused as a payload); over it, it
+    // never leaves the broker, and the connection stays.
+    peer.publish("brindle/box/x10/A3/set", std::string(MqttClient::kMaxPacketBytes / 2, 'x'));
+    peer.publish("brindle/box/x10/A4/set", std::string(8 << 20, 'x'));
+    peer.publish("brindle/box/x10/A2/set", "on");
+    ASSERT_TRUE(runUntil([&] { return !calls.empty(); }, 10000));
+    runFor(300);
+    EXPECT_EQ(calls, (std::vector<std::string>{"x10 A2 on "}));
+    EXPECT_EQ(logLines("x10/A3/set ignored"), 1u) << log();
+    EXPECT_EQ(logLines("x10/A4/set"), 0u) << log();
+    EXPECT_TRUE(link->connected());
 }
 
 TEST_F(Link, SetMessagesReachTheGatewayAndBadOnesAreLoggedOnce) {
@@ -157,7 +202,8 @@ TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
     startLink();
     const std::string light = "homeassistant/light/brindle_box/x10_a1/config";
     ASSERT_TRUE(watcher.waitFor("homeassistant/light/brindle_box/x10_c9/config", ""));
-    EXPECT_EQ(watcher.messages().size(), 10u);  // the leftover, 3 + 5 announced, its withdrawal
+    // The leftover, the gateway, A1's 3 and house A's 3, B2's 5, the withdrawal.
+    EXPECT_EQ(watcher.messages().size(), 14u);
     const auto messages = watcher.messages();
     const auto it = std::find_if(messages.begin(), messages.end(),
                                  [&](const auto& m) { return m.topic == light; });
@@ -175,9 +221,9 @@ TEST_F(Link, UsedDevicesAreAnnouncedAndWithdrawnAndLeftoversCleared) {
     link->syncDiscovery();
     EXPECT_TRUE(watcher.waitFor(light, ""));
     runFor(200);
-    // Only the unmarked unit's three topics changed.
+    // Only the unmarked unit's three topics and its house's three changed.
     const auto after = watcher.messages();
-    EXPECT_EQ(after.size(), 3u) << [&] {
+    EXPECT_EQ(after.size(), 6u) << [&] {
         std::string all;
         for (const auto& m : after) all += m.topic + " '" + m.payload.substr(0, 20) + "'\n";
         return all;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/RepeatedLineFilter.h"
 #include "support/TempHome.h"
 #include "xap/ErrorLogFile.h"
 #include "xap/XapLog.h"
@@ -22,10 +23,37 @@ TEST(ErrorLogFile, AFloodOfOneLineIsWrittenOnceWithItsCount) {
     const std::string log = home.read("Data/brindlehub.txt");
     EXPECT_EQ(log,
               "brindlehub Readmessage duplicate key 0 \n"
-              "last line repeated 10000 times\n"
-              "last line repeated 10000 times\n"
-              "last line repeated 4999 times\n"
-              "brindlehub something else 0 \n");
+              "repeated 10000 times: brindlehub Readmessage duplicate key 0 \n"
+              "repeated 10000 times: brindlehub Readmessage duplicate key 0 \n"
+              "brindlehub something else 0 \n"
+              "repeated 4999 times: brindlehub Readmessage duplicate key 0 \n");
+}
+
+TEST(ErrorLogFile, AlternatingLinesCollapseAndAPeersLongTextIsCut) {
+    TempHome home;
+    for (int i = 0; i < 5000; ++i) {
+        LogError("brindlehub", "MQTT message on a ignored");
+        LogError("brindlehub", "MQTT message on b ignored");
+    }
+    LogError("brindlehub", "payload " + std::string(60000, 'x'));
+    ErrorLogFile::instance().flush();
+    const std::string log = home.read("Data/brindlehub.txt");
+    EXPECT_EQ(lines(log), 5u) << log.substr(0, 2000);
+    EXPECT_NE(log.find("repeated 4999 times: brindlehub MQTT message on b ignored"),
+              std::string::npos);
+    EXPECT_LT(log.size(), 1000u);
+    EXPECT_NE(log.find("xxx... (60008 bytes) 0 \n"), std::string::npos);
+}
+
+TEST(RepeatedLineFilter, ALineIsWrittenAgainOnceItsWindowHasPassed) {
+    RepeatedLineFilter filter;
+    EXPECT_EQ(filter.take("a", 0).size(), 1u);
+    EXPECT_TRUE(filter.take("a", 30).empty());
+    EXPECT_EQ(filter.take("b", 59).size(), 1u);
+    // a's window ended: its count, then a itself afresh; b is still counted.
+    EXPECT_EQ(filter.take("a", 61), (std::vector<std::string>{"repeated 1 time: a", "a"}));
+    EXPECT_TRUE(filter.take("b", 62).empty());
+    EXPECT_EQ(filter.flush(), std::vector<std::string>{"repeated 1 time: b"});
 }
 
 TEST(ErrorLogFile, TheFileIsCappedAndOneOlderGenerationKept) {

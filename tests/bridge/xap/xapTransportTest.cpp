@@ -4,6 +4,7 @@
 #include "base/WaitObject.h"
 #include "support/TempHome.h"
 #include "support/TestHub.h"
+#include "xap/ErrorLogFile.h"
 #include "xap/XapLog.h"
 #include "xap/XapMessageCallback.h"
 #include "xap/xap.h"
@@ -38,10 +39,10 @@ protected:
     std::unique_ptr<xap> t;
 };
 
-std::string heartbeat(const std::string& interval, int port) {
-    return "xap-hbeat\n{\nv=12\nhop=1\nuid=FF008700\nclass=xap-hbeat.alive\nsource=qix.CM19A.test\n"
-           "interval=" +
-           interval + "\nport=" + std::to_string(port) + "\n}\n";
+std::string heartbeat(const std::string& interval, int port, const std::string& state = "alive") {
+    return "xap-hbeat\n{\nv=12\nhop=1\nuid=FF008700\nclass=xap-hbeat." + state +
+           "\nsource=qix.CM19A.test\ninterval=" + interval + "\nport=" + std::to_string(port) +
+           "\n}\n";
 }
 
 TEST_F(Transport, HeartbeatIsWrittenExactlyAndClamped) {
@@ -62,6 +63,24 @@ TEST_F(Transport, HeartbeatIsWrittenExactlyAndClamped) {
     t->SendHeartbeat(0);
     EXPECT_EQ(hub.next(), heartbeat("00", port));
     EXPECT_FALSE(t->heartbeatEnabled());
+}
+
+TEST_F(Transport, UnloadingSaysStoppedOnlyAfterAnAliveHeartbeat) {
+    const int port = t->Init();
+    ASSERT_GT(port, 0);
+    t->SendHeartbeat(60);
+    EXPECT_EQ(hub.next(), heartbeat("600", port));
+    t.reset();
+    EXPECT_EQ(hub.next(), heartbeat("600", port, "stopped"));
+
+    // Bound but never announced: nothing to take back.
+    t = std::make_unique<xap>();
+    t->BroadcastAddress = "127.0.0.1";
+    t->InterfaceAddress = "127.0.0.1";
+    ASSERT_GT(t->Init(), 0);
+    t.reset();
+    wait(30);
+    EXPECT_EQ(hub.pending(), 0u);
 }
 
 TEST_F(Transport, HeartbeatGoesOutOnEveryTenthTick) {
@@ -207,9 +226,9 @@ TEST_F(Transport, AFailingSendIsLoggedOncePerDistinctError) {
     EXPECT_NE(log.find("brindlehub xAP send from 127.0.0.1 to 127.0.0.1:3639 failed: "),
               std::string::npos);
     EXPECT_EQ(log.find("Type mismatch"), std::string::npos) << log;
-    // A fresh start reports it again (after another line: the log file itself
-    // collapses identical lines in a row).
-    LogError("test", "restart");
+    // A fresh start reports it again (after a flush: the log file itself
+    // collapses repeats of a line).
+    ErrorLogFile::instance().flush();
     ASSERT_GT(t->Init(), 0);
     t->SendXap("", "c", "s", huge);
     EXPECT_EQ(failures(), 2u);

@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/NinjaCamera.h"
+#include "gateway/NinjaCamera.h"
 
 class Application;
 class DeviceClass;
@@ -60,6 +60,13 @@ public:
     // message is.
     void X10Request(const std::string& devices, const std::string& command,
                     const std::string& count, const std::string& source);
+    // What a unit's set message on the MQTT link asks: "on" and "off" as an
+    // X10 request for the one code; "dim" and "bright" address the unit with
+    // its On frame, then send `count` dim or bright frames (1 when empty,
+    // clamped to 1 ... kMaxDimSteps), since those frames carry no unit.
+    void UnitRequest(const std::string& code, const std::string& command,
+                     const std::string& count);
+    static constexpr int kMaxDimSteps = 22;
     // What an "xAPBSC.cmd" for one camera (1 to 254) asks, with a command
     // word: nothing unless the camera is in use.
     void CameraCommand(int camera, const std::string& word);
@@ -88,6 +95,8 @@ private:
     void blink();
     // Sets the transceiver's address and command and sends, `times` times.
     void transmit(const std::string& house, int unit, int command, int times);
+    // The same, as one send of `frames` repeated frames.
+    void transmitFrames(const std::string& house, int unit, int command, int frames);
 
     // Radio frames the message being handled may still cause; reset for each
     // message and for each direct call from outside.

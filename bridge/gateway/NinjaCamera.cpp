@@ -1,4 +1,4 @@
-#include "app/NinjaCamera.h"
+#include "gateway/NinjaCamera.h"
 
 #include <cstdio>
 

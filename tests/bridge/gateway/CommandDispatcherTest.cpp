@@ -5,9 +5,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/CommandDispatcher.h"
-#include "app/NinjaCamera.h"
-#include "app/X10Reporter.h"
+#include "gateway/CommandDispatcher.h"
+#include "gateway/NinjaCamera.h"
+#include "gateway/X10Reporter.h"
 #include "host/Application.h"
 #include "host/Setup.h"
 #include "host/WebSettings.h"
@@ -306,12 +306,51 @@ TEST_F(Dispatcher, ReceivedX10UpdatesDevicesAndAlwaysReports) {
     EXPECT_EQ(sent().back().MsgData,
               xapGlobal::item("Device", "C0") + xapGlobal::item("Event", "all_units_off"));
 
+    std::vector<std::string> told;
+    reporter->onX10Event = [&](const std::string& d, const std::string& e) {
+        told.push_back("event " + d + " " + e);
+    };
+    reporter->onX10Command = [&](const std::string& d, const std::string& e) {
+        told.push_back("command " + d + " " + e);
+    };
     dispatcher->SendCM19A("B3", "dim", "5");
+    EXPECT_EQ(told, std::vector<std::string>{"command B3 dim"});  // the page is no remote
     EXPECT_EQ(transceiver->sends.back().command, 3);
     EXPECT_EQ(hs->devices().DeviceValue("B3"), 5);
     EXPECT_EQ(sent().back().MsgData, xapGlobal::item("Device", "B3") +
                                          xapGlobal::item("Count", "5") +
                                          xapGlobal::item("Event", "dim"));
+}
+
+TEST_F(Dispatcher, EveryTransmittedCommandIsToldAndDimAddressesItsUnitFirst) {
+    std::vector<std::string> told;
+    reporter->onX10Command = [&](const std::string& d, const std::string& e) {
+        told.push_back(d + " " + e);
+    };
+    hs->onCommandSent = [&](const std::string& d, int16_t c) { reporter->CommandSent(d, c); };
+    // Whoever asks the host: a request, a script, the plug-in.
+    dispatcher->UnitRequest("A3", "on", "");
+    hs->ExecX10("B1+3", "off");
+    hs->ExecX10("C2", "no such command");  // the host sends it as All Units Off
+    EXPECT_EQ(told, (std::vector<std::string>{"A3 on", "B1,B3 off", "C2 all_units_off"}));
+
+    told.clear();
+    transceiver->sends.clear();
+    dispatcher->UnitRequest("D7", "dim", "3");
+    ASSERT_EQ(transceiver->sends.size(), 2u);
+    EXPECT_EQ(transceiver->sends[0].command, 1);  // D7 On: the unit addressed
+    EXPECT_EQ(transceiver->sends[0].unit, 7);
+    EXPECT_EQ(transceiver->sends[1].command, 3);
+    EXPECT_EQ(transceiver->sends[1].frames, 3);
+    EXPECT_EQ(told, std::vector<std::string>{"D7 dim"});
+    EXPECT_TRUE(plugin->execs.size() == 3u);  // not through the host's one-dim Exec
+
+    // The count is bounded both ways.
+    for (const char* count : {"", "0", "999", "-4"}) dispatcher->UnitRequest("D7", "bright", count);
+    std::vector<int> frames;
+    for (size_t i = 3; i < transceiver->sends.size(); i += 2)
+        frames.push_back(transceiver->sends[i].frames);
+    EXPECT_EQ(frames, (std::vector<int>{1, 1, CommandDispatcher::kMaxDimSteps, 1}));
 }
 
 TEST_F(Dispatcher, HostileMessagesAreDroppedQuietly) {

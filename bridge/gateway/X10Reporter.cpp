@@ -1,9 +1,10 @@
-#include "app/X10Reporter.h"
+#include "gateway/X10Reporter.h"
 
 #include <cctype>
 
-#include "app/NinjaCamera.h"
 #include "base/Clock.h"
+#include "base/Convert.h"
+#include "gateway/NinjaCamera.h"
 #include "host/Application.h"
 #include "xap/X10Words.h"
 #include "xap/XapLog.h"
@@ -34,16 +35,7 @@ X10Reporter::X10Reporter(Application& hs) : m_hs(hs) {
 void X10Reporter::ReportX10Event(const std::string& sUnits, const std::string& sHouse,
                                  int16_t iFunction) {
     guarded("ReportX10Event ", [&] {
-        std::string units = sUnits;
-        if (!units.empty() && !std::isdigit(static_cast<unsigned char>(units[0])))
-            units.erase(0, 1);
-        std::string list = sHouse;
-        for (char c : units) {
-            if (c == '+')
-                list += "," + sHouse;
-            else
-                list += c;
-        }
+        const std::string list = unitList(sUnits, sHouse);
 
         DeviceTable& devices = m_hs.devices();
         size_t start = 0;
@@ -65,6 +57,27 @@ void X10Reporter::ReportX10Event(const std::string& sUnits, const std::string& s
                            xapGlobal::item("Device", list) +
                                xapGlobal::item("Event", X10Words::FunctionName(iFunction)));
         if (onX10Event) onX10Event(list, X10Words::FunctionName(iFunction));
+    });
+}
+
+std::string X10Reporter::unitList(const std::string& sUnits, const std::string& sHouse) {
+    std::string units = sUnits;
+    if (!units.empty() && !std::isdigit(static_cast<unsigned char>(units[0]))) units.erase(0, 1);
+    std::string list = sHouse;
+    for (char c : units) {
+        if (c == '+')
+            list += "," + sHouse;
+        else
+            list += c;
+    }
+    return list;
+}
+
+void X10Reporter::CommandSent(const std::string& device, int16_t hostCommand) {
+    guarded("CommandSent ", [&] {
+        if (!onX10Command || device.empty() || hostCommand < 0 || hostCommand > 6) return;
+        onX10Command(unitList(device, device.substr(0, 1)),
+                     vb::LCase(X10Words::FunctionName(hostCommand)));
     });
 }
 

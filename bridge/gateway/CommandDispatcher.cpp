@@ -1,11 +1,12 @@
-#include "app/CommandDispatcher.h"
+#include "gateway/CommandDispatcher.h"
 
 #include <QLoggingCategory>
+#include <algorithm>
 
-#include "app/NinjaCamera.h"
-#include "app/X10Reporter.h"
 #include "base/Clock.h"
 #include "base/Convert.h"
+#include "gateway/NinjaCamera.h"
+#include "gateway/X10Reporter.h"
 #include "host/Application.h"
 #include "host/DeviceClass.h"
 #include "host/WebSettings.h"
@@ -159,6 +160,17 @@ void CommandDispatcher::transmit(const std::string& house, int unit, int command
     }
 }
 
+void CommandDispatcher::transmitFrames(const std::string& house, int unit, int command,
+                                       int frames) {
+    if (!m_transceiver) return;
+    for (int i = 0; i < frames; ++i)
+        if (!spendFrame()) return;
+    m_transceiver->let("housecode", house);
+    m_transceiver->let("DeviceCode", unit);
+    m_transceiver->let("command", command);
+    m_transceiver->call("SendCmd", int32_t{0}, int32_t{frames});
+}
+
 bool CommandDispatcher::spendFrame() {
     if (!m_inMessage) return true;
     if (m_framesLeft <= 0) {
@@ -213,8 +225,8 @@ void CommandDispatcher::SendCM19A(const std::string& sDevice, const std::string&
         if (!sCount.empty()) data += xapGlobal::item("Count", sCount);
         data += xapGlobal::item("Event", sCommand);
         xapGlobal::SendXap("", "xAP-X10.event", "xAP-X10.event", data);
-        if (m_reporter != nullptr && m_reporter->onX10Event)
-            m_reporter->onX10Event(sDevice, sCommand);
+        if (m_reporter != nullptr && m_reporter->onX10Command)
+            m_reporter->onX10Command(sDevice, vb::LCase(sCommand));
     });
 }
 
@@ -269,6 +281,30 @@ void CommandDispatcher::X10Request(const std::string& devices, const std::string
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
+}
+
+void CommandDispatcher::UnitRequest(const std::string& code, const std::string& command,
+                                    const std::string& count) {
+    const std::string word = vb::LCase(command);
+    if (word != "dim" && word != "bright") {
+        X10Request(code, word, count, "MQTT");
+        return;
+    }
+    guarded("UnitRequest ", [&] {
+        if (!m_host || !m_host->plugin() || code.size() < 2) return;
+        const MessageScope scope(*this);
+        const int unit = vb::truncateToInt32(vb::Val(code.substr(1))).value_or(0);
+        if (unit < 1 || unit > 16) return;
+        const int steps = std::clamp(vb::truncateToInt32(vb::Val(count)).value_or(1), 1,
+                                     kMaxDimSteps);
+        blink();
+        // A dim or bright frame names only the house: the receiver acts on
+        // the unit last addressed, so the unit's own frame goes first, as a
+        // remote sends it when its unit button is pressed.
+        transmit(code.substr(0, 1), unit, X10Words::Position("On"), 1);
+        transmitFrames(code.substr(0, 1), unit, X10Words::Position(word), steps);
+        if (m_reporter != nullptr && m_reporter->onX10Command) m_reporter->onX10Command(code, word);
+    });
 }
 
 void CommandDispatcher::echo(XapMessage& msg) {

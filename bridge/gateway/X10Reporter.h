@@ -36,8 +36,18 @@ public:
     void BSCTimer_Timer();
 
     // Told of every X10 event reported, with its Device and Event items, after
-    // it went out on xAP; also used by the dispatcher for the events it sends.
+    // it went out on xAP (a house-wide event names unit 0: "B0").
     std::function<void(const std::string& devices, const std::string& event)> onX10Event;
+    // Told of every command the gateway transmits to units, whatever asked
+    // for it, in the same form ("A1,A3", "on"; "B1", "all_units_off"). Not an
+    // event: nobody pressed a remote.
+    std::function<void(const std::string& devices, const std::string& event)> onX10Command;
+    // A command the host handed to the plug-in: the device as given ("A3",
+    // "A1+3") and the host's command code, which numbers as the X10 function
+    // codes do (0 All Units Off ... 6 All Lights Off).
+    void CommandSent(const std::string& device, int16_t hostCommand);
+    // "A1+2+3" (or "1+2+3") of house "A" as "A1,A2,A3".
+    static std::string unitList(const std::string& units, const std::string& house);
 
     // Empties the pacing queue (the host's start creates it afresh).
     void reset();
