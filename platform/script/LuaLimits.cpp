@@ -73,8 +73,8 @@ double spanAt(lua_State* L, int firstIndex, int lastIndex) {
 }
 
 // Each weighs a call in steps of about one table element moved. The memory a
-// call makes needs no weighing: Lua's functions ask for it before they work, and
-// the engine's allocator refuses what is beyond the cap.
+// call makes needs no weighing: the engine's allocator refuses what is beyond
+// the cap.
 double repCost(lua_State* L) {
     const double times = static_cast<double>(integerAt(L, 2).value_or(0));
     if (times <= 0) return 0;
@@ -82,6 +82,21 @@ double repCost(lua_State* L) {
                          static_cast<double>(lua_isstring(L, 3) ? luaL_len(L, 3) : 0);
     // A repeat is a short copy, about a step in a sanitised build, plus its bytes.
     return times + times * piece / 64;
+}
+double packCost(lua_State* L) {
+    // Every size in the format may become that many bytes, padding added one
+    // by one ("c100000000").
+    double bytes = 0;
+    double number = 0;
+    for (const char c : std::string_view(lua_isstring(L, 1) ? lua_tostring(L, 1) : "")) {
+        if (std::isdigit(static_cast<unsigned char>(c)) != 0) {
+            number = number * 10 + (c - '0');
+        } else {
+            bytes += number;
+            number = 0;
+        }
+    }
+    return (bytes + number) / 2;
 }
 double concatCost(lua_State* L) {
     return spanAt(L, 3, 4);
@@ -112,10 +127,10 @@ struct Guarded {
     double (*cost)(lua_State*);
 };
 constexpr Guarded kGuarded[] = {
-    {LUA_STRLIBNAME, "rep", &repCost},       {LUA_TABLIBNAME, "concat", &concatCost},
-    {LUA_TABLIBNAME, "unpack", &unpackCost}, {LUA_TABLIBNAME, "insert", &insertCost},
-    {LUA_TABLIBNAME, "remove", &removeCost}, {LUA_TABLIBNAME, "move", &moveCost},
-    {LUA_TABLIBNAME, "sort", &sortCost},
+    {LUA_STRLIBNAME, "rep", &repCost},       {LUA_STRLIBNAME, "pack", &packCost},
+    {LUA_TABLIBNAME, "concat", &concatCost}, {LUA_TABLIBNAME, "unpack", &unpackCost},
+    {LUA_TABLIBNAME, "insert", &insertCost}, {LUA_TABLIBNAME, "remove", &removeCost},
+    {LUA_TABLIBNAME, "move", &moveCost},     {LUA_TABLIBNAME, "sort", &sortCost},
 };
 
 // Upvalues: the limits, the index in kGuarded, Lua's own function.

@@ -9,12 +9,12 @@
 //
 // - string.find, match, gmatch and gsub match with LuaPattern, which counts its
 //   steps and lets the engine raise its time-out while it works;
-// - string.rep, table.concat, insert, move, remove, sort and unpack keep Lua's
-//   own function, but first weigh the call by its arguments (how many elements
-//   or repeats) against the script time left. A call that would not end in
-//   time raises a Lua error the script can catch: "string.rep exceeds the
-//   script's limits". (The memory they make is already held to the cap: they
-//   ask for it before they work.)
+// - string.rep, string.pack, table.concat, insert, move, remove, sort and
+//   unpack keep Lua's own function, but first weigh the call by its arguments
+//   (how many elements, repeats or padding bytes) against the script time
+//   left. A call that would not end in time raises a Lua error the script can
+//   catch: "string.rep exceeds the script's limits". (The memory they make is
+//   held to the cap by the engine's allocator.)
 //
 // The rest of the loaded libraries do work bounded by their arguments' size:
 // string.format refuses widths and precisions beyond two digits, utf8 and

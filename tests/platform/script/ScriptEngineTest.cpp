@@ -203,6 +203,7 @@ TEST_F(Engine, RunawayScriptsAndLibraryCallsStopAtTheLimits) {
         function rep() return #string.rep('', 1e10) end
         function rep53() return #string.rep('x', 2^53) end
         function repSeparated() return #string.rep('', 1e12, '') end
+        function pack() return #string.pack('c99999999999', '') end
         function move() return table.move({}, 1, 1e9, 2) end
         function concat() return table.concat(blank, '', 1, 1e12) end
         function insert() table.insert(long, 1, 'x') end
@@ -217,7 +218,7 @@ TEST_F(Engine, RunawayScriptsAndLibraryCallsStopAtTheLimits) {
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(190)) << name;
     }
     for (const char* name :
-         {"rep", "rep53", "repSeparated", "move", "concat", "insert", "remove", "unpack"}) {
+         {"rep", "rep53", "repSeparated", "pack", "move", "concat", "insert", "remove", "unpack"}) {
         EXPECT_EQ(failure([&] { engine.run("m", name); }), ScriptEngine::kScriptError) << name;
         EXPECT_NE(engine.error().description.find("exceeds the script's limits"), std::string::npos)
             << name << ": " << engine.error().description;
@@ -279,6 +280,7 @@ TEST_F(Engine, LibraryFunctionsAnswerAsLuasOwn) {
             try(string.gsub, "abc", "%w", "%x")
             try(string.gsub, "abc", "%w", 7)
             try(string.rep, "ab", 3, ","); try(string.rep, "x", -1); try(string.rep, "x", "y")
+            try(string.pack, "i4c3", 7, "ab"); try(string.pack, "c2", "abc")
             try(table.concat, {1, 2, "c"}, "-"); try(table.concat, {1, {}}); try(table.unpack, {1, 2, 3}, 2)
             local t = {1, 2, 3}
             try(table.insert, t, 1, 0); try(table.remove, t, 2); try(function() return #table.move(t, 1, 3, 2) end)
