@@ -21,7 +21,7 @@ run: build
 
 build-test:
 	WITH_TESTS=1 tools/setup-debian.sh
-	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON -DBRINDLE_BENCH=OFF
+	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON -DBRINDLE_BENCH=OFF -DBRINDLE_WERROR=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 
 test: build-test
@@ -34,7 +34,7 @@ bench: deps
 
 fuzz:
 	WITH_FUZZ=1 tools/setup-debian.sh
-	cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_FUZZ=ON -DBRINDLE_BENCH=OFF
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_FUZZ=ON -DBRINDLE_BENCH=OFF -DBRINDLE_WERROR=ON
 	cmake --build build-fuzz -j $(JOBS)
 	for f in build-fuzz/tests/fuzz/Fuzz*; do \
 	  n=$$(basename $$f); mkdir -p build-fuzz/corpus-$$n; \
