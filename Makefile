@@ -24,7 +24,7 @@ run: build
 
 build-test:
 	WITH_TESTS=1 tools/setup-debian.sh
-	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON -DBRINDLE_BENCH=OFF
+	cmake -S . -B $(TEST_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DBRINDLE_SANITIZE=ON -DBRINDLE_BENCH=OFF -DBRINDLE_WERROR=ON
 	cmake --build $(TEST_BUILD) -j $(JOBS)
 
 test: build-test fuzz-build
@@ -39,7 +39,7 @@ bench: deps
 # The libFuzzer targets, built with clang, and only what they link.
 fuzz-build:
 	WITH_FUZZ=1 tools/setup-debian.sh
-	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_FUZZ=ON -DBRINDLE_BENCH=OFF
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_FUZZ=ON -DBRINDLE_BENCH=OFF -DBRINDLE_WERROR=ON
 	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz_targets
 
 # Each target for ten million inputs, or FUZZ_TIME seconds each when given;

@@ -1,15 +1,9 @@
 #include "host/condition.h"
 
-#include <cmath>
-#include <limits>
-
-#include "base/RuntimeError.h"
+#include "base/Convert.h"
 
 void condition::setDevRef(double value) {
-    // Narrowing silently to infinity would hide a wrong device reference.
-    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max())
-        raiseError(RuntimeError::kOverflow, "Overflow");
-    dev_ref = static_cast<float>(value);
+    dev_ref = vb::CSng(value);
 }
 
 const MemberTable& condition::members() const {

@@ -1,15 +1,9 @@
 #include "host/devFunc.h"
 
-#include <cmath>
-#include <limits>
-
-#include "base/RuntimeError.h"
+#include "base/Convert.h"
 
 void devFunc::setDevid(double value) {
-    // Narrowing silently to infinity would hide a wrong device id.
-    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max())
-        raiseError(RuntimeError::kOverflow, "Overflow");
-    devid = static_cast<float>(value);
+    devid = vb::CSng(value);
 }
 
 const MemberTable& devFunc::members() const {

@@ -192,6 +192,11 @@ int32_t CLng(double value) {
 uint8_t CByte(double value) {
     return roundToInteger<uint8_t>(value);
 }
+float CSng(double value) {
+    if (std::isfinite(value) && std::fabs(value) > std::numeric_limits<float>::max())
+        raiseError(RuntimeError::kOverflow, "Overflow");
+    return static_cast<float>(value);
+}
 
 std::optional<int32_t> truncateToInt32(double value) {
     // Compared before the conversion: converting a double that does not fit

@@ -42,6 +42,9 @@ bool isDigits(std::string_view s);
 int16_t CInt(double value);
 int32_t CLng(double value);
 uint8_t CByte(double value);
+// To single precision; a finite value beyond its range raises error 6
+// "Overflow" rather than silently becoming an infinity.
+float CSng(double value);
 // The whole part of a value (the fraction dropped) when it fits a 32-bit
 // integer; no value for NaN, infinities and anything outside that range. For
 // numbers read from outside, where a bad one is ignored rather than an error.

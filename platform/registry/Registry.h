@@ -40,6 +40,8 @@
 #include <string_view>
 #include <vector>
 
+#include "registry/RegistryValue.h"
+
 class Registry {
 public:
     using HKey = uint32_t;
@@ -49,12 +51,13 @@ public:
     static constexpr HKey HKEY_USERS = 0x80000003u;
     static constexpr HKey HKEY_CURRENT_CONFIG = 0x80000005u;
 
-    static constexpr uint32_t REG_NONE = 0;
-    static constexpr uint32_t REG_SZ = 1;
-    static constexpr uint32_t REG_EXPAND_SZ = 2;
-    static constexpr uint32_t REG_BINARY = 3;
-    static constexpr uint32_t REG_DWORD = 4;
-    static constexpr uint32_t REG_MULTI_SZ = 7;
+    using Value = RegistryValue;
+    static constexpr uint32_t REG_NONE = Value::REG_NONE;
+    static constexpr uint32_t REG_SZ = Value::REG_SZ;
+    static constexpr uint32_t REG_EXPAND_SZ = Value::REG_EXPAND_SZ;
+    static constexpr uint32_t REG_BINARY = Value::REG_BINARY;
+    static constexpr uint32_t REG_DWORD = Value::REG_DWORD;
+    static constexpr uint32_t REG_MULTI_SZ = Value::REG_MULTI_SZ;
 
     static constexpr long ERROR_SUCCESS = 0;
     static constexpr long ERROR_FILE_NOT_FOUND = 2;
@@ -62,11 +65,6 @@ public:
     static constexpr long ERROR_INVALID_HANDLE = 6;      // unknown root name
     static constexpr long ERROR_INVALID_PARAMETER = 87;  // a line break in a key or value name
     static constexpr long ERROR_REGISTRY_IO_FAILED = 1016;
-
-    struct Value {
-        uint32_t type = REG_NONE;
-        std::string data;
-    };
 
     // Holds saving back until the outermost Batch ends, so a run of changes is
     // written once. commit() ends it early and returns the save's result.

@@ -196,8 +196,8 @@ std::string quoted(std::string_view s) {
 }
 
 bool isTextType(uint32_t type) {
-    return type == Registry::REG_SZ || type == Registry::REG_EXPAND_SZ ||
-           type == Registry::REG_MULTI_SZ;
+    return type == RegistryValue::REG_SZ || type == RegistryValue::REG_EXPAND_SZ ||
+           type == RegistryValue::REG_MULTI_SZ;
 }
 
 bool hasLineBreak(std::string_view s) {
@@ -221,17 +221,17 @@ void appendHexList(std::string& out, std::string line, std::string_view bytes) {
     out += line + '\n';
 }
 
-void appendValue(std::string& out, std::string_view name, const Registry::Value& v) {
+void appendValue(std::string& out, std::string_view name, const RegistryValue& v) {
     const std::string prefix = (name.empty() ? std::string("@") : quoted(name)) + '=';
     const std::string_view data = v.data;
-    if (v.type == Registry::REG_SZ && !data.empty() && data.find('\0') == data.size() - 1 &&
+    if (v.type == RegistryValue::REG_SZ && !data.empty() && data.find('\0') == data.size() - 1 &&
         !hasLineBreak(data)) {
         out += prefix + quoted(data.substr(0, data.size() - 1)) + '\n';
-    } else if (v.type == Registry::REG_DWORD && data.size() == 4) {
+    } else if (v.type == RegistryValue::REG_DWORD && data.size() == 4) {
         char buf[16];
         std::snprintf(buf, sizeof buf, "dword:%08x", RegistryFile::dwordOf(data));
         out += prefix + buf + '\n';
-    } else if (v.type == Registry::REG_BINARY) {
+    } else if (v.type == RegistryValue::REG_BINARY) {
         appendHexList(out, prefix + "hex:", data);
     } else {
         char buf[24];
@@ -280,7 +280,7 @@ bool applyLine(const std::vector<std::string>& lines, size_t& index, bool& keyOp
         data = joined;
     }
 
-    Registry::Value value;
+    RegistryValue value;
     if (data == "-") {
         tree.removeValue(name);
         return true;
@@ -288,15 +288,15 @@ bool applyLine(const std::vector<std::string>& lines, size_t& index, bool& keyOp
         size_t p = 0;
         std::string text;
         if (!parseQuoted(data, p, text) || !trimmed(data.substr(p)).empty()) return false;
-        value = {Registry::REG_SZ, text + '\0'};
+        value = {RegistryValue::REG_SZ, text + '\0'};
     } else if (data.size() >= 6 && vb::equalsIgnoreCase(data.substr(0, 6), "dword:")) {
         const auto n = parseHexNumber(data.substr(6), 8);
         if (!n) return false;
-        value = {Registry::REG_DWORD, RegistryFile::dwordData(*n)};
+        value = {RegistryValue::REG_DWORD, RegistryFile::dwordData(*n)};
     } else if (data.size() >= 4 && vb::equalsIgnoreCase(data.substr(0, 4), "hex:")) {
         const auto bytes = parseHexBytes(data.substr(4));
         if (!bytes) return false;
-        value = {Registry::REG_BINARY, *bytes};
+        value = {RegistryValue::REG_BINARY, *bytes};
     } else if (data.size() >= 4 && vb::equalsIgnoreCase(data.substr(0, 4), "hex(")) {
         const size_t close = data.find("):");
         if (close == std::string_view::npos) return false;
@@ -339,7 +339,7 @@ bool RegistryFile::canHoldName(std::string_view name) {
 RegistryFile::RegistryFile() : m_text(std::string(kHeader5) + "\n\n") {}
 
 void RegistryFile::addKey(std::string_view keyPath,
-                          const OrderedDictionary<Registry::Value>& values) {
+                          const OrderedDictionary<RegistryValue>& values) {
     m_text += '[';
     m_text += keyPath;
     m_text += "]\n";

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "base/OrderedDictionary.h"
-#include "registry/Registry.h"
+#include "registry/RegistryValue.h"
 
 class RegistryFile {
 public:
@@ -34,7 +34,7 @@ public:
         virtual bool openKey(std::string_view keyPath) = 0;
         // Removes the key with everything below it; false when that is refused.
         virtual bool removeKey(std::string_view keyPath) = 0;
-        virtual void setValue(std::string_view name, Registry::Value value) = 0;
+        virtual void setValue(std::string_view name, RegistryValue value) = 0;
         virtual void removeValue(std::string_view name) = 0;
 
     protected:
@@ -55,7 +55,7 @@ public:
 
     RegistryFile();
     // Adds a key line followed by the key's values in their order.
-    void addKey(std::string_view keyPath, const OrderedDictionary<Registry::Value>& values);
+    void addKey(std::string_view keyPath, const OrderedDictionary<RegistryValue>& values);
     // The file's bytes (UTF-8) for the keys added so far.
     std::string bytes() const;
 

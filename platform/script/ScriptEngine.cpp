@@ -16,7 +16,7 @@
 #include "base/RuntimeError.h"
 #include "binding/Dispatch.h"
 #include "script/LuaDispatch.h"
-#include "script/LuaPatterns.h"
+#include "script/LuaLimits.h"
 
 namespace {
 
@@ -177,7 +177,7 @@ bool pushProcedure(lua_State* L, int env, const std::string& name) {
 
 }  // namespace
 
-struct ScriptEngine::Impl final : LuaDispatch::Engine {
+struct ScriptEngine::Impl final : LuaDispatch::Engine, LuaLimits {
     // One engine operation in progress. Operations nest when a host member that
     // a script called runs another script; each has its own deadline and its
     // own error, and the outer deadline is put back when the inner one ends.
@@ -267,7 +267,7 @@ struct ScriptEngine::Impl final : LuaDispatch::Engine {
         lua_pushboolean(S, 0);
         lua_setfield(S, -2, "__metatable");
         lua_pop(S, 2);
-        LuaPatterns::install(S, [](lua_State* state) { hook(state, nullptr); });
+        LuaLimits::install(S, this);
         lua_newtable(S);
         lua_rawsetp(S, LUA_REGISTRYINDEX, &kModulesKey);
         LuaDispatch::install(S, this);
@@ -292,6 +292,17 @@ struct ScriptEngine::Impl final : LuaDispatch::Engine {
         current->faultNumber = number;
         current->faultDescription = description;
         current->faultMessage = message;
+    }
+
+    // LuaLimits
+    void checkTime(lua_State* S) override { hook(S, nullptr); }
+    std::optional<std::chrono::nanoseconds> timeLeft() override {
+        if (!deadline) return std::nullopt;
+        return *deadline - SteadyClock::now();
+    }
+    std::size_t memoryLeft() override {
+        if (limit == 0) return static_cast<std::size_t>(-1);
+        return used < limit ? limit - used : 0;
     }
 
     [[noreturn]] void fail(ScriptError error) {

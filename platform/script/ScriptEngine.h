@@ -21,7 +21,9 @@
 // quick host calls runs longer than the time-out by the clock on the wall). A
 // script that overruns is stopped with error kTimeout;
 // it cannot pcall its way past it, because the error is raised again as long as
-// the script keeps running.
+// the script keeps running. Library calls that would work long inside one C call
+// are held to it too: pattern matching stops at the time-out, and the table
+// functions and string.rep refuse work that would not end in time (LuaLimits.h).
 //
 // All modules share one memory limit (64 MiB unless set otherwise). An
 // allocation beyond it fails as a Lua memory error: the call fails with error 7

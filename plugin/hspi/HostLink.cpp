@@ -16,6 +16,7 @@ void HostLink::registerCallback(std::shared_ptr<Dispatch> frm) {
 void HostLink::release() {
     s_callback.reset();
     s_hs.reset();
+    s_caught.clear();
 }
 
 std::optional<Variant> HostLink::call(const std::shared_ptr<Dispatch>& target,
@@ -40,6 +41,17 @@ std::optional<Variant> HostLink::callCallback(std::string_view name, std::vector
 
 void HostLink::WriteLog(const std::string& type, const std::string& message) {
     hsCall("WriteLog", type, message);
+}
+
+void HostLink::logCaught(std::string_view doing, const std::exception& fault) {
+    // Distinct faults are few; a bound keeps one with a changing text from
+    // growing the list for ever.
+    constexpr std::size_t kMaxKinds = 64;
+    const auto* runtime = dynamic_cast<const RuntimeError*>(&fault);
+    const std::string text = std::string(doing) + " failed: " +
+                             (runtime != nullptr ? runtime->description() : fault.what());
+    if (s_caught.size() >= kMaxKinds || !s_caught.insert(text).second) return;
+    WriteLog(kTitle, text);
 }
 
 namespace {

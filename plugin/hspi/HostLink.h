@@ -16,8 +16,10 @@
 // callers that do not read them back use hsCall and callbackCall.
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,7 +39,7 @@ public:
     // GetHSIface. Unlike the other calls this one raises: a host that cannot
     // be reached is the caller's failure (error 91 for a missing frm).
     static void registerCallback(std::shared_ptr<Dispatch> frm);
-    // Drops both references.
+    // Drops both references, and forgets which caught faults were logged.
     static void release();
 
     static int32_t mode() { return s_mode; }
@@ -65,6 +67,10 @@ public:
 
     // hs.WriteLog(type, message).
     static void WriteLog(const std::string& type, const std::string& message);
+    // Logs a fault that the plug-in caught and went on from while `doing`
+    // something ("Reporting a radio command"), the first time that fault comes
+    // from there: one that recurs with every radio frame must not flood the log.
+    static void logCaught(std::string_view doing, const std::exception& fault);
 
 private:
     static std::optional<Variant> call(const std::shared_ptr<Dispatch>& target,
@@ -73,4 +79,5 @@ private:
     static inline std::shared_ptr<Dispatch> s_callback;
     static inline std::shared_ptr<Dispatch> s_hs;
     static inline int32_t s_mode = 0;
+    static inline std::set<std::string> s_caught;  // what logCaught has logged
 };

@@ -161,7 +161,8 @@ void ReceivePipeline::radioSide(cFirecrackerUSB& fc, const std::string& house, i
             fc.setCommand(command);
             fc.SendCmd(0, 1);
         }
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        HostLink::logCaught("Retransmitting a radio command", e);
     }
 }
 
@@ -231,7 +232,8 @@ void ReceivePipeline::ReceivedUnknown(cSettings& settings, const Bytes& Bin) {
     bool triggers = false;
     try {
         triggers = version && version->toLong() >= 2;
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        HostLink::logCaught("Reading the host's interface version", e);
     }
     if (triggers)
         HostLink::callbackCall("CheckTrigger", std::string(HostLink::kPluginName) + '\x02' +

@@ -211,7 +211,8 @@ void hspi::upgradeCameraDevices() {
             HostLink::callHs("DeviceValuesAdd", args);
             HostLink::WriteLog(HostLink::kTitle,
                                "Ninja Device Updated: " + dv->get("Name").toString());
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            HostLink::logCaught("Updating a Ninja device", e);
         }
     }
 }
@@ -231,8 +232,9 @@ void hspi::FC_Received(const std::string& housecode, int32_t devicecode, eX10CMD
     try {
         const std::shared_ptr<cSettings> settings = Settings();
         m_pipeline.Received(*settings, *fc, housecode, devicecode, command);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
         // The frame is lost, the program is not.
+        HostLink::logCaught("Reporting a radio command", e);
     }
 }
 
@@ -240,7 +242,8 @@ void hspi::FC_ReceivedUnknown(const std::vector<uint8_t>& Bin) {
     try {
         const std::shared_ptr<cSettings> settings = Settings();
         m_pipeline.ReceivedUnknown(*settings, Bin);
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        HostLink::logCaught("Reporting an unknown radio command", e);
     }
 }
 
@@ -318,7 +321,8 @@ void hspi::TriggerAction(const std::string& actionstr) {
         const std::string name = field2(actionstr);
         cFirecrackerUSB& fc = requireFC();
         fc.SendRaw(Settings()->CustomRaw(Variant(name)));
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        HostLink::logCaught("Sending a custom RF command", e);
     }
 }
 

@@ -248,7 +248,7 @@ QWidget* frmConfig::buildDevices() {
         box->setCurrentIndex(-1);
         return box;
     };
-    auto* ninja = new QGroupBox(QStringLiteral("Ninja Pan & Tilt"));
+    auto* ninja = new QGroupBox(QStringLiteral("Ninja Pan && Tilt"));
     m_cmbHC = combo("cmbHC", true);
     m_cmbDC = combo("cmbDC", false);
     m_cmdCreateNinjaDevice = new QPushButton(QStringLiteral("Create Ninja Device"));
@@ -347,6 +347,7 @@ void frmConfig::Form_Load() {
     for (int i = 0; i < kHouses; ++i) {
         HouseRow& row = m_rows[static_cast<size_t>(i)];
         const auto h = static_cast<int16_t>(i);
+        row.remapLetter = houseLetter(i);  // a stored letter beyond P shows no remap
         row.txtNewHouseCode->setText(latin(s.Remap(h)));
         row.chkEnabled->setChecked(s.Enabled(h));
         row.chkRetransmit->setChecked(s.Retransmit(h));
@@ -413,10 +414,15 @@ void frmConfig::chkEnabled_Click(int r) {
 }
 
 void frmConfig::txtNewHouseCode_Change(int r) {
-    QLineEdit* box = m_rows[static_cast<size_t>(r)].txtNewHouseCode;
+    HouseRow& row = m_rows[static_cast<size_t>(r)];
+    QLineEdit* box = row.txtNewHouseCode;
     QString text = box->text().left(1).toUpper();
-    if (text.isEmpty()) return;  // emptied by the key press that is about to type
-    if (text[0] < QLatin1Char('A') || text[0] > QLatin1Char('Z')) text = QStringLiteral("A");
+    // Emptied by the key press that is about to type, or by the user: the
+    // letter comes back when the box is left.
+    if (text.isEmpty()) return;
+    // Only the sixteen house codes exist; anything else leaves the letter as it was.
+    if (text[0] < QLatin1Char('A') || text[0] > QLatin1Char('P')) text = row.remapLetter;
+    row.remapLetter = text;
     if (text != box->text()) {
         const QSignalBlocker quiet(box);
         box->setText(text);
@@ -446,6 +452,9 @@ bool frmConfig::eventFilter(QObject* watched, QEvent* event) {
             // A typed character replaces the letter instead of adding to it.
             const auto* key = static_cast<QKeyEvent*>(event);
             if (!key->text().isEmpty() && key->text()[0].isPrint()) row.txtNewHouseCode->clear();
+        } else if (watched == row.txtNewHouseCode && event->type() == QEvent::FocusOut) {
+            if (row.txtNewHouseCode->text().isEmpty())
+                row.txtNewHouseCode->setText(row.remapLetter);
         } else if (watched == row.txtUnitOffset && event->type() == QEvent::FocusOut) {
             txtUnitOffset_Validate(i);
         }
@@ -468,7 +477,7 @@ void frmConfig::cmdOk_Click() {
             const HouseRow& row = m_rows[static_cast<size_t>(i)];
             const auto h = static_cast<int16_t>(i);
             s.Enabled(h, row.chkEnabled->isChecked());
-            s.Remap(h, row.txtNewHouseCode->text().toStdString());
+            s.Remap(h, row.remapLetter.toStdString());
             s.Retransmit(h, row.chkRetransmit->isChecked());
             s.UnitOffset(h, static_cast<int16_t>(row.txtUnitOffset->text().trimmed().toDouble()));
             s.IgnoreALF(h, row.chkALF->isChecked());

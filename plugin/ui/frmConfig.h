@@ -49,6 +49,9 @@ public:
         QCheckBox* chkALF = nullptr;
         QCheckBox* chkAUF = nullptr;
         QCheckBox* chkNinjaEmu = nullptr;
+        // The letter the remap box last held, put back when the box is left
+        // empty or given anything but A to P.
+        QString remapLetter;
     };
 
     explicit frmConfig(QWidget* parent = nullptr);

@@ -28,11 +28,20 @@ TEST_F(hspiTest, ActionsAndTriggersListAndSendTheCustomCodes) {
               "Custom RF Command: Garage");
     EXPECT_THROW(plugin->ActionUIFormat("a" + sep + "b"), RuntimeError);
 
+    const size_t logged = logs().size();
     plugin->TriggerAction("Custom RF" + sep + "x" + sep + "Garage");
     plugin->TriggerAction("Custom RF" + sep + "x" + sep + "Gone");  // removed since: nothing
-    plugin->TriggerAction("Custom RF" + sep + "x" + sep + "12");    // a numeric name is no name
+    plugin->TriggerAction("Custom RF" + sep + "x" + sep + "Gone");
+    plugin->TriggerAction("Custom RF" + sep + "x" + sep + "12");  // a numeric name is no name
     plugin->TriggerAction("Custom RF");
     EXPECT_EQ(fc->raws, std::vector<Bytes>{Bytes({0x5D, 0x20})});
+    // What was caught is logged, each fault once.
+    const Lines all = logs();
+    const Lines caught(all.begin() + static_cast<std::ptrdiff_t>(logged), all.end());
+    EXPECT_EQ(
+        caught,
+        (Lines{"Quillon|Sending a custom RF command failed: Invalid procedure call or argument",
+               "Quillon|Sending a custom RF command failed: Subscript out of range"}));
 }
 
 // --- transmitting for the host ----------------------------------------------

@@ -18,6 +18,7 @@
 #include "support/PluginUnderTest.h"
 #include "ui/ModalUi.h"
 #include "ui/frmConfig.h"
+#include "ui/frmHelp.h"
 
 namespace {
 
@@ -101,16 +102,44 @@ TEST_F(ConfigWindow, OpensWithCaptionModeAndEveryTabRendered) {
     EXPECT_TRUE(messages.empty());
 }
 
-TEST_F(ConfigWindow, RemapBoxTakesOneTypedLetterUpperCasedAndAnythingElseAsA) {
+TEST_F(ConfigWindow, RemapBoxTakesOneHouseLetterAndKeepsItsLetterOtherwise) {
     open();
+    clickTab(frmConfig::kHouse);
     QLineEdit* box = window->row(2).txtNewHouseCode;
     ASSERT_EQ(box->text(), QStringLiteral("C"));
-    QTest::keyClicks(box, QStringLiteral("q"));
-    EXPECT_EQ(box->text(), QStringLiteral("Q"));
-    QTest::keyClicks(box, QStringLiteral("5"));
-    EXPECT_EQ(box->text(), QStringLiteral("A"));
-    QTest::keyClicks(box, QStringLiteral("dx"));
-    EXPECT_EQ(box->text(), QStringLiteral("X"));
+    QTest::keyClicks(box, QStringLiteral("d"));
+    EXPECT_EQ(box->text(), QStringLiteral("D"));
+    // Q to Z name no house code.
+    for (const char* refused : {"q", "Z", "5"}) {
+        QTest::keyClicks(box, QString::fromLatin1(refused));
+        EXPECT_EQ(box->text(), QStringLiteral("D")) << refused;
+    }
+    QTest::keyClick(box, Qt::Key_Backspace);
+    EXPECT_TRUE(box->text().isEmpty());
+    click(window->cmdOk());  // left empty: the letter it held is kept, never ""
+    EXPECT_EQ(cSettings(registry).Remap(2), "D");
+}
+
+// Help opens from the House tab and Command Map from Help, each rendered into
+// a picture beside the tabs' ones.
+TEST_F(ConfigWindow, HelpAndCommandMapOpenAndAreRendered) {
+    std::vector<std::string> shown;
+    ModalUi::hooks().exec = [&](QDialog& dialog) {
+        dialog.show();
+        shown.push_back(dialog.windowTitle().toStdString());
+        const QString file = dynamic_cast<frmHelp*>(&dialog) != nullptr
+                                 ? QStringLiteral("artifacts/frmHelp.png")
+                                 : QStringLiteral("artifacts/frmCommandMap.png");
+        QDir().mkpath(QStringLiteral("artifacts"));
+        EXPECT_TRUE(dialog.grab().save(file)) << file.toStdString();
+        for (QPushButton* button : dialog.findChildren<QPushButton*>())
+            if (button->text() == QStringLiteral("Command Map")) click(button);
+        return int(QDialog::Rejected);
+    };
+    open();
+    clickTab(frmConfig::kHouse);
+    click(window->cmdHelp());
+    EXPECT_EQ(shown, (std::vector<std::string>{"Help", "Command Map"}));
 }
 
 TEST_F(ConfigWindow, DisabledHouseGreysItsRowAndUnitOffsetMustBeAnInteger) {
