@@ -57,6 +57,5 @@ void HubLog::write(Level level, const char* format, ...) {
 }
 
 void HubLog::flush() {
-    const std::string summary = filter().flush();
-    if (!summary.empty()) writeLine(summary);
+    for (const std::string& summary : filter().flush()) writeLine(summary);
 }
