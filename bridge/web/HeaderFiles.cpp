@@ -6,7 +6,7 @@
 
 #include "base/Convert.h"
 #include "base/ProgramFolder.h"
-#include "host/Application.h"
+#include "host/IniCache.h"
 #include "web/HtmlText.h"
 #include "web/Request.h"
 #include "xap/XapLog.h"
@@ -15,10 +15,8 @@ namespace HeaderFiles {
 
 namespace {
 
-std::string weather(const std::string& section, const std::string& key) {
-    Application* hs = Application::instance();
-    return hs == nullptr ? std::string()
-                         : hs->iniCache().GetINISetting(section, key, "", "WeatherData.ini");
+std::string weather(IniCache& ini, const std::string& section, const std::string& key) {
+    return ini.GetINISetting(section, key, "", "WeatherData.ini");
 }
 
 }  // namespace
@@ -101,12 +99,12 @@ long NumericHSVersion() {
     return BRINDLE_VERSION_MAJOR * 10000L + BRINDLE_VERSION_MINOR * 100L + BRINDLE_VERSION_PATCH;
 }
 
-std::string PageScroll(const std::string& mode) {
+std::string PageScroll(const std::string& mode, IniCache& ini) {
     try {
         std::string script = FileContents("\\html\\javascript\\page_scroll.js");
         if (script == kNoFile) return {};
         const std::string lines =
-            vb::equalsIgnoreCase(mode, "Weatherman") ? PageScrollWeatherman() : std::string();
+            vb::equalsIgnoreCase(mode, "Weatherman") ? PageScrollWeatherman(ini) : std::string();
         const std::string mark = "(******REPLACE_PAGESCROLL******)";
         for (size_t at; (at = script.find(mark)) != std::string::npos;)
             script.replace(at, mark.size(), lines);
@@ -117,15 +115,15 @@ std::string PageScroll(const std::string& mode) {
     }
 }
 
-std::string PageScrollWeatherman() {
+std::string PageScrollWeatherman(IniCache& ini) {
     std::string lines;
     try {
-        const std::string now = "Now: " + weather("WeatherCom_CurrentData", "Temperature") + " " +
-                                weather("WeatherCom_CurrentData", "Conditions");
-        const std::string range = "High " + weather("AccuWeather_HighLowData", "High") + " / Low " +
-                                  weather("AccuWeather_HighLowData", "Low");
-        const std::string texts[] = {now, range, weather("WeatherCom_ExtForecast", "Day1"),
-                                     weather("WeatherCom_ExtForecast", "Day2")};
+        const std::string now = "Now: " + weather(ini, "WeatherCom_CurrentData", "Temperature") +
+                                " " + weather(ini, "WeatherCom_CurrentData", "Conditions");
+        const std::string range = "High " + weather(ini, "AccuWeather_HighLowData", "High") +
+                                  " / Low " + weather(ini, "AccuWeather_HighLowData", "Low");
+        const std::string texts[] = {now, range, weather(ini, "WeatherCom_ExtForecast", "Day1"),
+                                     weather(ini, "WeatherCom_ExtForecast", "Day2")};
         for (int i = 0; i < 4; ++i)
             lines += "wcontent[" + std::to_string(i) + "]=" + scriptString(texts[i]) + ";\r\n";
     } catch (...) {
@@ -134,8 +132,8 @@ std::string PageScrollWeatherman() {
     return lines;
 }
 
-std::string Temperature() {
-    return vb::Trim(weather("WeatherCom_CurrentData", "Temperature"));
+std::string Temperature(IniCache& ini) {
+    return vb::Trim(weather(ini, "WeatherCom_CurrentData", "Temperature"));
 }
 
 std::string ownLinks(const std::string& host, const std::string& port) {

@@ -19,16 +19,6 @@ constexpr const char* kIncludes = "includes.ini";
 // Stands for a key the file does not have, which a stored value cannot be.
 constexpr const char* kMissing = "\x01";
 
-IniCache* ini() {
-    Application* hs = Application::instance();
-    return hs == nullptr ? nullptr : &hs->iniCache();
-}
-
-std::string setting(const std::string& key) {
-    IniCache* cache = ini();
-    return cache == nullptr ? std::string() : cache->GetINISetting("Settings", key, "");
-}
-
 bool positive(const std::string& s) {
     return vb::IsNumeric(s) && vb::Val(s) > 0;
 }
@@ -82,8 +72,16 @@ const std::pair<const char*, const char*> kHeaderKeys[] = {
 
 }  // namespace
 
-PageHeader::PageHeader() = default;
+PageHeader::PageHeader(Application& hs) : m_hs(hs) {}
 PageHeader::~PageHeader() = default;
+
+IniCache& PageHeader::ini() const {
+    return m_hs.iniCache();
+}
+
+std::string PageHeader::setting(const std::string& key) const {
+    return ini().GetINISetting("Settings", key, "");
+}
 
 void PageHeader::XStartMiscFunctionsASP() {
     try {
@@ -93,9 +91,9 @@ void PageHeader::XStartMiscFunctionsASP() {
         s.rowstyle = setting("rowstyle");
         s.usesecurity = setting("usesecurity");
         if (s.usesecurity.empty()) s.usesecurity = setting("UseSecurity");
-        if (s.usesecurity.empty() && ini() != nullptr) {
+        if (s.usesecurity.empty()) {
             s.usesecurity = "None";
-            ini()->SaveINISetting("Settings", "usesecurity", s.usesecurity);
+            ini().SaveINISetting("Settings", "usesecurity", s.usesecurity);
         }
         s.linkfileext = setting("linkfileext");
         s.hsip = setting("hsip");
@@ -208,14 +206,12 @@ void PageHeader::LogAuthorized(const std::string& page, Response& response) {
 
 std::map<std::string, std::string> PageHeader::headerSettings() {
     std::map<std::string, std::string> values;
-    IniCache* cache = ini();
+    IniCache& cache = ini();
     for (const auto& [key, fallback] : kHeaderKeys) {
-        std::string value = cache == nullptr
-                                ? std::string()
-                                : cache->GetINISetting("header.asp", key, kMissing, kIncludes);
+        std::string value = cache.GetINISetting("header.asp", key, kMissing, kIncludes);
         if (value == kMissing || (value.empty() && *fallback != '\0')) {
             value = fallback;
-            if (cache != nullptr) cache->SaveINISetting("header.asp", key, value, kIncludes);
+            cache.SaveINISetting("header.asp", key, value, kIncludes);
         }
         values[key] = value;
     }
@@ -247,9 +243,11 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         const std::string& title = p[0];
         const std::string touch = m_styled ? "_touchscreen" : "";
 
-        if (p[3].empty()) h.Add("<html><head>");
-        h.Add("<title>" + title + " - " + HeaderFiles::StripHTML(setting("gWebPageTitle")) +
-              "</title>");
+        if (p[3].empty()) h.Add("<html><head><meta charset=\"utf-8\">");
+        // A title shows text only: the markup the page puts in its title bar
+        // would show as typed.
+        h.Add("<title>" + HeaderFiles::StripHTML(title) + " - " +
+              HeaderFiles::StripHTML(setting("gWebPageTitle")) + "</title>");
         // The style sheet name is posted through the status page's form.
         h.Add("<link rel=\"stylesheet\" type=\"text/css\" href=\"/brindlehub/" +
               HtmlText::escape(p[4].empty() ? "styleNoBody.css" : p[4]) + "\">");
@@ -316,7 +314,7 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
                       vb::UCase(p[9]), showLogo));
 
         if (!vb::equalsIgnoreCase(values["usePageScroll"], "None"))
-            h.Add(HeaderFiles::PageScroll(values["usePageScroll"]));
+            h.Add(HeaderFiles::PageScroll(values["usePageScroll"], ini()));
         h.Add(HeaderFiles::ownLinks(HeaderFiles::GetServerIP(request),
                                     WebSettings::instance().ServerPort));
         h.Add("<a name=\"pagecontent\"></a>");
@@ -356,7 +354,7 @@ std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
         if (on("logoShowSunrise")) cell("Sunrise: " + HtmlText::escape(web.Sunrise));
         if (on("logoShowSunset")) cell("Sunset: " + HtmlText::escape(web.Sunset));
         if (on("logoShowWeatherManTemp")) {
-            const std::string temperature = HeaderFiles::Temperature();
+            const std::string temperature = HeaderFiles::Temperature(ini());
             if (!temperature.empty())
                 cell("<img src=\"/images/Temperatures/" + HtmlText::escape(temperature) +
                      ".gif\" border=\"0\" alt=\"" + HtmlText::escape(temperature) + "\">");
