@@ -161,6 +161,8 @@ int TCPServer::evictable() const {
     for (int i = 1; i <= highestIndex(); ++i) {
         const Connection& c = m_connection[static_cast<size_t>(i)];
         if (i == m_answering || c.received || socketState(i) == TcpSocket::kClosed) continue;
+        // Bytes already waiting, not yet read, tell a request from an idle connection.
+        if (c.reader.empty() && socketAt(i)->BytesReceived() > 0) continue;
         int& pick = c.reader.empty() ? idle : stalled;
         if (!c.reader.empty() && now - c.lastByteAt < kStalledMs) continue;
         if (pick < 0 || c.order < m_connection[static_cast<size_t>(pick)].order) pick = i;
@@ -184,10 +186,6 @@ void TCPServer::socket_ConnectionRequest(int16_t index, int32_t requestID) {
             loadSocket();
         int chosen = freeSocket();
         if (chosen < 0) {
-            // Bytes already waiting tell a request from an idle connection.
-            for (int i = 1; i <= highestIndex(); ++i)
-                if (socketAt(i)->BytesReceived() > 0)
-                    socket_DataArrival(static_cast<int16_t>(i), 0);
             chosen = evictable();
             if (chosen >= 0) closeConnection(static_cast<int16_t>(chosen));
         }

@@ -8,6 +8,8 @@
 
 #include "base/RuntimeError.h"
 
+#include <sys/ioctl.h>
+
 namespace {
 
 // Connections announced to the owner and not yet taken, by request id. Any
@@ -138,6 +140,11 @@ void TcpSocket::Accept(int32_t requestID) {
         m_peerClosed = true;
         if (onClose) onClose();
     });
+    // A connection that waited before it was taken may have read its bytes
+    // already, and no new notice comes for them: announce them from the event
+    // loop (a signal of the socket, so a close before then cancels it).
+    if (s->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(s, &QIODevice::readyRead, Qt::QueuedConnection);
 }
 
 void TcpSocket::setAccepting(bool accepting) {
@@ -177,7 +184,12 @@ std::string TcpSocket::GetData() {
 }
 
 int64_t TcpSocket::BytesReceived() const {
-    return m_socket ? m_socket->bytesAvailable() : 0;
+    if (!m_socket) return 0;
+    // Bytes the system holds and the socket has not read in yet count too.
+    int pending = 0;
+    if (m_socket->socketDescriptor() >= 0)
+        ::ioctl(static_cast<int>(m_socket->socketDescriptor()), FIONREAD, &pending);
+    return m_socket->bytesAvailable() + pending;
 }
 
 void TcpSocket::SendData(const std::string& data) {
