@@ -259,6 +259,9 @@ TEST_F(Page, NamesRoundTripByteForByte) {
     EXPECT_EQ(name("Q3"), "Kitchen Ceiling Lamp");
     const std::string html = get();
     EXPECT_NE(html.find("value='Gar\xC3\xA7on &amp; &lt;b&gt;' name='Q1Name'"), std::string::npos);
+    // A name an older version stored in Windows-1252 shows as it was typed.
+    devices().GetDevice(devices().DeviceExists("Q4"))->name = "Gar\xE7on \x80";
+    EXPECT_NE(get().find("value='Gar\xC3\xA7on \xE2\x82\xAC' name='Q4Name'"), std::string::npos);
     EXPECT_EQ(html.find("<title>CM19A Status V"), html.find("<title>"));  // no markup in it
     EXPECT_NE(html.find("<meta charset=\"utf-8\">"), std::string::npos);
 }
