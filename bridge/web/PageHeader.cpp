@@ -288,16 +288,12 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         const std::string head = HeaderFiles::FileContents("\\html\\head" + touch + ".htm");
         if (fragment(head)) h.Add(head);
 
-        const std::string links = vb::UCase(p[5]);
-        if (links == "YES") {
-            h.Add(MenuRow("", request));
-            h.Add(ssmItems(request));
-        } else if (links == "OLDSTYLE") {
-            const std::string file = HeaderFiles::LinkFile(0, m_styled);
-            h.Add(MenuRow(fragment(file) ? file : "", request));
-        } else if (links == "HSLINKS") {
-            h.Add(HSLinks());
-        }
+        // "linkslocation" BOTTOM (or BELOW) puts the links under the logo bar
+        // and title; anything else above them.
+        const std::string where = vb::UCase(vb::Trim(values["linkslocation"]));
+        const bool linksBelow = where == "BOTTOM" || where == "BELOW";
+        const std::string linkRow = links(vb::UCase(p[5]), request);
+        if (!linksBelow) h.Add(linkRow);
 
         if (m_styled) h.Add("<center><b>" + title + "</b></center>");
         const std::string logo = vb::UCase(p[8]);
@@ -313,6 +309,7 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         h.Add(logoBar(values, hide == "YES" || hide == "TRUE" ? std::string() : fullTitle,
                       vb::UCase(p[9]), showLogo));
 
+        if (linksBelow) h.Add(linkRow);
         if (!vb::equalsIgnoreCase(values["usePageScroll"], "None"))
             h.Add(HeaderFiles::PageScroll(values["usePageScroll"], ini()));
         h.Add(HeaderFiles::ownLinks(HeaderFiles::GetServerIP(request),
@@ -322,6 +319,18 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         LogFault("XCustomHeader: ");
     }
     return h.Value();
+}
+
+std::string PageHeader::links(const std::string& mode, const Request& request) {
+    if (mode == "YES") return MenuRow("", request) + ssmItems(request);
+    if (mode == "HSLINKS") return HSLinks();
+    if (mode != "OLDSTYLE") return {};
+    // The fragment of the user's level (links<level>.htm) when the site has
+    // one, else the bridge's own links.htm.
+    std::string file = m_level >= 1 && m_level <= 10 ? HeaderFiles::LinkFile(m_level, m_styled)
+                                                     : std::string(HeaderFiles::kNoFile);
+    if (!fragment(file)) file = HeaderFiles::LinkFile(0, m_styled);
+    return MenuRow(fragment(file) ? file : "", request);
 }
 
 std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
@@ -340,8 +349,11 @@ std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
     if (showLogo) {
         const QDateTime now = Clock::current().now();
         const WebSettings& web = WebSettings::instance();
+        // A picture the HTML folder does not have is left out, not shown broken.
         if (on("logoShowClock"))
-            cell("<img src=\"/brindlehub/images/clock.gif\" border=\"0\" alt=\"Clock\"> " +
+            cell((fragment(HeaderFiles::FileContents("\\html\\brindlehub\\images\\clock.gif"))
+                      ? "<img src=\"/brindlehub/images/clock.gif\" border=\"0\" alt=\"Clock\"> "
+                      : "") +
                  now.toString("h:mm AP").toStdString());
         if (on("logoShowDate")) cell(now.toString("dddd, MMMM d, yyyy").toStdString());
         if (on("logoShowTime")) {
@@ -355,9 +367,14 @@ std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
         if (on("logoShowSunset")) cell("Sunset: " + HtmlText::escape(web.Sunset));
         if (on("logoShowWeatherManTemp")) {
             const std::string temperature = HeaderFiles::Temperature(ini());
-            if (!temperature.empty())
-                cell("<img src=\"/images/Temperatures/" + HtmlText::escape(temperature) +
-                     ".gif\" border=\"0\" alt=\"" + HtmlText::escape(temperature) + "\">");
+            const bool number = !temperature.empty() &&
+                                temperature.find_first_not_of("-0123456789") == std::string::npos;
+            if (number && fragment(HeaderFiles::FileContents("\\html\\images\\Temperatures\\" +
+                                                             temperature + ".gif")))
+                cell("<img src=\"/images/Temperatures/" + temperature +
+                     ".gif\" border=\"0\" alt=\"" + temperature + "\">");
+            else if (!temperature.empty())
+                cell(HtmlText::escape(temperature) + "&deg;");
         }
         if (on("logoShowUsername") && (security == "ENHANCED" || security == "BASIC"))
             cell("User: " + HtmlText::escape(m_user));

@@ -88,6 +88,8 @@ private:
     IniCache& ini() const;
     std::string setting(const std::string& key) const;
     std::map<std::string, std::string> headerSettings();
+    // The link row of a show-links mode ("YES", "OLDSTYLE", "HSLINKS").
+    std::string links(const std::string& mode, const Request& request);
     std::string logoBar(const std::map<std::string, std::string>& h, const std::string& title,
                         const std::string& security, bool showLogo);
 

@@ -113,6 +113,22 @@ TEST_F(Header, FreshFolderGivesTheBareHeaderAndWritesTheDefaults) {
     EXPECT_FALSE(std::filesystem::exists(home.path() + "/Data/menus.db"));
 }
 
+TEST_F(Header, LinksOfTheUsersLevelWhereTheSettingsSayAndNoBrokenPictures) {
+    fragment("HTML/brindlehub/links.htm", "<a href='/own'>Own</a>");
+    ini().SaveINISetting("header.asp", "logoShowClock", "Yes", "includes.ini");
+    std::string html = get("pc:8012");
+    EXPECT_TRUE(has(html, "<a href='/own'>Own</a>"));
+    EXPECT_FALSE(has(html, "clock.gif"));  // not in the HTML folder
+    // Security NONE is level 10: its own fragment replaces the bridge's.
+    fragment("HTML/links10.htm", "<a href='/ten'>Ten</a>");
+    fragment("HTML/brindlehub/images/clock.gif", "GIF89a");
+    ini().SaveINISetting("header.asp", "linkslocation", "Bottom", "includes.ini");
+    html = get("pc:8012");
+    EXPECT_FALSE(has(html, "/own"));
+    EXPECT_GT(html.find("<a href='/ten'>Ten</a>"), html.find("class=\"pagetitle\""));
+    EXPECT_TRUE(has(html, "<img src=\"/brindlehub/images/clock.gif\""));
+}
+
 TEST_F(Header, TouchScreensGetTheirFragmentsAndRequestValuesAreEscaped) {
     fragment("HTML/meta.htm", "<meta name=\"plain\">");
     fragment("HTML/meta_touchscreen.htm", "<meta name=\"touch\">");
