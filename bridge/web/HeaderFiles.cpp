@@ -22,7 +22,7 @@ std::string weather(IniCache& ini, const std::string& section, const std::string
 }  // namespace
 
 std::string FileContents(const std::string& path) {
-    try {
+    return guarded("FileContents: ", std::string(kNoFile), [&]() -> std::string {
         std::string relative = ProgramFolder::mapPath(path);
         while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
         const auto file = ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative);
@@ -31,21 +31,15 @@ std::string FileContents(const std::string& path) {
         std::ifstream in(file, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         return text.empty() ? kNoFile : text;
-    } catch (...) {
-        LogFault("FileContents: ");
-        return kNoFile;
-    }
+    });
 }
 
 std::string LinkFile(int level, bool styled) {
-    try {
+    return guarded("LinkFile: ", std::string(kNoFile), [&]() -> std::string {
         const std::string touch = styled ? "_touchscreen" : "";
         if (level <= 0) return FileContents("\\html\\brindlehub\\links" + touch + ".htm");
         return FileContents("\\html\\links" + std::to_string(level) + touch + ".htm");
-    } catch (...) {
-        LogFault("LinkFile: ");
-        return kNoFile;
-    }
+    });
 }
 
 std::string scriptString(const std::string& text) {
@@ -64,7 +58,7 @@ std::string StripHTML(const std::string& text) {
 }
 
 std::string GetServerIP(const Request& request) {
-    try {
+    return guarded("GetServerIP", std::string{}, [&]() -> std::string {
         std::string host = request.ServerVariables("Host");
         if (host.empty()) {
             // "http://name:port/page" gives "name:port".
@@ -78,21 +72,15 @@ std::string GetServerIP(const Request& request) {
         if (colon != std::string::npos && host.find(']', colon) == std::string::npos)
             host.erase(colon);
         return HtmlText::escape(vb::Trim(host));
-    } catch (...) {
-        LogFault("GetServerIP");
-        return {};
-    }
+    });
 }
 
 std::string fnPageName(const Request& request) {
-    try {
+    return guarded("fnPageName: ", std::string{}, [&]() -> std::string {
         const std::string& page = request.page();
         const size_t slash = page.find_last_of("/\\");
         return slash == std::string::npos ? page : page.substr(slash + 1);
-    } catch (...) {
-        LogFault("fnPageName: ");
-        return {};
-    }
+    });
 }
 
 long NumericHSVersion() {
@@ -100,7 +88,7 @@ long NumericHSVersion() {
 }
 
 std::string PageScroll(const std::string& mode, IniCache& ini) {
-    try {
+    return guarded("PageScroll: ", std::string{}, [&]() -> std::string {
         std::string script = FileContents("\\html\\javascript\\page_scroll.js");
         if (script == kNoFile) return {};
         const std::string lines =
@@ -109,15 +97,12 @@ std::string PageScroll(const std::string& mode, IniCache& ini) {
         for (size_t at; (at = script.find(mark)) != std::string::npos;)
             script.replace(at, mark.size(), lines);
         return "<script type=\"text/javascript\">\r\n" + script + "\r\n</script>\r\n";
-    } catch (...) {
-        LogFault("PageScroll: ");
-        return {};
-    }
+    });
 }
 
 std::string PageScrollWeatherman(IniCache& ini) {
     std::string lines;
-    try {
+    guarded("PageScrollWeatherman: ", [&] {
         const std::string now = "Now: " + weather(ini, "WeatherCom_CurrentData", "Temperature") +
                                 " " + weather(ini, "WeatherCom_CurrentData", "Conditions");
         const std::string range = "High " + weather(ini, "AccuWeather_HighLowData", "High") +
@@ -126,9 +111,7 @@ std::string PageScrollWeatherman(IniCache& ini) {
                                      weather(ini, "WeatherCom_ExtForecast", "Day2")};
         for (int i = 0; i < 4; ++i)
             lines += "wcontent[" + std::to_string(i) + "]=" + scriptString(texts[i]) + ";\r\n";
-    } catch (...) {
-        LogFault("PageScrollWeatherman: ");
-    }
+    });
     return lines;
 }
 

@@ -84,7 +84,7 @@ std::string PageHeader::setting(const std::string& key) const {
 }
 
 void PageHeader::XStartMiscFunctionsASP() {
-    try {
+    guarded(" XStartMiscFunctionsASP: ", [&] {
         Settings s;
         s.db = {setting("dbtype"),     setting("dbpath"),     setting("dbname"),
                 setting("dbusername"), setting("dbpassword"), setting("dbserverip")};
@@ -104,9 +104,7 @@ void PageHeader::XStartMiscFunctionsASP() {
         s.touchscreenips = setting("touchscreenips");
         s.usesound = vb::equalsIgnoreCase(setting("usesound"), "TRUE");
         m_settings = std::move(s);
-    } catch (...) {
-        LogFault(" XStartMiscFunctionsASP: ");
-    }
+    });
 }
 
 MenuDatabase* PageHeader::database() {
@@ -127,7 +125,7 @@ void PageHeader::finish() {
 }
 
 void PageHeader::XSecurityCheck(const Request& request) {
-    try {
+    guarded("XSecurityCheck: ", [&] {
         const std::string mode = vb::UCase(m_settings.usesecurity);
         if (mode == "ENHANCED") {
             m_user = "None";
@@ -150,14 +148,12 @@ void PageHeader::XSecurityCheck(const Request& request) {
             m_user = "NO SECURITY";
             m_level = 10;
         }
-    } catch (...) {
-        LogFault("XSecurityCheck: ");
-    }
+    });
 }
 
 bool PageHeader::xStartHeaderASP(const Request& request) {
     m_styled = false;
-    try {
+    guarded("xStartHeaderASP ", [&] {
         const std::string agent = request.ServerVariables("HTTP_USER_AGENT");
         bool styled =
             agent.find("Audrey") != std::string::npos || agent.find("QNX") != std::string::npos;
@@ -171,14 +167,12 @@ bool PageHeader::xStartHeaderASP(const Request& request) {
         }
         if (styled) m_settings.rowstyle = m_settings.audreyrowstyle;
         m_styled = styled;
-    } catch (...) {
-        LogFault("xStartHeaderASP ");
-    }
+    });
     return m_styled;
 }
 
 bool PageHeader::refuses(const Request& request, Response& response) {
-    try {
+    return guarded("MenuRow: ", false, [&]() -> bool {
         const std::string page = HeaderFiles::fnPageName(request);
         if (vb::equalsIgnoreCase(page, "unauthorized.asp")) return false;
         MenuDatabase* db = database();
@@ -187,21 +181,16 @@ bool PageHeader::refuses(const Request& request, Response& response) {
         if (!needed || *needed <= m_level) return false;
         LogAuthorized(page, response);
         return true;
-    } catch (...) {
-        LogFault("MenuRow: ");
-        return false;
-    }
+    });
 }
 
 void PageHeader::LogAuthorized(const std::string& page, Response& response) {
-    try {
+    guarded("LogAuthorized: ", [&] {
         const std::string mode = vb::UCase(m_settings.usesecurity);
         if (mode == "ENHANCED" || mode == "BASIC")
             LogEvent("Unauthorized", m_user + " attempted to access " + page);
         response.Redirect("unauthorized.asp");
-    } catch (...) {
-        LogFault("LogAuthorized: ");
-    }
+    });
 }
 
 std::map<std::string, std::string> PageHeader::headerSettings() {
@@ -220,17 +209,13 @@ std::map<std::string, std::string> PageHeader::headerSettings() {
 
 std::string PageHeader::CustomHeader(const std::vector<std::string>& parameters,
                                      const Request& request) {
-    try {
-        return XCustomHeader(parameters, request);
-    } catch (...) {
-        LogFault(" CustomHeader: ");
-        return {};
-    }
+    return guarded(" CustomHeader: ", std::string{},
+                   [&] { return XCustomHeader(parameters, request); });
 }
 
 std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request& request) {
     FastString h;
-    try {
+    guarded("XCustomHeader: ", [&] {
         m_header = headerSettings();
         auto& values = m_header;
         p.resize(std::max<size_t>(p.size(), 12));
@@ -315,9 +300,7 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         h.Add(HeaderFiles::ownLinks(HeaderFiles::GetServerIP(request),
                                     WebSettings::instance().ServerPort));
         h.Add("<a name=\"pagecontent\"></a>");
-    } catch (...) {
-        LogFault("XCustomHeader: ");
-    }
+    });
     return h.Value();
 }
 
@@ -399,13 +382,13 @@ std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
 
 std::string PageHeader::MenuRow(const std::string& links, const Request& request) {
     std::string row = links;
-    try {
+    guarded("MenuRow: ", [&] {
         if (setting("logpagehits") == "1")
             LogEvent("Web Log", HeaderFiles::fnPageName(request) + " was accessed by " + m_user);
         MenuDatabase* db = database();
-        if (db == nullptr) return row;
+        if (db == nullptr) return;
         const std::string& flag = m_header["useMenuRow"];
-        if (flag.empty() || vb::equalsIgnoreCase(flag, "No")) return row;
+        if (flag.empty() || vb::equalsIgnoreCase(flag, "No")) return;
         // Texts and addresses are the site owner's HTML.
         row += "<table class=\"menurow\" width=\"100%\" summary=\"Menu\"><tr>";
         for (const auto& item : db->menus(m_level)) {
@@ -426,14 +409,12 @@ std::string PageHeader::MenuRow(const std::string& links, const Request& request
             row += "</td>";
         }
         row += "</tr></table>";
-    } catch (...) {
-        LogFault("MenuRow: ");
-    }
+    });
     return row;
 }
 
 std::string PageHeader::ssmItems(const Request& request) {
-    try {
+    return guarded("ssmItems: ", std::string{}, [&]() -> std::string {
         std::string text = HeaderFiles::FileContents("\\html\\includes\\ssmitems.txt");
         if (text == HeaderFiles::kNoFile) return {};
         MenuDatabase* db = database();
@@ -466,15 +447,12 @@ std::string PageHeader::ssmItems(const Request& request) {
         replaceAll(text, "(******REPLACE_SSMITEMS******)", items);
         replaceAll(text, "(******REPLACE_SSMPREFS******)", prefs);
         return "<script type=\"text/javascript\">\r\n" + text + "\r\n</script>\r\n";
-    } catch (...) {
-        LogFault("ssmItems: ");
-        return {};
-    }
+    });
 }
 
 std::string PageHeader::HSLinks() {
     std::string row;
-    try {
+    guarded("HSLinks: ", [&] {
         // These pages belong to the host platform; this server does not serve them.
         const std::pair<const char*, const char*> pages[] = {
             {"Home", "/"},
@@ -499,8 +477,6 @@ std::string PageHeader::HSLinks() {
                 row += "<td class=\"linkrow\"><a href=\"" + file + "\">" + desc + "</a></td>";
         }
         row += "</tr></table>";
-    } catch (...) {
-        LogFault("HSLinks: ");
-    }
+    });
     return row;
 }

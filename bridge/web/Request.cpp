@@ -75,7 +75,7 @@ void Request::addPairs(std::string_view text, OrderedDictionary<KeyValuePair>& t
 }
 
 void Request::ParsePage(const std::string& sData) {
-    try {
+    guarded("ParsePage ", [&] {
         const size_t space = sData.find(' ');
         if (space == std::string::npos) return;
         const size_t http = findIgnoringCase(sData, "HTTP", space);
@@ -119,9 +119,7 @@ void Request::ParsePage(const std::string& sData) {
             }
         }
         parseHeaderLines();
-    } catch (...) {
-        LogFault("ParsePage ");
-    }
+    });
 }
 
 void Request::parseHeaderLines() {
@@ -143,11 +141,7 @@ void Request::parseHeaderLines() {
 }
 
 void Request::AddPostData(const std::string& s) {
-    try {
-        addPairs(s, m_form);
-    } catch (...) {
-        LogFault("AddPostData ");
-    }
+    guarded("AddPostData ", [&] { addPairs(s, m_form); });
 }
 
 std::string Request::Form(std::string_view sKey) const {

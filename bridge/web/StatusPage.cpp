@@ -202,7 +202,7 @@ bool StatusPage::sameOrigin(const Request& request) const {
 
 std::string StatusPage::Status_ASP() {
     FastString page;
-    try {
+    guarded("Status_ASP: ", [&] {
         m_saveMessage.clear();
         m_portMessage.clear();
         IniCache& ini = host().iniCache();
@@ -215,14 +215,12 @@ std::string StatusPage::Status_ASP() {
         m_today = QDateTime(Clock::current().today(), QTime(0, 0));
         m_yesterday = m_today.addDays(-1);
         FormatScreen(page);
-    } catch (...) {
-        LogFault("Status_ASP: ");
-    }
+    });
     return page.Value();
 }
 
 void StatusPage::ClientRequest() {
-    try {
+    guarded("Status ClientRequest ", [&] {
         const Request& r = *m_request;
         if (!r.Form("UpdateButton").empty()) {
             for (const StatusRow* row : m_table->rows()) {
@@ -279,9 +277,7 @@ void StatusPage::ClientRequest() {
         } else if (commands.SendCM19A) {
             commands.SendCM19A(code, command, r.Form(input + "Value"));
         }
-    } catch (...) {
-        LogFault("Status ClientRequest ");
-    }
+    });
 }
 
 bool StatusPage::writeSettings() {
@@ -305,7 +301,7 @@ bool StatusPage::writeSettings() {
 }
 
 void StatusPage::CreateDevice(const std::string& code, const std::string& name, bool used) {
-    try {
+    guarded("CreateDevice", [&] {
         std::string hostCode = code;
         if (!code.empty() && static_cast<unsigned char>(code.front()) >= 'Q') {
             const int n = static_cast<int>(vb::Val(code.substr(1))) - 1;
@@ -324,9 +320,7 @@ void StatusPage::CreateDevice(const std::string& code, const std::string& name, 
         device->setCode(hostCode.substr(0, 1),
                         hostCode.size() > 1 ? hostCode.substr(1) : std::string());
         device->iotype = used ? 1 : 0;
-    } catch (...) {
-        LogFault("CreateDevice");
-    }
+    });
 }
 
 void StatusPage::fillTable(StatusTable& table) const {
@@ -356,7 +350,7 @@ void StatusPage::fillTable(StatusTable& table) const {
 }
 
 void StatusPage::FormatScreen(FastString& page) {
-    try {
+    guarded("Status FormatScreen ", [&] {
         page.Add("<html><head><meta charset=\"utf-8\">");
         for (const char* line : kScript) page.Add(line);
         const WebSettings& web = WebSettings::instance();
@@ -394,13 +388,10 @@ void StatusPage::FormatScreen(FastString& page) {
 
         auto table = std::make_unique<StatusTable>();
         fillTable(*table);
-        try {
-            table->Sort(vb::Trim(m_sortKey + " " + m_sortDirection));
-        } catch (...) {
-            // A sort setting that names no field leaves the rows in channel
-            // order; the page is still worth showing.
-            LogFault("Status FormatScreen ");
-        }
+        // A sort setting that names no field leaves the rows in channel
+        // order; the page is still worth showing.
+        guarded("Status FormatScreen ",
+                [&] { table->Sort(vb::Trim(m_sortKey + " " + m_sortDirection)); });
         table->setFilterUsed(m_showOnlyUsed);
         m_table = std::move(table);
 
@@ -421,9 +412,7 @@ void StatusPage::FormatScreen(FastString& page) {
         page.Add("</IFRAME>");
         page.Add("</tr></table></form></small></center></div>");
         page.Add("</body></html>");
-    } catch (...) {
-        LogFault("Status FormatScreen ");
-    }
+    });
 }
 
 void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::string& rowClass) {
@@ -469,7 +458,7 @@ void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::str
 }
 
 void StatusPage::AddSetup(FastString& page) {
-    try {
+    guarded("AddSetup", [&] {
         IniCache& ini = host().iniCache();
         const WebSettings& web = WebSettings::instance();
         page.Add("<Table width='600' border='5' frame='box'><tr>");
@@ -509,9 +498,7 @@ void StatusPage::AddSetup(FastString& page) {
                             "TABLEROWODD", "1", "Center"));
         page.Add("</tr></table>");
         addMqttSetup(page);
-    } catch (...) {
-        LogFault("AddSetup");
-    }
+    });
 }
 
 void StatusPage::addMqttSetup(FastString& page) {
@@ -574,13 +561,10 @@ void StatusPage::saveMqttSetup() {
 }
 
 std::string StatusPage::ControlPulldown(const std::string& code) const {
-    try {
+    return guarded("ControlPulldown", std::string{}, [&]() -> std::string {
         return "<select class='formdropdown' onChange='ClearSubmit(this);' name='" + code +
                "' size='1'>" + pulldownOptions(!code.empty() && code.front() == 'Q');
-    } catch (...) {
-        LogFault("ControlPulldown");
-        return {};
-    }
+    });
 }
 
 std::string StatusPage::FormatCell(const std::string& content, const std::string& cls,
