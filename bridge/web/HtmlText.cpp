@@ -1,5 +1,8 @@
 #include "web/HtmlText.h"
 
+#include <QString>
+#include <QUtf8StringView>
+
 namespace HtmlText {
 
 namespace {
@@ -10,47 +13,19 @@ constexpr char16_t kHigh1252[32] = {0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x20
                                     0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
 
-bool validUtf8(std::string_view text) {
-    for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        const size_t n = c < 0x80         ? 1
-                         : (c >> 5) == 6  ? 2
-                         : (c >> 4) == 14 ? 3
-                         : (c >> 3) == 30 ? 4
-                                          : 0;
-        if (n == 0 || (n == 2 && c < 0xC2) || i + n > text.size()) return false;
-        for (size_t k = 1; k < n; ++k)
-            if ((static_cast<unsigned char>(text[i + k]) >> 6) != 2) return false;
-        i += n;
-    }
-    return true;
-}
-
-void appendUtf8(std::string& out, char16_t u) {
-    if (u < 0x80) {
-        out += static_cast<char>(u);
-    } else if (u < 0x800) {
-        out += static_cast<char>(0xC0 | (u >> 6));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (u >> 12));
-        out += static_cast<char>(0x80 | ((u >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (u & 0x3F));
-    }
-}
-
 }  // namespace
 
 std::string toUtf8(std::string_view text) {
-    if (validUtf8(text)) return std::string(text);
-    std::string out;
-    out.reserve(text.size() + text.size() / 2);
+    if (QUtf8StringView(text.data(), static_cast<qsizetype>(text.size())).isValidUtf8())
+        return std::string(text);
+    QString wide;
+    wide.reserve(static_cast<qsizetype>(text.size()));
     for (const char c : text) {
         const auto b = static_cast<unsigned char>(c);
         const char16_t u = b >= 0x80 && b < 0xA0 ? kHigh1252[b - 0x80] : b;
-        appendUtf8(out, u == 0 ? u'\uFFFD' : u);
+        wide += QChar(u == 0 ? u'\uFFFD' : u);
     }
-    return out;
+    return wide.toUtf8().toStdString();
 }
 
 std::string escape(std::string_view raw) {
