@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <unordered_map>
 
-#include <sodium.h>
 #include <sys/stat.h>
 #include "base/Clock.h"
 #include "base/Convert.h"
@@ -119,13 +118,7 @@ StatusPage::StatusPage(Application& hs)
       m_users(ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), "Config")),
       m_table(std::make_unique<StatusTable>()),
       m_header(hs) {
-    unsigned char random[16];
-    randombytes_buf(random, sizeof random);
-    static const char* const kHex = "0123456789abcdef";
-    for (const unsigned char b : random) {
-        m_token += kHex[b >> 4];
-        m_token += kHex[b & 15];
-    }
+    m_token = WebUsers::randomToken();
     m_today = QDateTime(Clock::current().today(), QTime(0, 0));
     m_yesterday = m_today.addDays(-1);
 }

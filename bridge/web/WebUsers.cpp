@@ -82,6 +82,19 @@ std::string WebUsers::check(const std::string& authorization) {
     });
 }
 
+std::string WebUsers::randomToken() {
+    sodiumReady();
+    unsigned char random[16];
+    randombytes_buf(random, sizeof random);
+    static const char* const kHex = "0123456789abcdef";
+    std::string token;
+    for (const unsigned char b : random) {
+        token += kHex[b >> 4];
+        token += kHex[b & 15];
+    }
+    return token;
+}
+
 std::string WebUsers::hash(const std::string& password) {
     if (!sodiumReady()) return {};
     char out[crypto_pwhash_STRBYTES];

@@ -31,6 +31,9 @@ public:
     // Whether any account is stored.
     bool any();
 
+    // 32 hexadecimal digits from the system's random source, for a value a
+    // page puts in its forms that no other site can know.
+    static std::string randomToken();
     // The hash to store for a password; empty when hashing failed.
     static std::string hash(const std::string& password);
     // Writes (adds or replaces) one account in the file, atomically. False on
