@@ -27,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t at = 0; at < size && reader.state() == RequestReader::State::Reading; at += piece)
         reader.feed(std::string_view(text).substr(at, piece));
     if (reader.text().size() > RequestReader::kMaxBytes + 1) std::abort();
-    if (reader.state() == RequestReader::State::Complete &&
-        reader.text().size() > text.size())
+    if (reader.state() == RequestReader::State::Complete && reader.text().size() > text.size())
         std::abort();  // a request is never longer than what came in
 
     Request r;
