@@ -5,6 +5,8 @@ set -eu
 
 PACKAGES="build-essential cmake ninja-build pkg-config qt6-base-dev libqt6sql6-sqlite \
 libusb-1.0-0-dev liblua5.4-dev libmosquitto-dev libgtest-dev libgmock-dev libbenchmark-dev"
+# The status page's BASIC accounts are stored as salted, slow password hashes.
+PACKAGES="$PACKAGES libsodium-dev"
 # The browser test of the status page: headless Chromium driven by Selenium.
 PACKAGES="$PACKAGES chromium chromium-driver python3-selenium"
 # The MQTT link's tests run a real broker (and make a certificate for its TLS

@@ -268,8 +268,8 @@ void BrindleForm::bindPluginAndLoadHost() {
     m_hostForm->createPacedQueue = [this] {
         if (m_reporter) m_reporter->reset();
     };
-    m_hostForm->loadWebServer = [this] {
-        m_webServer = std::make_unique<TCPServer>();
+    m_hostForm->loadWebServer = [this, hs] {
+        m_webServer = std::make_unique<TCPServer>(*hs);
         StatusPage::Commands& commands = m_webServer->statusPage().commands;
         commands.SendNinjaCommand = [this](const std::string& code, const std::string& cmd) {
             m_dispatcher->SendNinjaCommand(code, cmd);

@@ -19,6 +19,15 @@ void WebSettings::load(Application& hs) {
     NinjaIncrement = vb::CInt(increment < 1 ? 1.0 : increment);
 }
 
+int WebSettings::portNumber(const std::string& text) {
+    const std::string digits = vb::Trim(text);
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const int port = std::stoi(digits);
+    return port <= 65535 ? port : 0;
+}
+
 namespace {
 const bool kWebSettingsReset =
     ProcessState::registerReset("WebSettings", [] { WebSettings::instance() = WebSettings(); });

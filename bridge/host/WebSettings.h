@@ -15,6 +15,9 @@ public:
 
     // Reads the three values through the host's INI cache.
     void load(Application& hs);
+    // A port setting as a port to listen on: 1 to 65535 in digits alone
+    // (blanks around them allowed); 0 for anything else ("abc", "80 12", "8O12").
+    static int portNumber(const std::string& text);
 
     std::string ServerPort = "8012";
     std::string Background = "#000000";

@@ -6,7 +6,7 @@
 
 #include "base/Convert.h"
 #include "base/ProgramFolder.h"
-#include "host/Application.h"
+#include "host/IniCache.h"
 #include "web/HtmlText.h"
 #include "web/Request.h"
 #include "xap/XapLog.h"
@@ -15,16 +15,14 @@ namespace HeaderFiles {
 
 namespace {
 
-std::string weather(const std::string& section, const std::string& key) {
-    Application* hs = Application::instance();
-    return hs == nullptr ? std::string()
-                         : hs->iniCache().GetINISetting(section, key, "", "WeatherData.ini");
+std::string weather(IniCache& ini, const std::string& section, const std::string& key) {
+    return ini.GetINISetting(section, key, "", "WeatherData.ini");
 }
 
 }  // namespace
 
 std::string FileContents(const std::string& path) {
-    try {
+    return guarded("FileContents: ", std::string(kNoFile), [&]() -> std::string {
         std::string relative = ProgramFolder::mapPath(path);
         while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
         const auto file = ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative);
@@ -33,21 +31,15 @@ std::string FileContents(const std::string& path) {
         std::ifstream in(file, std::ios::binary);
         std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         return text.empty() ? kNoFile : text;
-    } catch (...) {
-        LogFault("FileContents: ");
-        return kNoFile;
-    }
+    });
 }
 
 std::string LinkFile(int level, bool styled) {
-    try {
+    return guarded("LinkFile: ", std::string(kNoFile), [&]() -> std::string {
         const std::string touch = styled ? "_touchscreen" : "";
         if (level <= 0) return FileContents("\\html\\brindlehub\\links" + touch + ".htm");
         return FileContents("\\html\\links" + std::to_string(level) + touch + ".htm");
-    } catch (...) {
-        LogFault("LinkFile: ");
-        return kNoFile;
-    }
+    });
 }
 
 std::string scriptString(const std::string& text) {
@@ -66,7 +58,7 @@ std::string StripHTML(const std::string& text) {
 }
 
 std::string GetServerIP(const Request& request) {
-    try {
+    return guarded("GetServerIP", std::string{}, [&]() -> std::string {
         std::string host = request.ServerVariables("Host");
         if (host.empty()) {
             // "http://name:port/page" gives "name:port".
@@ -80,62 +72,51 @@ std::string GetServerIP(const Request& request) {
         if (colon != std::string::npos && host.find(']', colon) == std::string::npos)
             host.erase(colon);
         return HtmlText::escape(vb::Trim(host));
-    } catch (...) {
-        LogFault("GetServerIP");
-        return {};
-    }
+    });
 }
 
 std::string fnPageName(const Request& request) {
-    try {
+    return guarded("fnPageName: ", std::string{}, [&]() -> std::string {
         const std::string& page = request.page();
         const size_t slash = page.find_last_of("/\\");
         return slash == std::string::npos ? page : page.substr(slash + 1);
-    } catch (...) {
-        LogFault("fnPageName: ");
-        return {};
-    }
+    });
 }
 
 long NumericHSVersion() {
     return BRINDLE_VERSION_MAJOR * 10000L + BRINDLE_VERSION_MINOR * 100L + BRINDLE_VERSION_PATCH;
 }
 
-std::string PageScroll(const std::string& mode) {
-    try {
+std::string PageScroll(const std::string& mode, IniCache& ini) {
+    return guarded("PageScroll: ", std::string{}, [&]() -> std::string {
         std::string script = FileContents("\\html\\javascript\\page_scroll.js");
         if (script == kNoFile) return {};
         const std::string lines =
-            vb::equalsIgnoreCase(mode, "Weatherman") ? PageScrollWeatherman() : std::string();
+            vb::equalsIgnoreCase(mode, "Weatherman") ? PageScrollWeatherman(ini) : std::string();
         const std::string mark = "(******REPLACE_PAGESCROLL******)";
         for (size_t at; (at = script.find(mark)) != std::string::npos;)
             script.replace(at, mark.size(), lines);
         return "<script type=\"text/javascript\">\r\n" + script + "\r\n</script>\r\n";
-    } catch (...) {
-        LogFault("PageScroll: ");
-        return {};
-    }
+    });
 }
 
-std::string PageScrollWeatherman() {
+std::string PageScrollWeatherman(IniCache& ini) {
     std::string lines;
-    try {
-        const std::string now = "Now: " + weather("WeatherCom_CurrentData", "Temperature") + " " +
-                                weather("WeatherCom_CurrentData", "Conditions");
-        const std::string range = "High " + weather("AccuWeather_HighLowData", "High") + " / Low " +
-                                  weather("AccuWeather_HighLowData", "Low");
-        const std::string texts[] = {now, range, weather("WeatherCom_ExtForecast", "Day1"),
-                                     weather("WeatherCom_ExtForecast", "Day2")};
+    guarded("PageScrollWeatherman: ", [&] {
+        const std::string now = "Now: " + weather(ini, "WeatherCom_CurrentData", "Temperature") +
+                                " " + weather(ini, "WeatherCom_CurrentData", "Conditions");
+        const std::string range = "High " + weather(ini, "AccuWeather_HighLowData", "High") +
+                                  " / Low " + weather(ini, "AccuWeather_HighLowData", "Low");
+        const std::string texts[] = {now, range, weather(ini, "WeatherCom_ExtForecast", "Day1"),
+                                     weather(ini, "WeatherCom_ExtForecast", "Day2")};
         for (int i = 0; i < 4; ++i)
             lines += "wcontent[" + std::to_string(i) + "]=" + scriptString(texts[i]) + ";\r\n";
-    } catch (...) {
-        LogFault("PageScrollWeatherman: ");
-    }
+    });
     return lines;
 }
 
-std::string Temperature() {
-    return vb::Trim(weather("WeatherCom_CurrentData", "Temperature"));
+std::string Temperature(IniCache& ini) {
+    return vb::Trim(weather(ini, "WeatherCom_CurrentData", "Temperature"));
 }
 
 std::string ownLinks(const std::string& host, const std::string& port) {

@@ -10,6 +10,7 @@
 
 #include <string>
 
+class IniCache;
 class Request;
 
 namespace HeaderFiles {
@@ -35,11 +36,11 @@ std::string fnPageName(const Request& request);
 long NumericHSVersion();
 // The page scroll script with its scroll lines filled in; empty when the
 // script is missing. Weather lines when mode is "Weatherman".
-std::string PageScroll(const std::string& mode);
+std::string PageScroll(const std::string& mode, IniCache& ini);
 // wcontent[0] to wcontent[3] from "WeatherData.ini", one script line each.
-std::string PageScrollWeatherman();
+std::string PageScrollWeatherman(IniCache& ini);
 // The current temperature of "WeatherData.ini"; empty when there is none.
-std::string Temperature();
+std::string Temperature(IniCache& ini);
 // The bridge's links fragment with every attribute value that starts with "/"
 // made absolute on host and port.
 std::string ownLinks(const std::string& host, const std::string& port);

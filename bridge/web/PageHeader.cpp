@@ -19,16 +19,6 @@ constexpr const char* kIncludes = "includes.ini";
 // Stands for a key the file does not have, which a stored value cannot be.
 constexpr const char* kMissing = "\x01";
 
-IniCache* ini() {
-    Application* hs = Application::instance();
-    return hs == nullptr ? nullptr : &hs->iniCache();
-}
-
-std::string setting(const std::string& key) {
-    IniCache* cache = ini();
-    return cache == nullptr ? std::string() : cache->GetINISetting("Settings", key, "");
-}
-
 bool positive(const std::string& s) {
     return vb::IsNumeric(s) && vb::Val(s) > 0;
 }
@@ -82,20 +72,28 @@ const std::pair<const char*, const char*> kHeaderKeys[] = {
 
 }  // namespace
 
-PageHeader::PageHeader() = default;
+PageHeader::PageHeader(Application& hs) : m_hs(hs) {}
 PageHeader::~PageHeader() = default;
 
+IniCache& PageHeader::ini() const {
+    return m_hs.iniCache();
+}
+
+std::string PageHeader::setting(const std::string& key) const {
+    return ini().GetINISetting("Settings", key, "");
+}
+
 void PageHeader::XStartMiscFunctionsASP() {
-    try {
+    guarded(" XStartMiscFunctionsASP: ", [&] {
         Settings s;
         s.db = {setting("dbtype"),     setting("dbpath"),     setting("dbname"),
                 setting("dbusername"), setting("dbpassword"), setting("dbserverip")};
         s.rowstyle = setting("rowstyle");
         s.usesecurity = setting("usesecurity");
         if (s.usesecurity.empty()) s.usesecurity = setting("UseSecurity");
-        if (s.usesecurity.empty() && ini() != nullptr) {
+        if (s.usesecurity.empty()) {
             s.usesecurity = "None";
-            ini()->SaveINISetting("Settings", "usesecurity", s.usesecurity);
+            ini().SaveINISetting("Settings", "usesecurity", s.usesecurity);
         }
         s.linkfileext = setting("linkfileext");
         s.hsip = setting("hsip");
@@ -106,9 +104,7 @@ void PageHeader::XStartMiscFunctionsASP() {
         s.touchscreenips = setting("touchscreenips");
         s.usesound = vb::equalsIgnoreCase(setting("usesound"), "TRUE");
         m_settings = std::move(s);
-    } catch (...) {
-        LogFault(" XStartMiscFunctionsASP: ");
-    }
+    });
 }
 
 MenuDatabase* PageHeader::database() {
@@ -129,7 +125,7 @@ void PageHeader::finish() {
 }
 
 void PageHeader::XSecurityCheck(const Request& request) {
-    try {
+    guarded("XSecurityCheck: ", [&] {
         const std::string mode = vb::UCase(m_settings.usesecurity);
         if (mode == "ENHANCED") {
             m_user = "None";
@@ -152,14 +148,12 @@ void PageHeader::XSecurityCheck(const Request& request) {
             m_user = "NO SECURITY";
             m_level = 10;
         }
-    } catch (...) {
-        LogFault("XSecurityCheck: ");
-    }
+    });
 }
 
 bool PageHeader::xStartHeaderASP(const Request& request) {
     m_styled = false;
-    try {
+    guarded("xStartHeaderASP ", [&] {
         const std::string agent = request.ServerVariables("HTTP_USER_AGENT");
         bool styled =
             agent.find("Audrey") != std::string::npos || agent.find("QNX") != std::string::npos;
@@ -173,14 +167,12 @@ bool PageHeader::xStartHeaderASP(const Request& request) {
         }
         if (styled) m_settings.rowstyle = m_settings.audreyrowstyle;
         m_styled = styled;
-    } catch (...) {
-        LogFault("xStartHeaderASP ");
-    }
+    });
     return m_styled;
 }
 
 bool PageHeader::refuses(const Request& request, Response& response) {
-    try {
+    return guarded("MenuRow: ", false, [&]() -> bool {
         const std::string page = HeaderFiles::fnPageName(request);
         if (vb::equalsIgnoreCase(page, "unauthorized.asp")) return false;
         MenuDatabase* db = database();
@@ -189,33 +181,26 @@ bool PageHeader::refuses(const Request& request, Response& response) {
         if (!needed || *needed <= m_level) return false;
         LogAuthorized(page, response);
         return true;
-    } catch (...) {
-        LogFault("MenuRow: ");
-        return false;
-    }
+    });
 }
 
 void PageHeader::LogAuthorized(const std::string& page, Response& response) {
-    try {
+    guarded("LogAuthorized: ", [&] {
         const std::string mode = vb::UCase(m_settings.usesecurity);
         if (mode == "ENHANCED" || mode == "BASIC")
             LogEvent("Unauthorized", m_user + " attempted to access " + page);
         response.Redirect("unauthorized.asp");
-    } catch (...) {
-        LogFault("LogAuthorized: ");
-    }
+    });
 }
 
 std::map<std::string, std::string> PageHeader::headerSettings() {
     std::map<std::string, std::string> values;
-    IniCache* cache = ini();
+    IniCache& cache = ini();
     for (const auto& [key, fallback] : kHeaderKeys) {
-        std::string value = cache == nullptr
-                                ? std::string()
-                                : cache->GetINISetting("header.asp", key, kMissing, kIncludes);
+        std::string value = cache.GetINISetting("header.asp", key, kMissing, kIncludes);
         if (value == kMissing || (value.empty() && *fallback != '\0')) {
             value = fallback;
-            if (cache != nullptr) cache->SaveINISetting("header.asp", key, value, kIncludes);
+            cache.SaveINISetting("header.asp", key, value, kIncludes);
         }
         values[key] = value;
     }
@@ -224,17 +209,13 @@ std::map<std::string, std::string> PageHeader::headerSettings() {
 
 std::string PageHeader::CustomHeader(const std::vector<std::string>& parameters,
                                      const Request& request) {
-    try {
-        return XCustomHeader(parameters, request);
-    } catch (...) {
-        LogFault(" CustomHeader: ");
-        return {};
-    }
+    return guarded(" CustomHeader: ", std::string{},
+                   [&] { return XCustomHeader(parameters, request); });
 }
 
 std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request& request) {
     FastString h;
-    try {
+    guarded("XCustomHeader: ", [&] {
         m_header = headerSettings();
         auto& values = m_header;
         p.resize(std::max<size_t>(p.size(), 12));
@@ -247,9 +228,11 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         const std::string& title = p[0];
         const std::string touch = m_styled ? "_touchscreen" : "";
 
-        if (p[3].empty()) h.Add("<html><head>");
-        h.Add("<title>" + title + " - " + HeaderFiles::StripHTML(setting("gWebPageTitle")) +
-              "</title>");
+        if (p[3].empty()) h.Add("<html><head><meta charset=\"utf-8\">");
+        // A title shows text only: the markup the page puts in its title bar
+        // would show as typed.
+        h.Add("<title>" + HeaderFiles::StripHTML(title) + " - " +
+              HeaderFiles::StripHTML(setting("gWebPageTitle")) + "</title>");
         // The style sheet name is posted through the status page's form.
         h.Add("<link rel=\"stylesheet\" type=\"text/css\" href=\"/brindlehub/" +
               HtmlText::escape(p[4].empty() ? "styleNoBody.css" : p[4]) + "\">");
@@ -290,16 +273,12 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         const std::string head = HeaderFiles::FileContents("\\html\\head" + touch + ".htm");
         if (fragment(head)) h.Add(head);
 
-        const std::string links = vb::UCase(p[5]);
-        if (links == "YES") {
-            h.Add(MenuRow("", request));
-            h.Add(ssmItems(request));
-        } else if (links == "OLDSTYLE") {
-            const std::string file = HeaderFiles::LinkFile(0, m_styled);
-            h.Add(MenuRow(fragment(file) ? file : "", request));
-        } else if (links == "HSLINKS") {
-            h.Add(HSLinks());
-        }
+        // "linkslocation" BOTTOM (or BELOW) puts the links under the logo bar
+        // and title; anything else above them.
+        const std::string where = vb::UCase(vb::Trim(values["linkslocation"]));
+        const bool linksBelow = where == "BOTTOM" || where == "BELOW";
+        const std::string linkRow = links(vb::UCase(p[5]), request);
+        if (!linksBelow) h.Add(linkRow);
 
         if (m_styled) h.Add("<center><b>" + title + "</b></center>");
         const std::string logo = vb::UCase(p[8]);
@@ -315,15 +294,26 @@ std::string PageHeader::XCustomHeader(std::vector<std::string> p, const Request&
         h.Add(logoBar(values, hide == "YES" || hide == "TRUE" ? std::string() : fullTitle,
                       vb::UCase(p[9]), showLogo));
 
+        if (linksBelow) h.Add(linkRow);
         if (!vb::equalsIgnoreCase(values["usePageScroll"], "None"))
-            h.Add(HeaderFiles::PageScroll(values["usePageScroll"]));
+            h.Add(HeaderFiles::PageScroll(values["usePageScroll"], ini()));
         h.Add(HeaderFiles::ownLinks(HeaderFiles::GetServerIP(request),
                                     WebSettings::instance().ServerPort));
         h.Add("<a name=\"pagecontent\"></a>");
-    } catch (...) {
-        LogFault("XCustomHeader: ");
-    }
+    });
     return h.Value();
+}
+
+std::string PageHeader::links(const std::string& mode, const Request& request) {
+    if (mode == "YES") return MenuRow("", request) + ssmItems(request);
+    if (mode == "HSLINKS") return HSLinks();
+    if (mode != "OLDSTYLE") return {};
+    // The fragment of the user's level (links<level>.htm) when the site has
+    // one, else the bridge's own links.htm.
+    std::string file = m_level >= 1 && m_level <= 10 ? HeaderFiles::LinkFile(m_level, m_styled)
+                                                     : std::string(HeaderFiles::kNoFile);
+    if (!fragment(file)) file = HeaderFiles::LinkFile(0, m_styled);
+    return MenuRow(fragment(file) ? file : "", request);
 }
 
 std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
@@ -342,8 +332,11 @@ std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
     if (showLogo) {
         const QDateTime now = Clock::current().now();
         const WebSettings& web = WebSettings::instance();
+        // A picture the HTML folder does not have is left out, not shown broken.
         if (on("logoShowClock"))
-            cell("<img src=\"/brindlehub/images/clock.gif\" border=\"0\" alt=\"Clock\"> " +
+            cell((fragment(HeaderFiles::FileContents("\\html\\brindlehub\\images\\clock.gif"))
+                      ? "<img src=\"/brindlehub/images/clock.gif\" border=\"0\" alt=\"Clock\"> "
+                      : "") +
                  now.toString("h:mm AP").toStdString());
         if (on("logoShowDate")) cell(now.toString("dddd, MMMM d, yyyy").toStdString());
         if (on("logoShowTime")) {
@@ -356,10 +349,15 @@ std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
         if (on("logoShowSunrise")) cell("Sunrise: " + HtmlText::escape(web.Sunrise));
         if (on("logoShowSunset")) cell("Sunset: " + HtmlText::escape(web.Sunset));
         if (on("logoShowWeatherManTemp")) {
-            const std::string temperature = HeaderFiles::Temperature();
-            if (!temperature.empty())
-                cell("<img src=\"/images/Temperatures/" + HtmlText::escape(temperature) +
-                     ".gif\" border=\"0\" alt=\"" + HtmlText::escape(temperature) + "\">");
+            const std::string temperature = HeaderFiles::Temperature(ini());
+            const bool number = !temperature.empty() &&
+                                temperature.find_first_not_of("-0123456789") == std::string::npos;
+            if (number && fragment(HeaderFiles::FileContents("\\html\\images\\Temperatures\\" +
+                                                             temperature + ".gif")))
+                cell("<img src=\"/images/Temperatures/" + temperature +
+                     ".gif\" border=\"0\" alt=\"" + temperature + "\">");
+            else if (!temperature.empty())
+                cell(HtmlText::escape(temperature) + "&deg;");
         }
         if (on("logoShowUsername") && (security == "ENHANCED" || security == "BASIC"))
             cell("User: " + HtmlText::escape(m_user));
@@ -384,13 +382,13 @@ std::string PageHeader::logoBar(const std::map<std::string, std::string>& h,
 
 std::string PageHeader::MenuRow(const std::string& links, const Request& request) {
     std::string row = links;
-    try {
+    guarded("MenuRow: ", [&] {
         if (setting("logpagehits") == "1")
             LogEvent("Web Log", HeaderFiles::fnPageName(request) + " was accessed by " + m_user);
         MenuDatabase* db = database();
-        if (db == nullptr) return row;
+        if (db == nullptr) return;
         const std::string& flag = m_header["useMenuRow"];
-        if (flag.empty() || vb::equalsIgnoreCase(flag, "No")) return row;
+        if (flag.empty() || vb::equalsIgnoreCase(flag, "No")) return;
         // Texts and addresses are the site owner's HTML.
         row += "<table class=\"menurow\" width=\"100%\" summary=\"Menu\"><tr>";
         for (const auto& item : db->menus(m_level)) {
@@ -411,14 +409,12 @@ std::string PageHeader::MenuRow(const std::string& links, const Request& request
             row += "</td>";
         }
         row += "</tr></table>";
-    } catch (...) {
-        LogFault("MenuRow: ");
-    }
+    });
     return row;
 }
 
 std::string PageHeader::ssmItems(const Request& request) {
-    try {
+    return guarded("ssmItems: ", std::string{}, [&]() -> std::string {
         std::string text = HeaderFiles::FileContents("\\html\\includes\\ssmitems.txt");
         if (text == HeaderFiles::kNoFile) return {};
         MenuDatabase* db = database();
@@ -451,15 +447,12 @@ std::string PageHeader::ssmItems(const Request& request) {
         replaceAll(text, "(******REPLACE_SSMITEMS******)", items);
         replaceAll(text, "(******REPLACE_SSMPREFS******)", prefs);
         return "<script type=\"text/javascript\">\r\n" + text + "\r\n</script>\r\n";
-    } catch (...) {
-        LogFault("ssmItems: ");
-        return {};
-    }
+    });
 }
 
 std::string PageHeader::HSLinks() {
     std::string row;
-    try {
+    guarded("HSLinks: ", [&] {
         // These pages belong to the host platform; this server does not serve them.
         const std::pair<const char*, const char*> pages[] = {
             {"Home", "/"},
@@ -484,8 +477,6 @@ std::string PageHeader::HSLinks() {
                 row += "<td class=\"linkrow\"><a href=\"" + file + "\">" + desc + "</a></td>";
         }
         row += "</tr></table>";
-    } catch (...) {
-        LogFault("HSLinks: ");
-    }
+    });
     return row;
 }

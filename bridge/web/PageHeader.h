@@ -24,6 +24,8 @@
 
 #include "web/MenuDatabase.h"
 
+class Application;
+class IniCache;
 class Request;
 class Response;
 
@@ -39,7 +41,7 @@ public:
         bool usesound = false;
     };
 
-    PageHeader();
+    explicit PageHeader(Application& hs);
     ~PageHeader();
 
     void XStartMiscFunctionsASP();
@@ -83,10 +85,15 @@ public:
 
 private:
     MenuDatabase* database();
+    IniCache& ini() const;
+    std::string setting(const std::string& key) const;
     std::map<std::string, std::string> headerSettings();
+    // The link row of a show-links mode ("YES", "OLDSTYLE", "HSLINKS").
+    std::string links(const std::string& mode, const Request& request);
     std::string logoBar(const std::map<std::string, std::string>& h, const std::string& title,
                         const std::string& security, bool showLogo);
 
+    Application& m_hs;
     Settings m_settings;
     // The "header.asp" values of the header being built.
     std::map<std::string, std::string> m_header;

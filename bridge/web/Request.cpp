@@ -24,29 +24,6 @@ size_t findIgnoringCase(std::string_view text, std::string_view what, size_t fro
     return std::string_view::npos;
 }
 
-// A field value gets these replacements after Decode, so only characters that
-// were encoded twice (or a "+" that came from %2B) are affected.
-std::string pairValue(std::string_view raw) {
-    std::string v;
-    v.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        const char c = raw[i];
-        if (c == '+') {
-            v += ' ';
-        } else if (c == '%' && i + 2 < raw.size() && raw[i + 1] == '3' && raw[i + 2] == 'A') {
-            v += ':';
-            i += 2;
-        } else if (c == '%' && i + 2 < raw.size() && raw[i + 1] == '5' &&
-                   (raw[i + 2] == 'B' || raw[i + 2] == 'D')) {
-            v += raw[i + 2] == 'B' ? '[' : ']';
-            i += 2;
-        } else {
-            v += c;
-        }
-    }
-    return v;
-}
-
 }  // namespace
 
 std::string Request::Decode(std::string_view s) {
@@ -75,6 +52,7 @@ std::string Request::Decode(std::string_view s) {
 }
 
 void Request::addPairs(std::string_view text, OrderedDictionary<KeyValuePair>& target) {
+    // Split first, decode each part after: an encoded "&", "=" or "+" is data.
     size_t start = 0;
     while (start <= text.size()) {
         size_t amp = text.find('&', start);
@@ -83,12 +61,11 @@ void Request::addPairs(std::string_view text, OrderedDictionary<KeyValuePair>& t
         if (!piece.empty()) {
             const size_t eq = piece.find('=');
             KeyValuePair pair;
-            pair.Key = std::string(piece.substr(0, eq));
+            pair.Key = Decode(piece.substr(0, eq));
             if (eq != std::string_view::npos) {
                 // A third part after a second "=" is dropped.
                 std::string_view value = piece.substr(eq + 1);
-                value = value.substr(0, value.find('='));
-                pair.Value = pairValue(value);
+                pair.Value = Decode(value.substr(0, value.find('=')));
             }
             const std::string key = pair.Key;
             target.Add(key, std::move(pair));
@@ -98,7 +75,7 @@ void Request::addPairs(std::string_view text, OrderedDictionary<KeyValuePair>& t
 }
 
 void Request::ParsePage(const std::string& sData) {
-    try {
+    guarded("ParsePage ", [&] {
         const size_t space = sData.find(' ');
         if (space == std::string::npos) return;
         const size_t http = findIgnoringCase(sData, "HTTP", space);
@@ -107,13 +84,14 @@ void Request::ParsePage(const std::string& sData) {
         m_method = sData.substr(0, space);
         // The target ends one character (the separating blank) before "HTTP".
         const size_t targetLength = http >= space + 2 ? http - space - 2 : 0;
-        m_page = Decode(std::string_view(sData).substr(space + 1, targetLength));
-
-        const size_t question = m_page.find('?');
-        if (question != std::string::npos) {
-            m_query = m_page.substr(question);
-            addPairs(std::string_view(m_query).substr(1), m_queryString);
-            m_page.resize(question);
+        const std::string_view target = std::string_view(sData).substr(space + 1, targetLength);
+        // The query is split off before decoding, so an encoded "?" stays in the path.
+        const size_t question = target.find('?');
+        m_page = Decode(target.substr(0, question));
+        if (question != std::string_view::npos) {
+            const std::string_view rawQuery = target.substr(question + 1);
+            m_query = "?" + Decode(rawQuery);
+            addPairs(rawQuery, m_queryString);
         } else {
             m_query.clear();
         }
@@ -137,13 +115,11 @@ void Request::ParsePage(const std::string& sData) {
                     joined += body[i];
                 }
                 m_payload = Decode(joined);
-                addPairs(m_payload, m_form);
+                addPairs(joined, m_form);
             }
         }
         parseHeaderLines();
-    } catch (...) {
-        LogFault("ParsePage ");
-    }
+    });
 }
 
 void Request::parseHeaderLines() {
@@ -165,11 +141,7 @@ void Request::parseHeaderLines() {
 }
 
 void Request::AddPostData(const std::string& s) {
-    try {
-        addPairs(Decode(s), m_form);
-    } catch (...) {
-        LogFault("AddPostData ");
-    }
+    guarded("AddPostData ", [&] { addPairs(s, m_form); });
 }
 
 std::string Request::Form(std::string_view sKey) const {
@@ -184,12 +156,17 @@ std::string Request::QueryString(std::string_view sKey) const {
 
 std::string Request::ServerVariables(std::string_view sVar) const {
     const std::string name = vb::LCase(sVar);
+    if (name == "remote_addr" || name == "remote_host") return m_remoteAddress;
+    if (name == "auth_user" || name == "remote_user" || name == "logon_user") return m_authUser;
     const std::string* value = nullptr;
     if (name == "http_user_agent") {
         value = m_headers.find("User-Agent");
-    } else if (name == "remote_addr") {
+    } else if (name == "server_name") {
         value = m_headers.find("Host");
-        if (value != nullptr) return value->substr(0, value->find(':'));
+        // An IPv6 literal keeps its brackets and colons.
+        if (value != nullptr)
+            return value->substr(0,
+                                 value->find(':', value->starts_with('[') ? value->find(']') : 0));
     } else {
         value = m_headers.find(sVar);
     }

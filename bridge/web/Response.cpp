@@ -16,6 +16,8 @@
 namespace {
 
 constexpr const char* kCrLf = "\r\n";
+// Every page and text this server writes is UTF-8, and says so.
+constexpr const char* kHtmlType = "text/html; charset=utf-8";
 
 std::string today() {
     return WebDates::mediumDate(Clock::current().today());
@@ -42,25 +44,40 @@ bool Response::connected(int16_t index) const {
     return m_pool.socketState(index) == TcpSocket::kConnected;
 }
 
-void Response::SendTextString(const std::string& sResponse, int16_t index) {
-    try {
-        const std::string answer = header({"HTTP/1.1 200 OK", "Server: qix", "Date: " + today(),
-                                           "Expires: Tue, 04 Dec 1993 21:29:02 GMT",
-                                           "Accept-Ranges: bytes", "Content-Type: text/html",
-                                           "Content-Length: " + std::to_string(sResponse.size()),
-                                           "Cache-Control: no-cache"}) +
-                                   sResponse;
-        m_pool.setSocketTag(index, "0");
-        if (!connected(index)) {
-            LogEvent("brindlehub", "TCPSever_SendTextString socket " + std::to_string(index) +
-                                       " is not connected");
-            return;
-        }
-        m_pool.sendData(index, answer);
-        m_pool.yield();
-    } catch (...) {
-        LogFault("TCPSever_SendTextString ");
+void Response::deliver(int16_t index, const std::string& answer, const std::string& source) {
+    m_pool.setSocketTag(index, "0");
+    if (!connected(index)) {
+        LogEvent("brindlehub", source + " socket " + std::to_string(index) + " is not connected");
+        return;
     }
+    m_pool.sendData(index, answer);
+    m_pool.yield();
+}
+
+void Response::SendTextString(const std::string& sResponse, int16_t index) {
+    guarded("TCPSever_SendTextString ", [&] {
+        deliver(index,
+                header({"HTTP/1.1 200 OK", "Server: qix", "Date: " + today(),
+                        "Expires: Tue, 04 Dec 1993 21:29:02 GMT", "Accept-Ranges: bytes",
+                        std::string("Content-Type: ") + kHtmlType,
+                        "Content-Length: " + std::to_string(sResponse.size()),
+                        "Cache-Control: no-cache"}) +
+                    sResponse,
+                "TCPSever_SendTextString");
+    });
+}
+
+void Response::SendStatus(int16_t index, int code, const std::string& reason,
+                          const std::string& extraHeader) {
+    guarded("TCPServer_SendStatus ", [&] {
+        const std::string status = std::to_string(code) + " " + reason;
+        const std::string body = "<html><h1>" + status + "</h1></html>";
+        std::string head = "HTTP/1.1 " + status + "\r\nServer: qix\r\nDate: " + today() +
+                           "\r\nConnection: Close\r\nContent-Type: " + kHtmlType +
+                           "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n";
+        if (!extraHeader.empty()) head += extraHeader + "\r\n";
+        deliver(index, head + "\r\n" + body, "TCPServer_SendStatus");
+    });
 }
 
 void Response::Redirect(const std::string&) {
@@ -68,7 +85,7 @@ void Response::Redirect(const std::string&) {
 }
 
 void Response::SendTextFile(const std::string& sFile, int16_t index) {
-    try {
+    guarded("TCPServer_SendTextFile ", [&] {
         const auto file = HtmlFolder::find(m_pool.htmlFolder(), sFile);
         if (!file) {
             SendErrorResponse(index);
@@ -77,49 +94,30 @@ void Response::SendTextFile(const std::string& sFile, int16_t index) {
         std::ifstream in(*file, std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)),
                                std::istreambuf_iterator<char>());
-        const std::string answer =
-            header({"HTTP/1.0 200 OK", "Server: qix", "Date: " + today(), "Accept-Ranges: bytes",
-                    "Content-Type: text/html", "Last-Modified: " + lastModified(*file),
-                    "Content-Length: " + std::to_string(text.size())}) +
-            text;
-        m_pool.setSocketTag(index, "0");
-        if (connected(index)) {
-            m_pool.sendData(index, answer);
-        } else {
-            LogEvent("brindlehub", "TCPServer Unable to send TextFile " + file->string() +
-                                       " to socket " + std::to_string(index) +
-                                       " because State is " +
-                                       std::to_string(m_pool.socketState(index)));
-        }
-        m_pool.yield();
-    } catch (...) {
-        LogFault("TCPServer_SendTextFile ");
-    }
+        deliver(index,
+                header({"HTTP/1.0 200 OK", "Server: qix", "Date: " + today(),
+                        "Accept-Ranges: bytes", std::string("Content-Type: ") + kHtmlType,
+                        "Last-Modified: " + lastModified(*file),
+                        "Content-Length: " + std::to_string(text.size())}) +
+                    text,
+                "TCPServer Unable to send TextFile " + file->string() + ", ");
+    });
 }
 
 void Response::SendErrorResponse(int16_t index) {
-    try {
+    guarded("TCPServer_SendError_Response ", [&] {
         const std::string body = kNotFoundBody;
-        const std::string answer =
-            header({"HTTP/1.1 200 Object Not Found", "Server: qix", "Date: " + today(),
-                    "Connection: Close", "Content-Type: text/html",
-                    "Content-Length: " + std::to_string(body.size())}) +
-            body;
-        m_pool.setSocketTag(index, "0");
-        if (!connected(index)) {
-            LogEvent("brindlehub", "TCPServer_SendError_Response socket " + std::to_string(index) +
-                                       " is not connected");
-            return;
-        }
-        m_pool.sendData(index, answer);
-        m_pool.yield();
-    } catch (...) {
-        LogFault("TCPServer_SendError_Response ");
-    }
+        deliver(index,
+                header({"HTTP/1.1 200 Object Not Found", "Server: qix", "Date: " + today(),
+                        "Connection: Close", std::string("Content-Type: ") + kHtmlType,
+                        "Content-Length: " + std::to_string(body.size())}) +
+                    body,
+                "TCPServer_SendError_Response");
+    });
 }
 
 void Response::SendBinaryFile(const std::string& sFile, int16_t index) {
-    try {
+    guarded("TCPServer_SendBinaryFile " + sFile + " ", [&] {
         const auto file = HtmlFolder::find(m_pool.htmlFolder(), sFile);
         if (!file) {
             m_pool.sendData(index,
@@ -154,9 +152,7 @@ void Response::SendBinaryFile(const std::string& sFile, int16_t index) {
         in.close();
         m_pool.setSocketTag(index, "0");
         m_pool.Socket_SendComplete(index);
-    } catch (...) {
-        LogFault("TCPServer_SendBinaryFile " + sFile + " ");
-    }
+    });
 }
 
 std::string Response::contentType(const std::string& path) {

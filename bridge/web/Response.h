@@ -23,6 +23,7 @@ public:
     explicit Response(ConnectionPool& pool) : m_pool(pool) {}
 
     void setIndex(int16_t index) { m_index = index; }
+    int16_t index() const { return m_index; }
 
     void SendTextString(const std::string& sResponse, int16_t index);
     void Send(const std::string& sData) { SendTextString(sData, m_index); }
@@ -30,6 +31,10 @@ public:
     // sFile is the request path as the server forms it ("\brindlehub\x.css").
     void SendTextFile(const std::string& sFile, int16_t index);
     void SendErrorResponse(int16_t index);
+    // A short answer with its status line ("401 Unauthorized") and one extra
+    // header line when given; the connection closes after it.
+    void SendStatus(int16_t index, int code, const std::string& reason,
+                    const std::string& extraHeader = {});
     void SendBinaryFile(const std::string& sFile, int16_t index);
 
     // By the first of ".txt", ".htm", ".jpg", ".gif", ".bmp", ".php" found
@@ -38,6 +43,9 @@ public:
 
 private:
     bool connected(int16_t index) const;
+    // The tail every whole answer shares: tag "0", then the bytes when the
+    // connection is still there (else a log line under source), then a yield.
+    void deliver(int16_t index, const std::string& answer, const std::string& source);
 
     ConnectionPool& m_pool;
     int16_t m_index = 0;

@@ -3,16 +3,23 @@
 #include <cstdio>
 #include <unordered_map>
 
+#include <sys/stat.h>
 #include "base/Clock.h"
 #include "base/Convert.h"
 #include "base/RuntimeError.h"
 #include "binding/Variant.h"
+
+#include <optional>
+
+#include "base/ProgramFolder.h"
 #include "host/Application.h"
+#include "host/DeviceTableFile.h"
 #include "host/MqttSettings.h"
 #include "host/WebSettings.h"
 #include "web/HtmlText.h"
 #include "web/PageHeader.h"
 #include "web/Request.h"
+#include "web/Response.h"
 #include "web/WebDates.h"
 #include "xap/FastString.h"
 #include "xap/X10Words.h"
@@ -106,46 +113,91 @@ const char* const kScript[] = {
 
 }  // namespace
 
-StatusPage::StatusPage() : m_table(std::make_unique<StatusTable>()) {
+StatusPage::StatusPage(Application& hs)
+    : m_hs(hs),
+      m_users(ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), "Config")),
+      m_table(std::make_unique<StatusTable>()),
+      m_header(hs) {
+    m_token = WebUsers::randomToken();
     m_today = QDateTime(Clock::current().today(), QTime(0, 0));
     m_yesterday = m_today.addDays(-1);
 }
 
 StatusPage::~StatusPage() = default;
 
-Application& StatusPage::host() const {
-    Application* hs = Application::instance();
-    if (hs == nullptr)
-        raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
-    return *hs;
-}
-
 std::string StatusPage::Render(Request& request, Response& response) {
-    try {
-        m_request = &request;
-        m_response = &response;
+    m_request = &request;
+    m_response = &response;
+    m_refused = false;
+    const std::string text = guarded("StatusPage: ", std::string(), [&] {
         m_header.XStartMiscFunctionsASP();
+        if (!admitted(request, response)) {
+            m_refused = true;
+            return std::string();
+        }
         m_header.XSecurityCheck(request);
         m_styled = m_header.xStartHeaderASP(request);
         // Refused before anything posted is acted on.
         m_refused = m_header.refuses(request, response);
-        std::string text = m_refused ? std::string() : Status_ASP();
-        m_header.finish();
-        m_request = nullptr;
-        m_response = nullptr;
-        return text;
-    } catch (...) {
-        LogFault("StatusPage: ");
-        m_header.finish();
-        m_request = nullptr;
-        m_response = nullptr;
-        return {};
+        return m_refused ? std::string() : Status_ASP();
+    });
+    m_header.finish();
+    m_request = nullptr;
+    m_response = nullptr;
+    return text;
+}
+
+bool StatusPage::admitted(Request& request, Response& response) {
+    if (vb::equalsIgnoreCase(m_header.settings().usesecurity, "BASIC")) {
+        // The browser's credentials, checked here, are the only source of the
+        // user; a header the client named AUTH_USER is never read.
+        if (!m_users.any() && !m_noAccountsLogged) {
+            m_noAccountsLogged = true;
+            LogError("StatusPage", "Security is BASIC but Config/" + std::string(WebUsers::kFile) +
+                                       " holds no account, so every request is refused; add "
+                                       "one with brindle-passwd");
+        }
+        const std::string user = m_users.check(request.ServerVariables("Authorization"));
+        if (user.empty()) {
+            response.SendStatus(response.index(), 401, "Unauthorized",
+                                "WWW-Authenticate: Basic realm=\"Brindle\", charset=\"UTF-8\"");
+            return false;
+        }
+        request.setAuthUser(user);
     }
+    if (request.Method().compare(0, 3, "POS") == 0 && !sameOrigin(request)) {
+        LogError("StatusPage", "Refused a POST to the status page from " +
+                                   request.ServerVariables("REMOTE_ADDR") + ": it came from \"" +
+                                   request.ServerVariables("Origin") +
+                                   request.ServerVariables("Referer") +
+                                   "\", not from a page of this server");
+        response.SendStatus(response.index(), 403, "Forbidden");
+        return false;
+    }
+    return true;
+}
+
+bool StatusPage::sameOrigin(const Request& request) const {
+    // "http://host:port/page" gives "host:port".
+    auto authority = [](std::string url) {
+        const size_t scheme = url.find("://");
+        if (scheme == std::string::npos) return std::string();
+        url.erase(0, scheme + 3);
+        return vb::LCase(url.substr(0, url.find('/')));
+    };
+    const std::string host = vb::LCase(vb::Trim(request.ServerVariables("Host")));
+    const std::string origin = vb::Trim(request.ServerVariables("Origin"));
+    if (!origin.empty()) return !host.empty() && authority(origin) == host;
+    const std::string referer = vb::Trim(request.ServerVariables("Referer"));
+    if (!referer.empty()) return !host.empty() && authority(referer) == host;
+    return request.Form(kTokenField) == m_token;
 }
 
 std::string StatusPage::Status_ASP() {
     FastString page;
-    try {
+    guarded("Status_ASP: ", [&] {
+        m_saveMessage.clear();
+        m_portMessage.clear();
         IniCache& ini = host().iniCache();
         m_showOnlyUsed = flag(ini.GetINISetting("General", "ShowOnlyUsed", "0"));
         m_includeX10 = flag(ini.GetINISetting("General", "IncludeX10", "0"));
@@ -156,14 +208,12 @@ std::string StatusPage::Status_ASP() {
         m_today = QDateTime(Clock::current().today(), QTime(0, 0));
         m_yesterday = m_today.addDays(-1);
         FormatScreen(page);
-    } catch (...) {
-        LogFault("Status_ASP: ");
-    }
+    });
     return page.Value();
 }
 
 void StatusPage::ClientRequest() {
-    try {
+    guarded("Status ClientRequest ", [&] {
         const Request& r = *m_request;
         if (!r.Form("UpdateButton").empty()) {
             for (const StatusRow* row : m_table->rows()) {
@@ -173,8 +223,17 @@ void StatusPage::ClientRequest() {
             }
             IniCache& ini = host().iniCache();
             WebSettings& web = WebSettings::instance();
-            web.ServerPort = r.Form("ServerPort");
-            ini.SaveINISetting("General", "ServerPort", web.ServerPort, kIniFile);
+            // A port that is no port would leave the page unreachable after
+            // the next start: the old one stays.
+            const std::string port = vb::Trim(r.Form("ServerPort"));
+            if (WebSettings::portNumber(port) != 0) {
+                web.ServerPort = port;
+                ini.SaveINISetting("General", "ServerPort", web.ServerPort, kIniFile);
+            } else {
+                m_portMessage =
+                    "\"" + port + "\" is not a port from 1 to 65535; kept " +
+                    vb::withoutQuotes(ini.GetINISetting("General", "ServerPort", "8012"));
+            }
             web.Background = r.Form("Background");
             ini.SaveINISetting("General", "Background", web.Background, kIniFile);
             web.StyleSheet = r.Form("StyleSheet");
@@ -195,6 +254,10 @@ void StatusPage::ClientRequest() {
                 }
             }
             saveMqttSetup();
+            m_saveMessage = writeSettings()
+                                ? "Changes saved."
+                                : "Changes could NOT be written to disk; they are lost at the "
+                                  "next restart. See the error log.";
             if (commands.Saved) commands.Saved();
             return;
         }
@@ -207,13 +270,31 @@ void StatusPage::ClientRequest() {
         } else if (commands.SendCM19A) {
             commands.SendCM19A(code, command, r.Form(input + "Value"));
         }
-    } catch (...) {
-        LogFault("Status ClientRequest ");
-    }
+    });
+}
+
+bool StatusPage::writeSettings() {
+    // The file is replaced by a new one when it is written, so a file that is
+    // still the same one afterwards was not written.
+    namespace fs = std::filesystem;
+    const fs::path file =
+        ProgramFolder::resolveIgnoringCase(fs::path(ProgramFolder::path()) / "Config", kIniFile);
+    auto identity = [&file]() -> std::optional<std::pair<dev_t, ino_t>> {
+        struct stat st {};
+        if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+        return std::make_pair(st.st_dev, st.st_ino);
+    };
+    const auto before = identity();
+    DeviceTableFile::SaveDevices(host().devices(), host().iniCache());
+    host().iniCache().FlushIniCache();
+    const auto after = identity();
+    const bool written = after && after != before;
+    if (!written) LogError("StatusPage", "Save Changes: " + file.string() + " was not written");
+    return written;
 }
 
 void StatusPage::CreateDevice(const std::string& code, const std::string& name, bool used) {
-    try {
+    guarded("CreateDevice", [&] {
         std::string hostCode = code;
         if (!code.empty() && static_cast<unsigned char>(code.front()) >= 'Q') {
             const int n = static_cast<int>(vb::Val(code.substr(1))) - 1;
@@ -232,9 +313,7 @@ void StatusPage::CreateDevice(const std::string& code, const std::string& name, 
         device->setCode(hostCode.substr(0, 1),
                         hostCode.size() > 1 ? hostCode.substr(1) : std::string());
         device->iotype = used ? 1 : 0;
-    } catch (...) {
-        LogFault("CreateDevice");
-    }
+    });
 }
 
 void StatusPage::fillTable(StatusTable& table) const {
@@ -264,8 +343,8 @@ void StatusPage::fillTable(StatusTable& table) const {
 }
 
 void StatusPage::FormatScreen(FastString& page) {
-    try {
-        page.Add("<html><head>");
+    guarded("Status FormatScreen ", [&] {
+        page.Add("<html><head><meta charset=\"utf-8\">");
         for (const char* line : kScript) page.Add(line);
         const WebSettings& web = WebSettings::instance();
         const std::string title = "CM19A Status&nbsp;&nbsp;<small><font size='1'></b> V" +
@@ -277,11 +356,17 @@ void StatusPage::FormatScreen(FastString& page) {
                                        m_request != nullptr ? *m_request : noRequest));
         page.Add("\r\n");
         page.Add("<div><center><small>");
-        page.Add("<form name='control' method='post'>");
+        page.Add("<form name='control' method='post' accept-charset='UTF-8'>");
         page.Add("<input type='hidden' name='clientinput' value='yes'>");
         page.Add("<input type='hidden' name='clientvalue' value='yes'>");
+        page.Add("<input type='hidden' name='" + std::string(kTokenField) + "' value='" + m_token +
+                 "'>");
         page.Add(
-            "<center><input type='submit' name ='UpdateButton' value='Save Changes'></center><br>");
+            "<center><input type='submit' name ='UpdateButton' value='Save Changes'></center>");
+        if (!m_saveMessage.empty())
+            page.Add("<center><b id='savemessage'>" + HtmlText::escape(m_saveMessage) +
+                     "</b></center>");
+        page.Add("<br>");
         AddSetup(page);
         page.Add("<br>");
 
@@ -296,13 +381,10 @@ void StatusPage::FormatScreen(FastString& page) {
 
         auto table = std::make_unique<StatusTable>();
         fillTable(*table);
-        try {
-            table->Sort(vb::Trim(m_sortKey + " " + m_sortDirection));
-        } catch (...) {
-            // A sort setting that names no field leaves the rows in channel
-            // order; the page is still worth showing.
-            LogFault("Status FormatScreen ");
-        }
+        // A sort setting that names no field leaves the rows in channel
+        // order; the page is still worth showing.
+        guarded("Status FormatScreen ",
+                [&] { table->Sort(vb::Trim(m_sortKey + " " + m_sortDirection)); });
         table->setFilterUsed(m_showOnlyUsed);
         m_table = std::move(table);
 
@@ -316,14 +398,14 @@ void StatusPage::FormatScreen(FastString& page) {
             "<IFRAME frameborder=0 scrolling='no' name='hiddenframe' cols='0' rows='0' width='0' "
             "height='0' size='0'>");
         page.Add(
-            "<form name='hiddenform' method = 'post'><input type='hidden' name='clientinput' "
-            "value='x'><input type='hidden' name='clientvalue' value='y'></form>");
+            "<form name='hiddenform' method = 'post' accept-charset='UTF-8'><input type='hidden' "
+            "name='clientinput' value='x'><input type='hidden' name='clientvalue' value='y'>"
+            "<input type='hidden' name='" +
+            std::string(kTokenField) + "' value='" + m_token + "'></form>");
         page.Add("</IFRAME>");
         page.Add("</tr></table></form></small></center></div>");
         page.Add("</body></html>");
-    } catch (...) {
-        LogFault("Status FormatScreen ");
-    }
+    });
 }
 
 void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::string& rowClass) {
@@ -369,7 +451,7 @@ void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::str
 }
 
 void StatusPage::AddSetup(FastString& page) {
-    try {
+    guarded("AddSetup", [&] {
         IniCache& ini = host().iniCache();
         const WebSettings& web = WebSettings::instance();
         page.Add("<Table width='600' border='5' frame='box'><tr>");
@@ -394,9 +476,13 @@ void StatusPage::AddSetup(FastString& page) {
         auto stored = [&](const char* key, const char* fallback) {
             return HtmlText::escape(vb::withoutQuotes(ini.GetINISetting("General", key, fallback)));
         };
-        page.Add(FormatCell("HTTP Server Port<br><input type='text' size='4' value='" +
-                                stored("ServerPort", "8012") + "' name='ServerPort'>",
-                            "TABLEROWODD", "1", "Center"));
+        page.Add(FormatCell(
+            "HTTP Server Port<br><input type='text' size='4' value='" +
+                stored("ServerPort", "8012") + "' name='ServerPort'>" +
+                (m_portMessage.empty()
+                     ? std::string()
+                     : "<br><b id='portmessage'>" + HtmlText::escape(m_portMessage) + "</b>"),
+            "TABLEROWODD", "1", "Center"));
         page.Add(FormatCell("Browser Background<br><input type='text' size='8' value='" +
                                 stored("Background", "#000000") + "' name='Background'>",
                             "TABLEROWODD", "1", "Center"));
@@ -405,9 +491,7 @@ void StatusPage::AddSetup(FastString& page) {
                             "TABLEROWODD", "1", "Center"));
         page.Add("</tr></table>");
         addMqttSetup(page);
-    } catch (...) {
-        LogFault("AddSetup");
-    }
+    });
 }
 
 void StatusPage::addMqttSetup(FastString& page) {
@@ -470,13 +554,10 @@ void StatusPage::saveMqttSetup() {
 }
 
 std::string StatusPage::ControlPulldown(const std::string& code) const {
-    try {
+    return guarded("ControlPulldown", std::string{}, [&]() -> std::string {
         return "<select class='formdropdown' onChange='ClearSubmit(this);' name='" + code +
                "' size='1'>" + pulldownOptions(!code.empty() && code.front() == 'Q');
-    } catch (...) {
-        LogFault("ControlPulldown");
-        return {};
-    }
+    });
 }
 
 std::string StatusPage::FormatCell(const std::string& content, const std::string& cls,

@@ -10,6 +10,16 @@
 // applies only to the rows the posted form carries, so a form built before the
 // table changed cannot blank the names of rows it never showed.
 //
+// Who may use it: with security "BASIC" a request needs an Authorization
+// header matching an account of Config/webusers.ini (else 401, see WebUsers);
+// a POST must come from a page of this server (its Origin, or else its Referer,
+// names the host the request was sent to) or carry the page's token (else 403),
+// so no other site's page can change settings or send commands.
+//
+// "Save Changes" writes the settings file before the page is answered, and the
+// page says when that failed. A port that is no port is refused next to its
+// field, and the old one kept.
+//
 // Each step catches its own faults, logs them under its name and returns what
 // it has built, so a page is always sent.
 
@@ -20,6 +30,7 @@
 
 #include "web/PageHeader.h"
 #include "web/StatusTable.h"
+#include "web/WebUsers.h"
 
 class Application;
 class FastString;
@@ -39,12 +50,16 @@ public:
         std::function<void()> Saved;
     };
 
-    StatusPage();
+    // The name of the hidden field that carries the page's token.
+    static constexpr const char* kTokenField = "PageToken";
+
+    explicit StatusPage(Application& hs);
     ~StatusPage();
 
-    // The page for this request (the page's entry point). A request the menu
-    // database refuses gets the refusal as its answer, sent here, and an
-    // empty text; refused() then tells the caller not to send the page.
+    // The page for this request (the page's entry point). A request refused
+    // (credentials, origin, or the menu database) gets the refusal as its
+    // answer, sent here, and an empty text; refused() then tells the caller
+    // not to send the page.
     std::string Render(Request& request, Response& response);
     bool refused() const { return m_refused; }
     std::string Status_ASP();
@@ -56,6 +71,8 @@ public:
     std::string FormatChangedTime(const QDateTime& t) const;
 
     void setStyled(bool styled) { m_styled = styled; }
+    // The per-process random value the page's forms carry.
+    const std::string& token() const { return m_token; }
     // The table of the last page built; empty before the first.
     const StatusTable& table() const { return *m_table; }
 
@@ -70,8 +87,20 @@ private:
     void writeRow(FastString& page, const StatusRow& row, const std::string& rowClass);
     void appendCell(std::string& out, const std::string& content, const std::string& cls,
                     const std::string& span, const std::string& align) const;
-    Application& host() const;
+    Application& host() const { return m_hs; }
+    // False (and the answer sent) when the request may not use the page.
+    bool admitted(Request& request, Response& response);
+    bool sameOrigin(const Request& request) const;
+    // Writes the settings file now; false when it did not reach the disk.
+    bool writeSettings();
 
+    Application& m_hs;
+    WebUsers m_users;
+    std::string m_token;
+    // Shown under the save button, and next to the port field.
+    std::string m_saveMessage;
+    std::string m_portMessage;
+    bool m_noAccountsLogged = false;
     Request* m_request = nullptr;
     Response* m_response = nullptr;
     std::unique_ptr<StatusTable> m_table;

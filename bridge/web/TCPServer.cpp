@@ -4,11 +4,14 @@
 #include <fstream>
 #include <iterator>
 
+#include "base/Clock.h"
 #include "base/Convert.h"
 #include "base/DoEvents.h"
+#include "base/Err.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "host/Application.h"
+#include "host/WebSettings.h"
 #include "web/HtmlText.h"
 #include "web/Request.h"
 #include "web/Response.h"
@@ -40,12 +43,17 @@ std::string rewritePictureFolder(const std::string& page) {
 
 }  // namespace
 
-TCPServer::TCPServer() {
+TCPServer::TCPServer(Application& hs) : m_hs(hs), m_statusPage(hs) {
     loadSocket();  // element 0, the listener, exists from the start
     for (int i = 0; i <= kHighestIndex; ++i)
         m_binarySendTimer[static_cast<size_t>(i)].onTimer(
             [this, i] { TCPBinarySendTimer_Timer(static_cast<int16_t>(i)); });
     m_serverTimer.onTimer([this] { ServerTimer_Timer(); });
+    m_sweepTimer.onTimer([this] { CheckConnections(); });
+    m_resumeTimer.onTimer([this] {
+        m_resumeTimer.setEnabled(false);
+        updateAccepting();
+    });
 }
 
 TCPServer::~TCPServer() {
@@ -53,30 +61,45 @@ TCPServer::~TCPServer() {
 }
 
 void TCPServer::Form_Load() {
-    try {
+    guarded("Server Form_Load ", [&] {
         m_htmlFolder = ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), "HTML").string();
         StartListening();
         XapSettings::CreateFolders(ProgramFolder::path() + "/Data/brindlehub/");
-    } catch (...) {
-        LogFault("Server Form_Load ");
-    }
+    });
 }
 
 void TCPServer::StartListening() {
-    Application* hs = Application::instance();
-    if (hs == nullptr)
-        raiseError(RuntimeError::kObjectRequired, "Object variable or With block variable not set");
-    m_serverPort = vb::withoutQuotes(hs->iniCache().GetINISetting("General", "ServerPort", "8012"));
-    TcpSocket& listener = *m_socket[0];
-    if (!m_serverPort.empty() && vb::Val(m_serverPort) != listener.LocalPort()) {
-        listener.setLocalPort(vb::CLng(vb::Val(m_serverPort)));
-        listener.Listen();
-        while (highestIndex() < kInitialHighest) loadSocket();
-        m_openSocketCount = 0;
-        m_nextSocketIndex = 0;
-    }
+    IniCache& ini = m_hs.iniCache();
+    m_serverPort = vb::withoutQuotes(ini.GetINISetting("General", "ServerPort", "8012"));
+    const std::string address =
+        vb::Trim(vb::withoutQuotes(ini.GetINISetting("General", "ServerAddress", "")));
     m_serverTimer.setInterval(0);
     m_serverTimer.setEnabled(false);
+    // An empty port leaves the server without a listener, as it always has.
+    if (m_serverPort.empty()) return;
+    const int port = WebSettings::portNumber(m_serverPort);
+    const std::string where = (address.empty() ? std::string("every address") : address) +
+                              " port \"" + m_serverPort + "\"";
+    if (port == 0) {
+        LogError("TCPServer", "The status page is not served: ServerPort \"" + m_serverPort +
+                                  "\" is not a port number from 1 to 65535");
+        return;
+    }
+    TcpSocket& listener = *m_socket[0];
+    if (port == listener.LocalPort() && listener.State() == TcpSocket::kListening) return;
+    try {
+        listener.setLocalPort(port);
+        listener.setLocalAddress(address);
+        listener.Listen();
+    } catch (...) {
+        Err::capture();
+        LogError("TCPServer", "The status page is not served: cannot listen on " + where + ": " +
+                                  Err::Description());
+        return;
+    }
+    while (highestIndex() < kInitialHighest) loadSocket();
+    m_openSocketCount = 0;
+    m_nextSocketIndex = 0;
 }
 
 int TCPServer::listeningPort() const {
@@ -91,6 +114,8 @@ void TCPServer::Form_Unload() {
     m_socket.clear();
     m_requestQueue.clear();
     m_serverTimer.setEnabled(false);
+    m_sweepTimer.setEnabled(false);
+    m_resumeTimer.setEnabled(false);
     for (Timer& t : m_binarySendTimer) t.setEnabled(false);
 }
 
@@ -106,87 +131,157 @@ void TCPServer::loadSocket() {
     m_socket.push_back(std::move(socket));
 }
 
-void TCPServer::unloadHighestSocket() {
-    const int index = highestIndex();
-    dropQueued(static_cast<int16_t>(index));
-    m_socket.pop_back();
-    m_binarySendTimer[static_cast<size_t>(index)].setEnabled(false);
-}
-
 TcpSocket* TCPServer::socketAt(int index) const {
     if (index < 0 || index >= static_cast<int>(m_socket.size())) return nullptr;
     return m_socket[static_cast<size_t>(index)].get();
 }
 
+int64_t TCPServer::nowMs() {
+    return Clock::current().now().toMSecsSinceEpoch();
+}
+
+int TCPServer::freeSocket() {
+    const int highest = highestIndex();
+    for (int tries = 0; tries < highest; ++tries) {
+        m_nextSocketIndex = static_cast<int16_t>((m_nextSocketIndex + 1) % (highest + 1));
+        if (m_nextSocketIndex == 0) m_nextSocketIndex = 1;
+        if (socketState(m_nextSocketIndex) == TcpSocket::kClosed &&
+            m_nextSocketIndex != m_answering)
+            return m_nextSocketIndex;
+    }
+    return -1;
+}
+
+int TCPServer::evictable() const {
+    // The oldest connection that has sent nothing; failing that, the oldest
+    // whose request has stalled. A received request is never a candidate.
+    int idle = -1;
+    int stalled = -1;
+    const int64_t now = nowMs();
+    for (int i = 1; i <= highestIndex(); ++i) {
+        const Connection& c = m_connection[static_cast<size_t>(i)];
+        if (i == m_answering || c.received || socketState(i) == TcpSocket::kClosed) continue;
+        // Bytes already waiting, not yet read, tell a request from an idle connection.
+        if (c.reader.empty() && socketAt(i)->BytesReceived() > 0) continue;
+        int& pick = c.reader.empty() ? idle : stalled;
+        if (!c.reader.empty() && now - c.lastByteAt < kStalledMs) continue;
+        if (pick < 0 || c.order < m_connection[static_cast<size_t>(pick)].order) pick = i;
+    }
+    return idle >= 0 ? idle : stalled;
+}
+
+void TCPServer::updateAccepting() {
+    if (m_socket.empty() || m_socket[0]->State() != TcpSocket::kListening) return;
+    const bool room =
+        highestIndex() < kHighestIndex || m_openSocketCount < kHighestIndex || evictable() >= 0;
+    if (room == !m_holding) return;
+    m_holding = !room;
+    m_socket[0]->setAccepting(room);
+}
+
 void TCPServer::socket_ConnectionRequest(int16_t index, int32_t requestID) {
     (void)index;
-    try {
-        if (m_openSocketCount >= kResetAtOpen) {
-            // The count says the pool is exhausted: start over with every
-            // connection dropped and the first five sockets.
-            for (int i = 1; i <= highestIndex(); ++i) closeConnection(static_cast<int16_t>(i));
-            while (highestIndex() > kInitialHighest) unloadHighestSocket();
-            m_openSocketCount = 0;
-        }
+    guarded("socket_ConnectionRequest ", [&] {
         while (m_openSocketCount >= highestIndex() - 4 && highestIndex() < kHighestIndex)
             loadSocket();
-
-        // One round over the pool at most: with nothing free the connection is
-        // refused (the socket layer closes it) and the server listens on.
-        int chosen = -1;
-        const int highest = highestIndex();
-        for (int tries = 0; tries < highest && chosen < 0; ++tries) {
-            m_nextSocketIndex = static_cast<int16_t>((m_nextSocketIndex + 1) % (highest + 1));
-            if (m_nextSocketIndex == 0) m_nextSocketIndex = 1;
-            if (socketState(m_nextSocketIndex) == TcpSocket::kClosed &&
-                m_nextSocketIndex != m_answering)
-                chosen = m_nextSocketIndex;
+        int chosen = freeSocket();
+        if (chosen < 0) {
+            chosen = evictable();
+            if (chosen >= 0) closeConnection(static_cast<int16_t>(chosen));
         }
-        if (chosen < 0) return;
+        if (chosen < 0) {
+            // Every socket carries a received request: the connection waits
+            // in the listener until one of them has been answered.
+            m_holding = true;
+            m_socket[0]->setAccepting(false);
+            return;
+        }
 
         ++m_openSocketCount;
         TcpSocket& socket = *socketAt(chosen);
-        m_connection[static_cast<size_t>(chosen)] = Connection{};
+        const int64_t now = nowMs();
+        Connection& c = m_connection[static_cast<size_t>(chosen)];
+        c = Connection{};
+        c.order = ++m_accepts;
+        c.acceptedAt = now;
         socket.Tag.clear();
         socket.Accept(requestID);
-    } catch (...) {
-        LogFault("socket_ConnectionRequest ");
-    }
+        if (!m_sweepTimer.enabled()) {
+            m_sweepTimer.setInterval(kSweepMs);
+            m_sweepTimer.setEnabled(true);
+        }
+    });
 }
 
 void TCPServer::socket_DataArrival(int16_t index, int64_t bytesTotal) {
     (void)bytesTotal;
-    try {
+    guarded("socket_DataArrival ", [&] {
         TcpSocket* socket = socketAt(index);
         if (socket == nullptr) return;
         std::string data = socket->GetData();
-        Connection& connection = m_connection[static_cast<size_t>(index)];
-        // Once answered, whatever else the connection sends has nowhere to go.
-        if (connection.answered || data.empty()) return;
-        connection.received += data.size();
-        if (connection.received > kMaxRequestBytes) {
-            LogEvent("brindlehub", "socket_DataArrival request on socket " + std::to_string(index) +
-                                       " exceeds " + std::to_string(kMaxRequestBytes) +
-                                       " bytes, closed");
-            closeConnection(index);
-            return;
+        Connection& c = m_connection[static_cast<size_t>(index)];
+        // Once received, whatever else the connection sends has nowhere to go.
+        if (c.received || data.empty()) return;
+        const int64_t now = nowMs();
+        if (c.reader.empty()) c.firstByteAt = now;
+        c.lastByteAt = now;
+        switch (c.reader.feed(data)) {
+            case RequestReader::State::Reading:
+                if (now - c.firstByteAt >= kRequestTimeoutMs)
+                    refuse(index, 408, "Request Timeout", "was not complete within 5 s");
+                return;
+            case RequestReader::State::TooLarge:
+                refuse(index, 413, "Payload Too Large",
+                       "exceeds " + std::to_string(RequestReader::kMaxBytes) + " bytes");
+                return;
+            case RequestReader::State::Malformed:
+                refuse(index, 400, "Bad Request", "has an unreadable Content-Length");
+                return;
+            case RequestReader::State::Complete:
+                break;
         }
-        m_requestQueue.push_back(Packet{index, std::move(data)});
+        c.received = true;
+        m_requestQueue.push_back(Packet{index, c.reader.text()});
+        updateAccepting();
         if (!m_serverTimer.enabled()) {
             m_serverTimer.setInterval(kDrainDelayMs);
             m_serverTimer.setEnabled(true);
         }
-    } catch (...) {
-        LogFault("socket_DataArrival ");
-    }
+    });
+}
+
+void TCPServer::refuse(int16_t index, int code, const std::string& reason, const std::string& why) {
+    Connection& c = m_connection[static_cast<size_t>(index)];
+    c.received = true;
+    c.answered = true;
+    LogError("TCPServer", "Request from " + socketAt(index)->RemoteHostIP() + " " + why +
+                              ", answered " + std::to_string(code));
+    Response response(*this);
+    response.setIndex(index);
+    response.SendStatus(index, code, reason);
+}
+
+void TCPServer::CheckConnections() {
+    guarded("CheckConnections ", [&] {
+        const int64_t now = nowMs();
+        bool open = false;
+        for (int i = 1; i <= highestIndex(); ++i) {
+            const auto index = static_cast<int16_t>(i);
+            if (socketState(i) == TcpSocket::kClosed) continue;
+            open = true;
+            const Connection& c = m_connection[static_cast<size_t>(i)];
+            if (c.received) continue;
+            if (c.reader.empty() && now - c.acceptedAt >= kRequestTimeoutMs)
+                closeConnection(index);
+            else if (!c.reader.empty() && now - c.firstByteAt >= kRequestTimeoutMs)
+                refuse(index, 408, "Request Timeout", "was not complete within 5 s");
+        }
+        if (!open) m_sweepTimer.setEnabled(false);
+    });
 }
 
 void TCPServer::socket_Close(int16_t index) {
-    try {
-        closeConnection(index);
-    } catch (...) {
-        LogFault("socket_Close ");
-    }
+    guarded("socket_Close ", [&] { closeConnection(index); });
 }
 
 void TCPServer::closeConnection(int16_t index) {
@@ -198,6 +293,10 @@ void TCPServer::closeConnection(int16_t index) {
     // Every packet of the connection goes with it, so none can be taken for
     // a request of the next connection on this socket.
     dropQueued(index);
+    if (m_holding && !m_resumeTimer.enabled()) {
+        m_resumeTimer.setInterval(1);
+        m_resumeTimer.setEnabled(true);
+    }
 }
 
 void TCPServer::dropQueued(int16_t index) {
@@ -205,23 +304,19 @@ void TCPServer::dropQueued(int16_t index) {
 }
 
 void TCPServer::Socket_SendComplete(int index) {
-    try {
+    guarded("Socket_SendComplete", [&] {
         if (index < 0 || index > kHighestIndex) return;
         m_binarySendTimer[static_cast<size_t>(index)].setEnabled(false);
         m_binarySendDone[static_cast<size_t>(index)] = true;
         if (socketTag(index) != "1") socket_Close(static_cast<int16_t>(index));
-    } catch (...) {
-        LogFault("Socket_SendComplete");
-    }
+    });
 }
 
 void TCPServer::TCPBinarySendTimer_Timer(int16_t index) {
-    try {
+    guarded("TCPBinarySendTimer_Timer", [&] {
         m_binarySendTimer[static_cast<size_t>(index)].setEnabled(false);
         m_binarySendDone[static_cast<size_t>(index)] = true;
-    } catch (...) {
-        LogFault("TCPBinarySendTimer_Timer");
-    }
+    });
 }
 
 void TCPServer::ServerTimer_Timer() {
@@ -237,12 +332,8 @@ void TCPServer::ProcessRequestQueue() {
     while (!m_requestQueue.empty()) {
         Packet packet = std::move(m_requestQueue.front());
         m_requestQueue.pop_front();
-        try {
-            answer(packet);
-        } catch (...) {
-            // One bad request must not keep the next from its answer.
-            LogFault("ProcessRequestQueue ");
-        }
+        // One bad request must not keep the next from its answer.
+        guarded("ProcessRequestQueue ", [&] { answer(packet); });
         m_answering = -1;
     }
     m_serverTimer.setEnabled(false);
@@ -255,14 +346,7 @@ void TCPServer::answer(Packet& packet) {
 
     Request request;
     request.ParsePage(packet.data);
-    if (request.Method().compare(0, 3, "POS") == 0) {
-        // Body packets that arrived while the request waited; later ones are
-        // not waited for.
-        while (!m_requestQueue.empty() && m_requestQueue.front().index == index) {
-            request.AddPostData(m_requestQueue.front().data);
-            m_requestQueue.pop_front();
-        }
-    }
+    request.setRemoteAddress(socketAt(index)->RemoteHostIP());
     Response response(*this);
     response.setIndex(index);
 

@@ -8,6 +8,8 @@
 
 #include "base/RuntimeError.h"
 
+#include <sys/ioctl.h>
+
 namespace {
 
 // Connections announced to the owner and not yet taken, by request id. Any
@@ -60,11 +62,22 @@ void TcpSocket::setLocalPort(int port) {
     m_localPort = port;
 }
 
+void TcpSocket::setLocalAddress(const std::string& address) {
+    if (State() != kClosed)
+        raiseError(kInvalidOperation, "Invalid operation at current state", "TcpSocket");
+    if (!address.empty() && QHostAddress(QString::fromStdString(address)).isNull())
+        raiseError(kInvalidValue, "Invalid property value", "TcpSocket");
+    m_localAddress = address;
+}
+
 void TcpSocket::Listen() {
     if (State() != kClosed)
         raiseError(kInvalidOperation, "Invalid operation at current state", "TcpSocket");
     auto* server = new QTcpServer();
-    if (!server->listen(QHostAddress::Any, static_cast<quint16>(m_localPort))) {
+    const QHostAddress local = m_localAddress.empty()
+                                   ? QHostAddress(QHostAddress::Any)
+                                   : QHostAddress(QString::fromStdString(m_localAddress));
+    if (!server->listen(local, static_cast<quint16>(m_localPort))) {
         const bool inUse = server->serverError() == QAbstractSocket::AddressInUseError;
         const std::string text = server->errorString().toStdString();
         delete server;
@@ -77,20 +90,27 @@ void TcpSocket::Listen() {
 }
 
 void TcpSocket::acceptPending() {
-    while (m_server && m_server->hasPendingConnections()) {
-        QTcpSocket* s = m_server->nextPendingConnection();
+    while (m_server && !m_holding) {
+        // A connection held back earlier goes first.
+        QTcpSocket* s = m_held;
+        m_held = nullptr;
+        if (s == nullptr && m_server->hasPendingConnections())
+            s = m_server->nextPendingConnection();
         if (s == nullptr) break;
         const int32_t id = nextRequestId();
         waiting()[id] = s;
         if (onConnectionRequest) onConnectionRequest(id);
         auto it = waiting().find(id);
-        if (it != waiting().end()) {
-            // Nobody took it: refused.
-            QTcpSocket* refused = it->second;
-            waiting().erase(it);
-            refused->abort();
-            refused->deleteLater();
+        if (it == waiting().end()) continue;
+        waiting().erase(it);
+        if (m_holding && m_server) {
+            // The owner stopped accepting instead of taking it: it waits.
+            m_held = s;
+            break;
         }
+        // Nobody took it: refused.
+        s->abort();
+        s->deleteLater();
     }
 }
 
@@ -120,6 +140,34 @@ void TcpSocket::Accept(int32_t requestID) {
         m_peerClosed = true;
         if (onClose) onClose();
     });
+    // A connection that waited before it was taken may have read its bytes
+    // already, and no new notice comes for them: announce them from the event
+    // loop (a signal of the socket, so a close before then cancels it).
+    if (s->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(s, &QIODevice::readyRead, Qt::QueuedConnection);
+}
+
+void TcpSocket::setAccepting(bool accepting) {
+    if (!m_server) return;
+    // Every connection the server took from the system has been announced
+    // (acceptPending empties its queue), so the waiting ones are all in the
+    // system's backlog, announced once the listener watches it again.
+    m_holding = !accepting;
+    if (accepting) {
+        m_server->resumeAccepting();
+        acceptPending();
+    } else {
+        m_server->pauseAccepting();
+    }
+}
+
+std::string TcpSocket::RemoteHostIP() const {
+    if (!m_socket) return {};
+    QHostAddress peer = m_socket->peerAddress();
+    bool mapped = false;
+    const quint32 v4 = peer.toIPv4Address(&mapped);
+    if (mapped) peer = QHostAddress(v4);
+    return peer.toString().toStdString();
 }
 
 int TcpSocket::State() const {
@@ -136,7 +184,12 @@ std::string TcpSocket::GetData() {
 }
 
 int64_t TcpSocket::BytesReceived() const {
-    return m_socket ? m_socket->bytesAvailable() : 0;
+    if (!m_socket) return 0;
+    // Bytes the system holds and the socket has not read in yet count too.
+    int pending = 0;
+    if (m_socket->socketDescriptor() >= 0)
+        ::ioctl(static_cast<int>(m_socket->socketDescriptor()), FIONREAD, &pending);
+    return m_socket->bytesAvailable() + pending;
 }
 
 void TcpSocket::SendData(const std::string& data) {
@@ -152,6 +205,12 @@ void TcpSocket::Close() {
 }
 
 void TcpSocket::release() {
+    if (m_held) {
+        m_held->abort();
+        m_held->deleteLater();
+        m_held = nullptr;
+    }
+    m_holding = false;
     if (m_server) {
         QTcpServer* server = m_server;
         m_server = nullptr;

@@ -50,8 +50,20 @@ public:
     int LocalPort() const;
     // Only while closed; 0 to 65535, else error 380.
     void setLocalPort(int port);
-    // Listens on every local address at LocalPort.
+    // Only while closed; empty (every local address, the default) or one
+    // numeric address, else error 380.
+    void setLocalAddress(const std::string& address);
+    // Listens on the local address (every one when empty) at LocalPort.
     void Listen();
+    // A listener that holds off: new connections wait in the system's backlog,
+    // unannounced, until accepting resumes. Called from inside a connection
+    // request notice instead of accepting, it keeps that connection waiting
+    // too; it is announced again first when accepting resumes (which may
+    // announce connections at once, from inside this call).
+    void setAccepting(bool accepting);
+    // The peer's numeric address ("127.0.0.1"; an IPv4 peer reached over IPv6
+    // in its IPv4 form); empty when not connected.
+    std::string RemoteHostIP() const;
     // Takes the connection waiting under requestID; the element must be closed.
     void Accept(int32_t requestID);
     int State() const;
@@ -78,5 +90,8 @@ private:
     QPointer<QTcpServer> m_server;
     QPointer<QTcpSocket> m_socket;
     int m_localPort = 0;
+    std::string m_localAddress;
+    QTcpSocket* m_held = nullptr;
+    bool m_holding = false;
     bool m_peerClosed = false;
 };

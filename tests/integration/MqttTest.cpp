@@ -177,8 +177,10 @@ TEST_F(MqttGateway, SavingTheSettingsOnThePageStartsTheLink) {
         "&MqttFields=1&MqttHost=127.0.0.1&MqttPort=" + std::to_string(broker.port()) +
         "&MqttDiscovery=1";
     HttpClient c(web);
-    c.send("POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body);
+    c.send(
+        "POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nOrigin: http://127.0.0.1\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n" + body);
     EXPECT_NE(c.answer(10000).find("name='MqttHost'"), std::string::npos);
     EXPECT_TRUE(client.waitFor(base + "/status", "online", 10000));
     shutDown();

@@ -65,16 +65,19 @@ protected:
         return request("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
                        "\r\nUser-Agent: test\r\n\r\n");
     }
-    // A form post whose body travels in a packet of its own, sent while the
-    // header still waits in the server's queue.
+    // A form post from the page itself, its body in three packets 5 ms apart
+    // after the header, as TCP may deliver a large form.
     std::string post(const std::string& body) {
         HttpClient c(port);
-        c.send(
-            "POST /status HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
-            "application/x-www-form-urlencoded\r\nContent-Length: " +
-            std::to_string(body.size()) + "\r\n\r\n");
-        runFor(5);  // its own packet, well inside the server's 50 ms before the drain
-        c.send(body);
+        const std::string host = "127.0.0.1:" + std::to_string(port);
+        c.send("POST /status HTTP/1.1\r\nHost: " + host + "\r\nOrigin: http://" + host +
+               "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+               std::to_string(body.size()) + "\r\n\r\n");
+        const size_t third = body.size() / 3;
+        for (size_t at = 0; at < body.size(); at += third + 1) {
+            runFor(5);
+            c.send(body.substr(at, third + 1));
+        }
         const std::string a = c.answer(10000);
         EXPECT_TRUE(c.closedByServer());
         return a;
@@ -146,7 +149,7 @@ TEST_F(WebGateway, EveryPathGetsItsAnswer) {
     for (const char* path : {"/help/", "/favicon.ico"}) {
         const std::string a = get(path);
         EXPECT_EQ(statusLine(a), "HTTP/1.1 200 Object Not Found") << path;
-        EXPECT_NE(a.find("\r\nConnection: Close\r\nContent-Type: text/html\r\n"
+        EXPECT_NE(a.find("\r\nConnection: Close\r\nContent-Type: text/html; charset=utf-8\r\n"
                          "Content-Length: 40\r\n\r\n<html><h1>404 File Not Found</h1></html>"),
                   std::string::npos);
     }
@@ -161,7 +164,7 @@ TEST_F(WebGateway, EveryPathGetsItsAnswer) {
 
     const std::string sheet = get("/brindlehub/stylenobody.css");
     EXPECT_EQ(statusLine(sheet), "HTTP/1.0 200 OK");
-    EXPECT_NE(sheet.find("\r\nContent-Type: text/html\r\n"), std::string::npos);
+    EXPECT_NE(sheet.find("\r\nContent-Type: text/html; charset=utf-8\r\n"), std::string::npos);
 
     const std::string missing = get("/brindlehub/images/none.gif");
     EXPECT_EQ(missing.rfind("HTTP/1.1 404 Not Found\r\nServer: qix\r\nDate:", 0), 0u);
@@ -195,16 +198,17 @@ TEST_F(WebGateway, SaveChangesOutlivesTheProgram) {
     get("/status");
     const std::string page = post(
         "clientinput=yes&clientvalue=yes&UpdateButton=Save+Changes&Q1DC=Q1&Q1Used=on&"
-        "Q1Name=Porch+%22Cam%22&A2DC=A2&A2Name=%3Cb%3EDesk&IncludeX10=1&NinjaIncrement=0&"
+        "Q1Name=Porch+%22Cam%22&A2DC=A2&A2Name=%3Cb%3EDesk&A3DC=A3&A3Name=Gar%C3%A7on+%26+1%2B1&"
+        "IncludeX10=1&NinjaIncrement=0&"
         "ServerPort=" +
         std::to_string(port) + "&Background=%23203040&StyleSheet=StyleNoBody.css");
     EXPECT_NE(page.find("value='Porch &quot;Cam&quot;' name='Q1Name'"), std::string::npos);
     EXPECT_NE(page.find("value='&lt;b&gt;Desk' name='A2Name'"), std::string::npos);
     EXPECT_NE(page.find("background-color: #203040;"), std::string::npos);
 
-    gateway.signal(SIGTERM);
+    // On disk before the page came back: even a kill loses nothing.
+    gateway.signal(SIGKILL);
     ASSERT_TRUE(gateway.waitFinished());
-    EXPECT_EQ(gateway.exitCode(), 0);
     EXPECT_EQ(savedLine("NinjaIncrement"), "1");
     EXPECT_EQ(savedLine("Background"), "#203040");
     EXPECT_EQ(savedLine("ShowOnlyUsed"), "0");
@@ -213,6 +217,7 @@ TEST_F(WebGateway, SaveChangesOutlivesTheProgram) {
     EXPECT_EQ(field("Q1", 3), "1");
     EXPECT_EQ(field("A2", 1), "<b>Desk");
     EXPECT_EQ(field("A2", 3), "0");
+    EXPECT_EQ(field("A3", 1), "Gar\xC3\xA7on & 1+1");
     EXPECT_EQ(field("A1", 1), "Hall Lamp");  // not in the form: kept
     EXPECT_EQ(field("A1", 3), "1");
 }
@@ -228,8 +233,9 @@ TEST_F(WebGateway, BadRequestsLeaveItAnswering) {
          {std::string("GET /status\r\n\r\n"), std::string("GET /status HTTP/1.1"),
           std::string("GET /%zz%4%%g HTTP/1.1\r\n\r\n"),
           std::string("GET /\0\0 HTTP/1.1\r\n\r\n", 20), std::string(300, '\0')}) {
+        // Answered at once, or with 408 once its header is overdue.
         const std::string a = request(text);
-        EXPECT_EQ(a.rfind("HTTP/1.1 200 ", 0), 0u) << a.substr(0, 40);
+        EXPECT_EQ(a.rfind("HTTP/1.1 ", 0), 0u) << a.substr(0, 40);
     }
     {
         HttpClient endless(port);
@@ -241,9 +247,10 @@ TEST_F(WebGateway, BadRequestsLeaveItAnswering) {
     }
     {
         HttpClient pieces(port);
-        pieces.send("POST /status HTTP/1.1\r\nHost: h\r\n\r\n");
+        // Nothing says where it comes from: refused.
+        pieces.send("POST /status HTTP/1.1\r\nHost: h\r\nContent-Length: 240\r\n\r\n");
         for (int i = 0; i < 60; ++i) pieces.send("f" + std::to_string(i) + "=x&");
-        EXPECT_EQ(statusLine(pieces.answer(10000)), "HTTP/1.1 200 OK");
+        EXPECT_EQ(statusLine(pieces.answer(10000)), "HTTP/1.1 403 Forbidden");
     }
     EXPECT_EQ(statusLine(get("/status")), "HTTP/1.1 200 OK");
     EXPECT_TRUE(gateway.running());

@@ -30,8 +30,10 @@ protected:
         // The shared values start afresh for every case (see ProcessState).
         Clock::install(&clock);
         Application::create();
+        page = std::make_unique<StatusPage>(*Application::instance());
     }
     void TearDown() override {
+        page.reset();
         Application::release();
         xapGlobal::reset();
         Clock::install(nullptr);
@@ -43,12 +45,15 @@ protected:
             std::filesystem::path(home.path() + "/" + relative).parent_path());
         home.write(relative, text);
     }
-    std::string get(const std::string& host, const std::string& agent = "Mozilla/5.0") {
+    // peer: the address of the connection, which the browser cannot choose.
+    std::string get(const std::string& host, const std::string& agent = "Mozilla/5.0",
+                    const std::string& peer = "192.168.1.20") {
         Request request;
         request.ParsePage("GET /status HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: " + agent +
                           "\r\n\r\n");
+        request.setRemoteAddress(peer);
         Response response(pool);
-        return page.Render(request, response);
+        return page->Render(request, response);
     }
     // Runs statements on the menu database file, closed again before the page opens it.
     void sql(const std::vector<QString>& statements) {
@@ -77,7 +82,7 @@ protected:
     ManualClock clock{QDateTime(QDate(2026, 12, 5), QTime(15, 4, 5))};
     TempHome home;
     FakePool pool{home.path() + "/HTML"};
-    StatusPage page;
+    std::unique_ptr<StatusPage> page;
 };
 
 TEST_F(Header, FreshFolderGivesTheBareHeaderAndWritesTheDefaults) {
@@ -108,6 +113,22 @@ TEST_F(Header, FreshFolderGivesTheBareHeaderAndWritesTheDefaults) {
     EXPECT_FALSE(std::filesystem::exists(home.path() + "/Data/menus.db"));
 }
 
+TEST_F(Header, LinksOfTheUsersLevelWhereTheSettingsSayAndNoBrokenPictures) {
+    fragment("HTML/brindlehub/links.htm", "<a href='/own'>Own</a>");
+    ini().SaveINISetting("header.asp", "logoShowClock", "Yes", "includes.ini");
+    std::string html = get("pc:8012");
+    EXPECT_TRUE(has(html, "<a href='/own'>Own</a>"));
+    EXPECT_FALSE(has(html, "clock.gif"));  // not in the HTML folder
+    // Security NONE is level 10: its own fragment replaces the bridge's.
+    fragment("HTML/links10.htm", "<a href='/ten'>Ten</a>");
+    fragment("HTML/brindlehub/images/clock.gif", "GIF89a");
+    ini().SaveINISetting("header.asp", "linkslocation", "Bottom", "includes.ini");
+    html = get("pc:8012");
+    EXPECT_FALSE(has(html, "/own"));
+    EXPECT_GT(html.find("<a href='/ten'>Ten</a>"), html.find("class=\"pagetitle\""));
+    EXPECT_TRUE(has(html, "<img src=\"/brindlehub/images/clock.gif\""));
+}
+
 TEST_F(Header, TouchScreensGetTheirFragmentsAndRequestValuesAreEscaped) {
     fragment("HTML/meta.htm", "<meta name=\"plain\">");
     fragment("HTML/meta_touchscreen.htm", "<meta name=\"touch\">");
@@ -126,7 +147,9 @@ TEST_F(Header, TouchScreensGetTheirFragmentsAndRequestValuesAreEscaped) {
     EXPECT_TRUE(has(html, "<body bgcolor=\"#000000\">"));
     EXPECT_TRUE(has(html, "<center><b>CM19A Status"));
     EXPECT_TRUE(has(html, "<td bgcolor=\"#63639C\""));
-    EXPECT_TRUE(has(get("10.0.0.9:8012"), "<meta name=\"touch\">"));
+    EXPECT_TRUE(has(get("pc:8012", "Mozilla/5.0", "10.0.0.9"), "<meta name=\"touch\">"));
+    // The host the browser names is not who it is.
+    EXPECT_FALSE(has(get("10.0.0.9:8012"), "touch"));
 
     // The host the browser names goes into the links, harmless.
     html = get("e\"><script>x</script>");
@@ -150,8 +173,11 @@ TEST_F(Header, EnhancedSecurityUsesTheMenuDatabase) {
     ini().SaveINISetting("header.asp", "logoShowUsername", "Yes", "includes.ini");
     ini().SaveINISetting("header.asp", "useMenuRow", "Yes", "includes.ini");
 
-    std::string html = get("127.0.0.1:8012");
-    EXPECT_FALSE(page.refused());
+    // Naming alice's address as the host does not make a neighbour alice.
+    EXPECT_EQ(get("127.0.0.1:8012"), "");
+    EXPECT_TRUE(page->refused());
+    std::string html = get("gw:8012", "Mozilla/5.0", "127.0.0.1");
+    EXPECT_FALSE(page->refused());
     EXPECT_TRUE(has(html, "User: alice"));
     EXPECT_FALSE(lastVisit().empty());
     // The menu row shows what level 3 may see, children below their entry.
@@ -163,17 +189,17 @@ TEST_F(Header, EnhancedSecurityUsesTheMenuDatabase) {
     sql({"UPDATE Menus SET SecureLevel = 5 WHERE MenuID = 1"});
     takeLoggedTexts();
     pool.sends.clear();
-    EXPECT_EQ(get("127.0.0.1:8012"), "");
-    EXPECT_TRUE(page.refused());
+    EXPECT_EQ(get("gw:8012", "Mozilla/5.0", "127.0.0.1"), "");
+    EXPECT_TRUE(page->refused());
     ASSERT_EQ(pool.sends.size(), 1u);
     EXPECT_TRUE(has(pool.sends[0], "\r\n\r\n<HTML>Unauthorized Access<HTML>"));
     EXPECT_EQ(loggedTexts("Unauthorized"),
               std::vector<std::string>{"alice attempted to access status"});
 
-    // A host made to widen the query finds nobody, and stamps nobody.
+    // An address made to widen the query finds nobody, and stamps nobody.
     sql({"UPDATE Menus SET SecureLevel = 0", "UPDATE MenuUsers SET LastSessTime = NULL"});
     takeLoggedTexts();
-    html = get("x' OR '1'='1");
+    html = get("gw", "Mozilla/5.0", "x' OR '1'='1");
     EXPECT_TRUE(has(html, "User: None"));
     EXPECT_TRUE(lastVisit().empty());
     EXPECT_TRUE(loggedTexts("brindlehub").empty());

@@ -20,8 +20,7 @@ TEST(Request, SplitsTheRequestLineQueryAndHeaders) {
     EXPECT_EQ(r.QueryString("a"), "1");
     EXPECT_EQ(r.QueryString("B"), "x y");
     EXPECT_EQ(r.header(), "HTTP/1.1\r\nHost: pc:8012");
-    EXPECT_EQ(r.ServerVariables("REMOTE_ADDR"), "pc");
-    EXPECT_EQ(r.ServerVariables("remote_Addr"), "pc");
+    EXPECT_EQ(r.ServerVariables("SERVER_NAME"), "pc");
     EXPECT_EQ(r.ServerVariables("host"), "pc:8012");
     EXPECT_EQ(r.ServerVariables("HTTP_USER_AGENT"), "");
     EXPECT_EQ(r.Payload(), "");
@@ -32,17 +31,34 @@ TEST(Request, HttpInsideTheTargetEndsThePage) {
     // The character before "HTTP" is taken for the separating blank.
     EXPECT_EQ(r.page(), "/go");
     EXPECT_EQ(r.Query(), "?to");
-    // An encoded "?" splits the target too: decoding comes first.
-    EXPECT_EQ(parse("GET /a%3Fk=v HTTP/1.1\r\n\r\n").QueryString("k"), "v");
+    // An encoded "?" is part of the path: the target is split before decoding.
+    EXPECT_EQ(parse("GET /a%3Fk=v HTTP/1.1\r\n\r\n").page(), "/a?k=v");
+}
+
+TEST(Request, WhatTheServerKnowsIsNotTakenFromHeaders) {
+    Request r = parse(
+        "GET / HTTP/1.1\r\nHost: 192.168.1.5\r\nREMOTE_ADDR: 10.0.0.1\r\nAUTH_USER: ADMIN\r\n"
+        "Remote_User: ADMIN\r\n\r\n");
+    for (const char* name :
+         {"REMOTE_ADDR", "remote_host", "AUTH_USER", "REMOTE_USER", "LOGON_USER"})
+        EXPECT_EQ(r.ServerVariables(name), "") << name;
+    r.setRemoteAddress("127.0.0.1");
+    r.setAuthUser("alice");
+    EXPECT_EQ(r.ServerVariables("remote_addr"), "127.0.0.1");
+    EXPECT_EQ(r.ServerVariables("Auth_User"), "alice");
+    EXPECT_EQ(parse("GET / HTTP/1.1\r\nHost: [::1]:8012\r\n\r\n").ServerVariables("SERVER_NAME"),
+              "[::1]");
 }
 
 TEST(Request, FormPairsFirstWinsThirdPartDropped) {
     const std::string head = "POST /status HTTP/1.1\r\nHost: h\r\n\r\n";
     EXPECT_EQ(parse(head + "a=1&a=2").Form("a"), "1");
     EXPECT_EQ(parse(head + "a=b=c").Form("A"), "b");
-    EXPECT_EQ(parse(head + "a=1%2B1").Form("a"), "1 1");
-    // Twice-encoded brackets and colons come back after the decode.
-    EXPECT_EQ(parse(head + "k=%255B%253A%255D").Form("k"), "[:]");
+    // Split first, then decoded: what the browser encoded is data.
+    EXPECT_EQ(parse(head + "a=1%2B1+%26+b%3Dc").Form("a"), "1+1 & b=c");
+    EXPECT_EQ(parse(head + "k=%255B%253A%255D").Form("k"), "%5B%3A%5D");
+    EXPECT_EQ(parse(head + "n%61me=%C3%A7").Form("name"), "\xC3\xA7");
+    EXPECT_EQ(parse("GET /?q=a%26b%3Dc HTTP/1.1\r\n\r\n").QueryString("q"), "a&b=c");
     const Request r = parse(head + "&&flag&=x&k=v");
     EXPECT_EQ(r.Form("flag"), "");
     EXPECT_TRUE(r.FormCol().Exists("flag"));

@@ -41,7 +41,8 @@ TEST_F(Answers, PageWithItsLengthThenClosed) {
     EXPECT_EQ(pool.sends[0],
               "HTTP/1.1 200 OK\r\nServer: qix\r\nDate: 05-Dec-26\r\n"
               "Expires: Tue, 04 Dec 1993 21:29:02 GMT\r\nAccept-Ranges: bytes\r\n"
-              "Content-Type: text/html\r\nContent-Length: 1234\r\nCache-Control: no-cache\r\n\r\n" +
+              "Content-Type: text/html; charset=utf-8\r\nContent-Length: 1234\r\nCache-Control: "
+              "no-cache\r\n\r\n" +
                   std::string(1234, 'x'));
     EXPECT_EQ(pool.tag, "0");
 
@@ -58,16 +59,17 @@ TEST_F(Answers, StyleSheetAsHtmlTextFile) {
     ASSERT_EQ(pool.sends.size(), 1u);
     EXPECT_EQ(pool.sends[0],
               "HTTP/1.0 200 OK\r\nServer: qix\r\nDate: 05-Dec-26\r\nAccept-Ranges: bytes\r\n"
-              "Content-Type: text/html\r\nLast-Modified: 12/5/2026 3:04:05 PM\r\n"
+              "Content-Type: text/html; charset=utf-8\r\nLast-Modified: 12/5/2026 3:04:05 PM\r\n"
               "Content-Length: 19\r\n\r\ntd { color: red; }\n");
 
     pool.sends.clear();
     response.SendTextFile("\\brindlehub\\missing.css", 1);
     ASSERT_EQ(pool.sends.size(), 1u);
-    EXPECT_EQ(pool.sends[0],
-              "HTTP/1.1 200 Object Not Found\r\nServer: qix\r\nDate: 05-Dec-26\r\n"
-              "Connection: Close\r\nContent-Type: text/html\r\nContent-Length: 40\r\n\r\n"
-              "<html><h1>404 File Not Found</h1></html>");
+    EXPECT_EQ(
+        pool.sends[0],
+        "HTTP/1.1 200 Object Not Found\r\nServer: qix\r\nDate: 05-Dec-26\r\n"
+        "Connection: Close\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: 40\r\n\r\n"
+        "<html><h1>404 File Not Found</h1></html>");
 }
 
 TEST_F(Answers, MissingImageGetsTheBareNotFound) {
