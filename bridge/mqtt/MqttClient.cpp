@@ -1,6 +1,5 @@
 #include "mqtt/MqttClient.h"
 
-#include <mosquitto.h>
 #include <poll.h>
 
 #include <QHostAddress>
@@ -10,21 +9,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "mqtt/MosquittoLibrary.h"
+
 namespace {
 
-void initLibrary() {
-    // The library's global set-up, once per process; never undone, as other
-    // clients (tests run several) may still be alive at exit.
-    static const bool done = [] {
-        mosquitto_lib_init();
-        return true;
-    }();
-    (void)done;
+// Called only once a client exists, which needs the library loaded.
+const MosquittoLibrary& api() {
+    return *MosquittoLibrary::load();
 }
 
 std::string reasonOf(int rc) {
     if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
-    return mosquitto_strerror(rc);
+    return api().strerror(rc);
 }
 
 bool isNumeric(const std::string& host) {
@@ -38,7 +34,6 @@ constexpr int kFlushMs = 500;
 }  // namespace
 
 MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
-    initLibrary();
     m_retryTimer.setSingleShot(true);
     QObject::connect(&m_retryTimer, &QTimer::timeout, [this] { start(); });
     m_connectTimer.setSingleShot(true);
@@ -50,35 +45,39 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
     m_keepAliveTimer.setInterval(keepAliveSeconds() * 1000 / 4);
     QObject::connect(&m_keepAliveTimer, &QTimer::timeout, [this] { keepAlive(); });
 
-    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true,
-                           this);
+    if (MosquittoLibrary::load() == nullptr) {
+        m_setupError = "cannot load the MQTT library: " + MosquittoLibrary::error();
+        return;
+    }
+    m_mosq =
+        api().create(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
     if (m_mosq == nullptr) {
         m_setupError = "cannot create an MQTT client: " + std::string(std::strerror(errno));
         return;
     }
     // An event and the state after it leave as two small packets: without
     // this the second waits for the broker's delayed acknowledgement.
-    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_connect_callback_set(m_mosq, &MqttClient::connectCallback);
-    mosquitto_disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
-    mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
+    api().int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    api().connect_callback_set(m_mosq, &MqttClient::connectCallback);
+    api().disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
+    api().message_callback_set(m_mosq, &MqttClient::messageCallback);
     int rc = MOSQ_ERR_SUCCESS;
     if (!m_options.user.empty())
-        rc = mosquitto_username_pw_set(
+        rc = api().username_pw_set(
             m_mosq, m_options.user.c_str(),
             m_options.password.empty() ? nullptr : m_options.password.c_str());
     if (rc == MOSQ_ERR_SUCCESS && !m_options.willTopic.empty())
-        rc = mosquitto_will_set(m_mosq, m_options.willTopic.c_str(),
-                                static_cast<int>(m_options.willPayload.size()),
-                                m_options.willPayload.data(), 1, true);
+        rc = api().will_set(m_mosq, m_options.willTopic.c_str(),
+                            static_cast<int>(m_options.willPayload.size()),
+                            m_options.willPayload.data(), 1, true);
     if (rc != MOSQ_ERR_SUCCESS) {
         m_setupError = "MQTT settings refused: " + reasonOf(rc);
         return;
     }
     if (m_options.tls) {
         const bool file = !m_options.caFile.empty();
-        rc = mosquitto_tls_set(m_mosq, file ? m_options.caFile.c_str() : nullptr,
-                               file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
+        rc = api().tls_set(m_mosq, file ? m_options.caFile.c_str() : nullptr,
+                           file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
             m_setupError =
                 "MQTT TLS set-up failed (CA file \"" + m_options.caFile + "\"): " + reasonOf(rc);
@@ -87,7 +86,7 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
 
 MqttClient::~MqttClient() {
     stop();
-    if (m_mosq != nullptr) mosquitto_destroy(m_mosq);
+    if (m_mosq != nullptr) api().destroy(m_mosq);
 }
 
 void MqttClient::start() {
@@ -133,8 +132,7 @@ void MqttClient::connectTo(const std::string& address) {
     m_connected = false;
     m_watching = true;
     m_inLibrary = true;
-    const int rc =
-        mosquitto_connect_async(m_mosq, address.c_str(), m_options.port, keepAliveSeconds());
+    const int rc = api().connect_async(m_mosq, address.c_str(), m_options.port, keepAliveSeconds());
     m_inLibrary = false;
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_PENDING) {
         connectionLost("cannot connect to " + m_options.host + ":" +
@@ -150,7 +148,7 @@ void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
     client->m_connectTimer.stop();
     if (rc != 0) {
         client->connectionLost(std::string("the broker refused the connection: ") +
-                               mosquitto_connack_string(rc));
+                               api().connack_string(rc));
         return;
     }
     client->m_connected = true;
@@ -197,15 +195,15 @@ void MqttClient::scheduleRetry() {
 }
 
 void MqttClient::readReady() {
-    step([this] { return mosquitto_loop_read(m_mosq, 1); });
+    step([this] { return api().loop_read(m_mosq, 1); });
 }
 
 void MqttClient::writeReady() {
-    step([this] { return mosquitto_loop_write(m_mosq, 1); });
+    step([this] { return api().loop_write(m_mosq, 1); });
 }
 
 void MqttClient::keepAlive() {
-    step([this] { return mosquitto_loop_misc(m_mosq); });
+    step([this] { return api().loop_misc(m_mosq); });
 }
 
 void MqttClient::step(const std::function<int()>& call) {
@@ -226,7 +224,7 @@ void MqttClient::step(const std::function<int()>& call) {
 }
 
 void MqttClient::updateNotifiers() {
-    const int fd = m_watching && m_mosq != nullptr ? mosquitto_socket(m_mosq) : -1;
+    const int fd = m_watching && m_mosq != nullptr ? api().socket(m_mosq) : -1;
     if (fd != m_fd) {
         dropNotifiers();
         if (fd >= 0) {
@@ -241,7 +239,7 @@ void MqttClient::updateNotifiers() {
     }
     if (m_readNotifier) m_readNotifier->setEnabled(true);
     if (m_writeNotifier) {
-        const bool pending = mosquitto_want_write(m_mosq);
+        const bool pending = api().want_write(m_mosq);
         m_writeNotifier->setEnabled(pending);
         if (!pending) m_backlog = 0;
     }
@@ -262,7 +260,7 @@ void MqttClient::dropNotifiers() {
 bool MqttClient::publish(const std::string& topic, const std::string& payload, bool retain,
                          int qos) {
     if (!m_connected || m_mosq == nullptr) return false;
-    if (mosquitto_want_write(m_mosq)) {
+    if (api().want_write(m_mosq)) {
         m_backlog += topic.size() + payload.size();
         if (m_backlog > kMaxBacklogBytes) {
             // The broker has stopped reading: a fresh connection frees what
@@ -272,15 +270,15 @@ bool MqttClient::publish(const std::string& topic, const std::string& payload, b
             return false;
         }
     }
-    const int rc = mosquitto_publish(m_mosq, nullptr, topic.c_str(),
-                                     static_cast<int>(payload.size()), payload.data(), qos, retain);
+    const int rc = api().publish(m_mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                 payload.data(), qos, retain);
     if (!m_inLibrary) updateNotifiers();
     return rc == MOSQ_ERR_SUCCESS;
 }
 
 bool MqttClient::subscribe(const std::string& pattern, int qos) {
     if (!m_connected || m_mosq == nullptr) return false;
-    const int rc = mosquitto_subscribe(m_mosq, nullptr, pattern.c_str(), qos);
+    const int rc = api().subscribe(m_mosq, nullptr, pattern.c_str(), qos);
     if (!m_inLibrary) updateNotifiers();
     return rc == MOSQ_ERR_SUCCESS;
 }
@@ -295,15 +293,15 @@ void MqttClient::stop(const std::string& lastTopic, const std::string& lastPaylo
     m_keepAliveTimer.stop();
     if (wasRunning && m_connected && m_mosq != nullptr) {
         if (!lastTopic.empty())
-            mosquitto_publish(m_mosq, nullptr, lastTopic.c_str(),
-                              static_cast<int>(lastPayload.size()), lastPayload.data(), 0, true);
-        mosquitto_disconnect(m_mosq);
+            api().publish(m_mosq, nullptr, lastTopic.c_str(), static_cast<int>(lastPayload.size()),
+                          lastPayload.data(), 0, true);
+        api().disconnect(m_mosq);
         // The goodbye leaves now or never: a bounded wait for the socket.
-        const int fd = mosquitto_socket(m_mosq);
-        for (int waited = 0; fd >= 0 && mosquitto_want_write(m_mosq) && waited < kFlushMs;
+        const int fd = api().socket(m_mosq);
+        for (int waited = 0; fd >= 0 && api().want_write(m_mosq) && waited < kFlushMs;
              waited += 50) {
             pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 50) > 0 && mosquitto_loop_write(m_mosq, 1) != MOSQ_ERR_SUCCESS) break;
+            if (::poll(&p, 1, 50) > 0 && api().loop_write(m_mosq, 1) != MOSQ_ERR_SUCCESS) break;
         }
     }
     m_connected = false;
