@@ -11,6 +11,8 @@ PACKAGES="$PACKAGES chromium chromium-driver python3-selenium"
 # listener); the gateway itself needs neither, so only the test build installs
 # them.
 [ "${WITH_TESTS:-0}" = 1 ] && PACKAGES="$PACKAGES mosquitto openssl"
+# The memory benchmark runs the gateway beside a broker and on an X display.
+[ "${WITH_BENCH:-0}" = 1 ] && PACKAGES="$PACKAGES mosquitto xvfb"
 # clang builds the libFuzzer targets; optional, only the fuzz target needs it.
 [ "${WITH_FUZZ:-0}" = 1 ] && PACKAGES="$PACKAGES clang libclang-rt-dev"
 
