@@ -31,7 +31,8 @@ test: build-test fuzz-build
 	cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 900
 	cd $(FUZZ_BUILD) && ctest -L fuzz --output-on-failure -j $(JOBS)
 
-bench: deps
+bench:
+	WITH_BENCH=1 tools/setup-debian.sh
 	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRINDLE_TESTS=OFF
 	cmake --build build-bench -j $(JOBS)
 	for b in build-bench/bench/*Bench; do $$b; done

@@ -1,14 +1,21 @@
-// Status pages per second from the running gateway's web server.
+// Status pages per second from the running gateway's web server, and the
+// gateway's CPU time per page.
 //
 // Starts the real brindle with the real plug-in on a throw-away program folder
-// whose device table holds the 511 default devices, with "IncludeX10" on (the
-// largest page), and asks for /status over 127.0.0.1 with a small client of
-// its own: one connection per request, as the server closes after each answer.
-// Reports, at 1 and at 20 concurrent connections, pages per second, the
-// latency median and 99th percentile (connect to the server's close), and the
-// failed requests (no answer, a short answer, or not "200 OK"); and the
-// server's resident memory before and after 10 000 requests. Bounded in count
-// and time; loopback only.
+// (for each build: this one, and the baseline when BRINDLE_BASELINE names
+// one) and asks for /status over 127.0.0.1 with a small client of its own: one
+// connection per request, as the server closes after each answer. The page is
+// shown with 0 rows (only used devices, none used), 100 rows (100 used X10
+// devices) and 511 rows (every Ninja and X10 device), switched by editing
+// qixBrindle.ini while the gateway runs. Reports, per build and in interleaved
+// rounds (the median of the rounds):
+//   - CPU ms per page (user and system, from /proc) at 0, 100 and 511 rows,
+//     one connection at a time;
+//   - pages per second at 1 and at 20 concurrent connections with 511 rows,
+//     the latency median and 99th percentile (connect to the server's close),
+//     and the failed requests (no answer, a short answer, or not "200 OK");
+//   - the server's resident memory before and after.
+// Bounded in count and time; loopback only.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -26,6 +33,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -100,6 +108,7 @@ public:
                 ::close(s.fd);
                 s.fd = -1;
                 if (state > 0 && complete(s.answer)) {
+                    m_lastBytes = s.answer.size();
                     ++r.done;
                     r.latencyMs.push_back(ms);
                 } else {
@@ -116,6 +125,9 @@ public:
         r.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
         return r;
     }
+
+    // The size of the last complete answer, header included.
+    size_t lastBytes() const { return m_lastBytes; }
 
 private:
     void open(Exchange& s, size_t& started) {
@@ -163,57 +175,157 @@ private:
 
     int m_port;
     std::string m_request;
+    size_t m_lastBytes = 0;
 };
 
-void report(const char* name, LoadClient::Result r) {
-    std::sort(r.latencyMs.begin(), r.latencyMs.end());
-    const auto at = [&](double q) {
-        return r.latencyMs.empty()
-                   ? 0.0
-                   : r.latencyMs[std::min(
-                         r.latencyMs.size() - 1,
-                         static_cast<size_t>(q * static_cast<double>(r.latencyMs.size())))];
-    };
-    std::printf(
-        "%-16s requests=%zu failed=%zu time=%.2f s pages/s=%.1f median=%.2f ms "
-        "p99=%.2f ms max=%.2f ms\n",
-        name, r.done, r.failed, r.seconds, static_cast<double>(r.done) / r.seconds, at(0.5),
-        at(0.99), r.latencyMs.empty() ? 0.0 : r.latencyMs.back());
+// The page's layouts: which devices show, and the used marks that give 100 rows.
+std::string settings(int port, int rows) {
+    std::string text = "[General]\nServerPort=" + std::to_string(port) + "\n";
+    text += rows == 511   ? "ShowOnlyUsed=0\nIncludeX10=1\n"
+            : rows == 100 ? "ShowOnlyUsed=1\nIncludeX10=1\n"
+                          : "ShowOnlyUsed=1\nIncludeX10=0\n";
+    text += "[PluginDevices]\n";
+    int used = 0;
+    for (char house = 'A'; house <= 'P' && used < 100; ++house)
+        for (int unit = 1; unit <= 16 && used < 100; ++unit, ++used) {
+            const std::string code = house + std::to_string(unit);
+            text += code + "=Bench;Lamp " + code + ";;1;0;0;;0;0;1899-12-30 00:00:00;\n";
+        }
+    return text;
+}
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double percentile(std::vector<double> v, double q) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(q * static_cast<double>(v.size())))];
+}
+
+constexpr int kRows[] = {0, 100, 511};
+constexpr int kRounds = 2;
+constexpr size_t kCpuPages = 100;
+constexpr size_t kManyRequests = 1000;
+
+// One build's gateway, started once and measured in every round.
+struct Gateway {
+    BenchBuild build;
+    fs::path home;
+    int port = 0;
+    pid_t pid = -1;
+    std::unique_ptr<VirtualCm19a> device;
+    std::vector<double> cpu[3];  // per layout, one value per round
+    std::vector<double> pages1;
+    std::vector<double> pages20;
+    std::vector<double> latency20;  // every request of every round
+    std::vector<double> latency1;
+    size_t pageBytes[3] = {0, 0, 0};
+    size_t failed = 0;
+    long residentBefore = 0;
+};
+
+// The layout takes effect from the gateway's next event-loop turn.
+void useLayout(Gateway& g, size_t layout) {
+    std::ofstream(g.home / "Config" / "qixBrindle.ini") << settings(g.port, kRows[layout]);
+}
+
+void start(Gateway& g) {
+    g.home = makeBenchHome("brindle-webbench-" + g.build.name.substr(0, 6), {}, g.build.kestrel);
+    g.port = freePort();
+    useLayout(g, 2);
+    // The transceiver's end: takes the connection and whatever is written.
+    g.device = std::make_unique<VirtualCm19a>((g.home / "bus").string(), "cm19a");
+    std::string error;
+    if (!g.device->plug(error)) die("device plug");
+    g.pid = startGateway(g.home, g.build.exe);
+    if (g.pid < 0) die("fork");
+    LoadClient client(g.port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const auto startLimit = Clock::now() + std::chrono::seconds(30);
+    while (client.run(1, 1, std::chrono::seconds(2)).done == 0)
+        if (Clock::now() > startLimit) die("the web server never answered");
+    client.run(1, 20, std::chrono::seconds(10));  // warm-up
+    g.residentBefore = residentKiB(g.pid);
+}
+
+void measure(Gateway& g) {
+    LoadClient client(g.port,
+                      "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: bench\r\n\r\n");
+    for (size_t layout = 0; layout < 3; ++layout) {
+        useLayout(g, layout);
+        const auto first = client.run(1, 5, std::chrono::seconds(10));
+        g.pageBytes[layout] = client.lastBytes();
+        g.failed += first.failed;
+        const double before = cpuMs(g.pid);
+        const auto r = client.run(1, kCpuPages, std::chrono::seconds(60));
+        g.cpu[layout].push_back((cpuMs(g.pid) - before) / static_cast<double>(r.done));
+        g.failed += r.failed;
+    }
+    // useLayout left the 511 rows in place.
+    const auto one = client.run(1, 100, std::chrono::seconds(60));
+    g.pages1.push_back(static_cast<double>(one.done) / one.seconds);
+    g.latency1.insert(g.latency1.end(), one.latencyMs.begin(), one.latencyMs.end());
+    const auto many = client.run(20, kManyRequests, std::chrono::seconds(120));
+    g.pages20.push_back(static_cast<double>(many.done) / many.seconds);
+    g.latency20.insert(g.latency20.end(), many.latencyMs.begin(), many.latencyMs.end());
+    g.failed += one.failed + many.failed;
+}
+
+void stop(Gateway& g) {
+    ::kill(g.pid, SIGTERM);
+    ::waitpid(g.pid, nullptr, 0);
+    g.device.reset();
+    std::error_code ec;
+    fs::remove_all(g.home, ec);
 }
 
 }  // namespace
 
 int main() {
-    const fs::path home = makeBenchHome("brindle-webbench");
-    const int port = freePort();
-    std::ofstream(home / "Config" / "qixBrindle.ini")
-        << "[General]\nServerPort=" << port << "\nIncludeX10=1\n";
-    // The transceiver's end: takes the connection and whatever is written.
-    VirtualCm19a device((home / "bus").string(), "cm19a");
-    std::string error;
-    if (!device.plug(error)) die("device plug");
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    std::vector<Gateway> gateways;
+    for (const BenchBuild& b : benchBuilds()) {
+        gateways.emplace_back();
+        gateways.back().build = b;
+    }
+    for (Gateway& g : gateways) start(g);
+    for (int round = 0; round < kRounds; ++round)
+        for (Gateway& g : gateways) measure(g);
 
-    const pid_t pid = startGateway(home);
-    if (pid < 0) die("fork");
-
-    LoadClient client(port, "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: bench\r\n\r\n");
-    const auto startLimit = Clock::now() + std::chrono::seconds(30);
-    while (client.run(1, 1, std::chrono::seconds(2)).done == 0)
-        if (Clock::now() > startLimit) die("the web server never answered");
-    client.run(1, 20, std::chrono::seconds(10));  // warm-up
-    const long before = residentKiB(pid);
-
-    report("1 connection", client.run(1, 200, std::chrono::seconds(60)));
-    const auto many = client.run(20, 10000, std::chrono::seconds(120));
-    report("20 connections", many);
-    ::usleep(300 * 1000);
-    const long after = residentKiB(pid);
-    std::printf("resident memory: %ld KiB before, %ld KiB after %zu more requests\n", before, after,
-                many.done + many.failed + 200);
-
-    ::kill(pid, SIGTERM);
-    ::waitpid(pid, nullptr, 0);
-    std::error_code ec;
-    fs::remove_all(home, ec);
-    return many.failed == 0 ? 0 : 1;
+    double load[3] = {0, 0, 0};
+    std::ifstream("/proc/loadavg") >> load[0] >> load[1] >> load[2];
+    std::printf("status page, %d rounds, load average %.2f %.2f %.2f\n", kRounds, load[0], load[1],
+                load[2]);
+    for (Gateway& g : gateways) {
+        ::usleep(300 * 1000);
+        std::printf(
+            "%-10s CPU ms/page: %.3f at 0 rows, %.3f at 100, %.3f at 511 (page %zu, %zu, "
+            "%zu bytes)\n",
+            g.build.name.c_str(), median(g.cpu[0]), median(g.cpu[1]), median(g.cpu[2]),
+            g.pageBytes[0], g.pageBytes[1], g.pageBytes[2]);
+        std::printf(
+            "%-10s pages/s: %.1f at 1 connection (median %.2f ms), %.1f at 20 "
+            "connections (median %.2f ms, p99 %.2f ms); failed %zu\n",
+            g.build.name.c_str(), median(g.pages1), percentile(g.latency1, 0.5), median(g.pages20),
+            percentile(g.latency20, 0.5), percentile(g.latency20, 0.99), g.failed);
+        std::printf("%-10s resident memory: %ld KiB before, %ld KiB after\n", g.build.name.c_str(),
+                    g.residentBefore, residentKiB(g.pid));
+    }
+    if (gateways.size() == 2) {
+        const Gateway& b = gateways[0];
+        const Gateway& a = gateways[1];
+        std::printf(
+            "after/before: pages/s at 20 connections %.2fx, CPU per page at 511 rows "
+            "%.2fx less\n",
+            median(a.pages20) / median(b.pages20), median(b.cpu[2]) / median(a.cpu[2]));
+    }
+    size_t failed = 0;
+    for (Gateway& g : gateways) {
+        failed += g.failed;
+        stop(g);
+    }
+    return failed == 0 ? 0 : 1;
 }

@@ -1,28 +1,50 @@
-// Brindle: the X10 CM19A to xAP gateway. Starts headless when there is no
-// display; SIGINT and SIGTERM run the same orderly shutdown as the tray's "Exit".
+// Brindle: the X10 CM19A to xAP gateway. Runs on a core application (no
+// tray, no windows) when there is no display; SIGINT and SIGTERM run the same
+// orderly shutdown as the tray's "Exit".
 #include <QApplication>
 #include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "app/BrindleForm.h"
 #include "base/MessageFilter.h"
 #include "base/SignalNotifier.h"
 
+namespace {
+
+// A Qt platform named explicitly decides (offscreen and minimal draw nowhere,
+// a framebuffer does); otherwise a desktop session.
+bool displayAvailable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && *platform != '\0')
+        return std::strncmp(platform, "offscreen", 9) != 0 &&
+               std::strncmp(platform, "minimal", 7) != 0;
+    return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr)
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
     MessageFilter::install();
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Brindle"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    // The widget application's platform, fonts and styles cost several MiB that
+    // a headless gateway never uses.
+    std::unique_ptr<QCoreApplication> app;
+    if (displayAvailable()) {
+        app = std::make_unique<QApplication>(argc, argv);
+        QApplication::setQuitOnLastWindowClosed(false);
+    } else {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("Brindle"));
 
     BrindleForm form;
     SignalNotifier terminationSignals([&form](int) { form.requestExit(); });
     // A session ending under the tray icon saves like "Exit" does.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&form] { form.Exit(); });
+    QObject::connect(app.get(), &QCoreApplication::aboutToQuit, [&form] { form.Exit(); });
     if (!form.Form_Load()) return 1;
     // A signal handled while start-up let events run has already shut down.
     if (form.exited()) return 0;
-    const int result = QApplication::exec();
+    const int result = QCoreApplication::exec();
     MessageFilter::flush();
     return result;
 }

@@ -1,7 +1,7 @@
 #include "app/BrindleForm.h"
 
 #include <QAction>
-#include <QCoreApplication>
+#include <QApplication>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QLoggingCategory>
@@ -55,8 +55,12 @@ QIcon paintIcon(const QColor& light) {
 }  // namespace
 
 BrindleForm::BrindleForm() {
-    m_image1 = paintIcon(QColor(0x50, 0x60, 0x50));
-    m_image2 = paintIcon(QColor(0x40, 0xff, 0x40));
+    // Headless the program runs on a core application: no tray, menu or icons.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
+        m_image1 = paintIcon(QColor(0x50, 0x60, 0x50));
+        m_image2 = paintIcon(QColor(0x40, 0xff, 0x40));
+        m_menu = std::make_unique<QMenu>();
+    }
     m_timer1.onTimer([this] { Timer1_Timer(); });
     m_exitRetry.onTimer([this] {
         if (!m_startingUp) requestExit();
@@ -66,16 +70,18 @@ BrindleForm::BrindleForm() {
         startMqtt();
     });
 
-    m_menu.setTitle(QStringLiteral("CM19A"));
-    const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
-                                    "Help",    "-",         "Exit"};
-    for (int i = 0; i <= kExit; ++i) {
-        if (i == kSeparator) {
-            m_menu.addSeparator();
-            continue;
+    if (m_menu) {
+        m_menu->setTitle(QStringLiteral("CM19A"));
+        const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
+                                        "Help",    "-",         "Exit"};
+        for (int i = 0; i <= kExit; ++i) {
+            if (i == kSeparator) {
+                m_menu->addSeparator();
+                continue;
+            }
+            QAction* action = m_menu->addAction(QString::fromLatin1(captions[i]));
+            QObject::connect(action, &QAction::triggered, [this, i] { MenuArray_Click(i); });
         }
-        QAction* action = m_menu.addAction(QString::fromLatin1(captions[i]));
-        QObject::connect(action, &QAction::triggered, [this, i] { MenuArray_Click(i); });
     }
 
     quit = [] { QCoreApplication::exit(0); };
@@ -186,17 +192,18 @@ void BrindleForm::startUp() {
 }
 
 void BrindleForm::addPluginMenus() {
-    if (!m_hostForm) return;
+    if (!m_hostForm || !m_menu) return;
     // Placed above the separator, so "Exit" stays last.
     QAction* before = nullptr;
-    const QList<QAction*> actions = m_menu.actions();
+    const QList<QAction*> actions = m_menu->actions();
     for (QAction* a : actions)
         if (a->isSeparator()) before = a;
     for (const auto& [key, display] : m_hostForm->menus()) {
         const size_t tilde = key.find('~');
         const std::string title = tilde == std::string::npos ? key : key.substr(tilde + 1);
-        auto* action = new QAction(QString::fromLatin1((display + ": " + title).c_str()), &m_menu);
-        m_menu.insertAction(before, action);
+        auto* action =
+            new QAction(QString::fromLatin1((display + ": " + title).c_str()), m_menu.get());
+        m_menu->insertAction(before, action);
         QObject::connect(action, &QAction::triggered, [this, title] { pluginMenuClick(title); });
     }
 }
@@ -330,10 +337,10 @@ void BrindleForm::Timer1_Timer() {
 }
 
 void BrindleForm::TrayIconCallback(long msg) {
-    if (msg != TrayIcon::kLeftButtonUp && msg != TrayIcon::kRightButtonUp) return;
+    if (!m_menu || (msg != TrayIcon::kLeftButtonUp && msg != TrayIcon::kRightButtonUp)) return;
     // Right-aligned: the menu's right edge at the cursor.
     const QPoint at = QCursor::pos();
-    m_menu.popup(QPoint(at.x() - m_menu.sizeHint().width(), at.y()));
+    m_menu->popup(QPoint(at.x() - m_menu->sizeHint().width(), at.y()));
 }
 
 std::string BrindleForm::serverUrl(const char* page) const {

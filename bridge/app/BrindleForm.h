@@ -87,7 +87,8 @@ public:
     // Exists from the first step of start-up on.
     CommandDispatcher* dispatcher() { return m_dispatcher.get(); }
     TrayIcon& trayIcon() { return m_tray; }
-    QMenu& menu() { return m_menu; }
+    // The tray's menu; only with a widget application (never headless).
+    QMenu& menu() { return *m_menu; }
     GUISetup* guiSetup() const { return m_guiSetup; }
     bool exited() const { return m_exited; }
     bool showingActivity() const { return m_showingActivity; }
@@ -110,7 +111,7 @@ private:
     std::unique_ptr<CommandDispatcher> m_dispatcher;
     std::unique_ptr<MqttLink> m_mqtt;
     TrayIcon m_tray;
-    QMenu m_menu;
+    std::unique_ptr<QMenu> m_menu;
     QPointer<GUISetup> m_guiSetup;
     Timer m_timer1;
     QIcon m_image1;  // idle

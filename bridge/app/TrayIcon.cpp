@@ -1,5 +1,7 @@
 #include "app/TrayIcon.h"
 
+#include <QApplication>
+
 TrayIcon::TrayIcon() = default;
 
 TrayIcon::~TrayIcon() {
@@ -16,7 +18,10 @@ void TrayIcon::Update(bool IconOn, const QIcon& img) {
         m_shown = false;
         return;
     }
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    // A core application (headless) has no notification area to ask.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr ||
+        !QSystemTrayIcon::isSystemTrayAvailable())
+        return;
     if (!m_icon) {
         m_icon = std::make_unique<QSystemTrayIcon>();
         QObject::connect(m_icon.get(), &QSystemTrayIcon::activated,

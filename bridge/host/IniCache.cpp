@@ -1,5 +1,9 @@
 #include "host/IniCache.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+#include <algorithm>
+
 #include "base/AtomicFile.h"
 #include "base/Convert.h"
 #include "base/ProgramFolder.h"
@@ -16,8 +20,16 @@ const std::string& fileOrDefault(const std::string& sFile) {
 
 }  // namespace
 
+IniCache::IniCache() = default;
+IniCache::~IniCache() = default;
+
 size_t IniCache::OpenIniFile(const std::string& name, bool noReload) {
     const std::string lowered = vb::LCase(name);
+    const auto known = std::find_if(m_slots.begin(), m_slots.end(),
+                                    [&](const Slot& s) { return s.name == lowered; });
+    const auto index = static_cast<size_t>(known - m_slots.begin());
+    if (known != m_slots.end() && known->checked) return index;
+
     // The cache treats names ignoring case, so the disk must too: otherwise a
     // second spelling would create a fresh empty file on a case-sensitive file
     // system and reload the slot from it.
@@ -26,23 +38,36 @@ size_t IniCache::OpenIniFile(const std::string& name, bool noReload) {
 
     if (!fs::exists(full)) writeFileAtomically(full, {});
 
-    for (size_t slot = 0; slot < m_slots.size(); ++slot) {
-        Slot& s = m_slots[slot];
-        if (s.name != lowered) continue;
+    if (known != m_slots.end()) {
         const fs::file_time_type modified = fs::last_write_time(full);
-        if (modified > s.stamp) {
-            s.stamp = modified;
-            if (!noReload) s.store.Load(full.string());
+        if (modified > known->stamp) {
+            known->stamp = modified;
+            if (!noReload) known->store.Load(full.string());
         }
-        return slot;
+    } else {
+        Slot s;
+        s.name = lowered;
+        s.stamp = fs::last_write_time(full);
+        s.store.Load(full.string());
+        m_slots.push_back(std::move(s));
     }
+    markChecked(m_slots[index]);
+    return index;
+}
 
-    Slot s;
-    s.name = lowered;
-    s.stamp = fs::last_write_time(full);
-    s.store.Load(full.string());
-    m_slots.push_back(std::move(s));
-    return m_slots.size() - 1;
+void IniCache::markChecked(Slot& slot) {
+    // Without an event loop there is no turn to end, so every access checks.
+    if (QCoreApplication::instance() == nullptr) return;
+    if (!m_turnEnd) {
+        m_turnEnd = std::make_unique<QTimer>();
+        m_turnEnd->setSingleShot(true);
+        m_turnEnd->setInterval(0);
+        QObject::connect(m_turnEnd.get(), &QTimer::timeout, [this] {
+            for (Slot& s : m_slots) s.checked = false;
+        });
+    }
+    slot.checked = true;
+    if (!m_turnEnd->isActive()) m_turnEnd->start();
 }
 
 std::string IniCache::GetINISetting(const std::string& group, const std::string& Key,

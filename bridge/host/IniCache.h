@@ -6,7 +6,10 @@
 // disk, so every spelling of a name reaches the same file.
 //
 // Reads see the file as it is on disk: a file modified later than the cached
-// time stamp is reloaded first, dropping unsaved changes. SaveINISetting only
+// time stamp is reloaded first, dropping unsaved changes. With an application
+// running, a file's name and freshness are checked once per event-loop turn
+// (a page reads dozens of keys in one turn), so an edit on disk is seen from
+// the next turn on; without one, at every access. SaveINISetting only
 // changes memory and marks the file dirty; FlushIniCache writes dirty files.
 // ClearIniSection does not mark the file dirty.
 //
@@ -17,13 +20,21 @@
 // One thread; no locks. Slots are never removed.
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "host/IniTool.h"
 
+class QTimer;
+
 class IniCache {
 public:
+    IniCache();
+    ~IniCache();
+    IniCache(const IniCache&) = delete;
+    IniCache& operator=(const IniCache&) = delete;
+
     std::string GetINISetting(const std::string& group, const std::string& Key,
                               const std::string& defaultValue, const std::string& sFile = {});
     void SaveINISetting(const std::string& group, const std::string& Key, const std::string& Value,
@@ -40,11 +51,16 @@ private:
         std::filesystem::file_time_type stamp;
         IniTool store;
         bool dirty = false;
+        bool checked = false;  // name and stamp checked in this event-loop turn
     };
 
     // The slot of a file, creating the file (empty) and the slot as needed and
     // reloading a file that changed on disk unless noReload is set.
     size_t OpenIniFile(const std::string& name, bool noReload);
+    // Spares the slot's checks until the current event-loop turn is over.
+    void markChecked(Slot& slot);
 
     std::vector<Slot> m_slots;
+    // Fires once the current event-loop turn is over and forgets the checks.
+    std::unique_ptr<QTimer> m_turnEnd;
 };

@@ -1,7 +1,6 @@
 #include "mqtt/MqttClient.h"
 
 #include <fcntl.h>
-#include <mosquitto.h>
 #include <mqtt_protocol.h>
 #include <poll.h>
 
@@ -13,21 +12,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "mqtt/MosquittoLibrary.h"
+
 namespace {
 
-void initLibrary() {
-    // The library's global set-up, once per process; never undone, as other
-    // clients (tests run several) may still be alive at exit.
-    static const bool done = [] {
-        mosquitto_lib_init();
-        return true;
-    }();
-    (void)done;
+// Called only once a client exists, which needs the library loaded.
+const MosquittoLibrary& api() {
+    return *MosquittoLibrary::load();
 }
 
 std::string reasonOf(int rc) {
     if (rc == MOSQ_ERR_ERRNO) return std::strerror(errno);
-    return mosquitto_strerror(rc);
+    return api().strerror(rc);
 }
 
 bool isNumeric(const std::string& host) {
@@ -41,7 +37,6 @@ constexpr int kFlushMs = 500;
 }  // namespace
 
 MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
-    initLibrary();
     m_retryTimer.setSingleShot(true);
     QObject::connect(&m_retryTimer, &QTimer::timeout, [this] { start(); });
     m_connectTimer.setSingleShot(true);
@@ -53,38 +48,42 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
     m_keepAliveTimer.setInterval(keepAliveSeconds() * 1000 / 4);
     QObject::connect(&m_keepAliveTimer, &QTimer::timeout, [this] { keepAlive(); });
 
-    m_mosq = mosquitto_new(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true,
-                           this);
+    if (MosquittoLibrary::load() == nullptr) {
+        m_setupError = "cannot load the MQTT library: " + MosquittoLibrary::error();
+        return;
+    }
+    m_mosq =
+        api().create(m_options.clientId.empty() ? nullptr : m_options.clientId.c_str(), true, this);
     if (m_mosq == nullptr) {
         m_setupError = "cannot create an MQTT client: " + std::string(std::strerror(errno));
         return;
     }
     // An event and the state after it leave as two small packets: without
     // this the second waits for the broker's delayed acknowledgement.
-    mosquitto_int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
+    api().int_option(m_mosq, MOSQ_OPT_TCP_NODELAY, 1);
     // MQTT 5 lets the client name the largest packet it takes, and the
     // broker then drops what is larger instead of sending it.
-    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-    mosquitto_connect_callback_set(m_mosq, &MqttClient::connectCallback);
-    mosquitto_disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
-    mosquitto_message_callback_set(m_mosq, &MqttClient::messageCallback);
+    api().int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    api().connect_callback_set(m_mosq, &MqttClient::connectCallback);
+    api().disconnect_callback_set(m_mosq, &MqttClient::disconnectCallback);
+    api().message_callback_set(m_mosq, &MqttClient::messageCallback);
     int rc = MOSQ_ERR_SUCCESS;
     if (!m_options.user.empty())
-        rc = mosquitto_username_pw_set(
+        rc = api().username_pw_set(
             m_mosq, m_options.user.c_str(),
             m_options.password.empty() ? nullptr : m_options.password.c_str());
     if (rc == MOSQ_ERR_SUCCESS && !m_options.willTopic.empty())
-        rc = mosquitto_will_set(m_mosq, m_options.willTopic.c_str(),
-                                static_cast<int>(m_options.willPayload.size()),
-                                m_options.willPayload.data(), 1, true);
+        rc = api().will_set(m_mosq, m_options.willTopic.c_str(),
+                            static_cast<int>(m_options.willPayload.size()),
+                            m_options.willPayload.data(), 1, true);
     if (rc != MOSQ_ERR_SUCCESS) {
         m_setupError = "MQTT settings refused: " + reasonOf(rc);
         return;
     }
     if (m_options.tls) {
         const bool file = !m_options.caFile.empty();
-        rc = mosquitto_tls_set(m_mosq, file ? m_options.caFile.c_str() : nullptr,
-                               file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
+        rc = api().tls_set(m_mosq, file ? m_options.caFile.c_str() : nullptr,
+                           file ? nullptr : "/etc/ssl/certs", nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
             m_setupError =
                 "MQTT TLS set-up failed (CA file \"" + m_options.caFile + "\"): " + reasonOf(rc);
@@ -93,7 +92,7 @@ MqttClient::MqttClient(Options options) : m_options(std::move(options)) {
 
 MqttClient::~MqttClient() {
     stop();
-    if (m_mosq != nullptr) mosquitto_destroy(m_mosq);
+    if (m_mosq != nullptr) api().destroy(m_mosq);
 }
 
 void MqttClient::start() {
@@ -166,13 +165,13 @@ void MqttClient::openSession(const std::string& address) {
     m_watching = true;
     mosquitto_property* properties = nullptr;
     if (m_protocol == MQTT_PROTOCOL_V5)
-        mosquitto_property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
+        api().property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
                                      static_cast<uint32_t>(kMaxPacketBytes));
     m_inLibrary = true;
-    const int rc = mosquitto_connect_bind_v5(m_mosq, address.c_str(), m_options.port,
-                                             keepAliveSeconds(), nullptr, properties);
+    const int rc = api().connect_bind_v5(m_mosq, address.c_str(), m_options.port,
+                                         keepAliveSeconds(), nullptr, properties);
     m_inLibrary = false;
-    mosquitto_property_free_all(&properties);
+    api().property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_CONN_PENDING) {
         connectionLost("cannot connect to " + m_options.host + ":" +
                        std::to_string(m_options.port) + ": " + reasonOf(rc));
@@ -180,7 +179,7 @@ void MqttClient::openSession(const std::string& address) {
     }
     // Connected the blocking way: every read and write from here on must
     // return at once, whatever the library left the socket as.
-    if (const int fd = mosquitto_socket(m_mosq); fd >= 0)
+    if (const int fd = api().socket(m_mosq); fd >= 0)
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     updateNotifiers();
 }
@@ -203,10 +202,10 @@ void MqttClient::connectCallback(mosquitto*, void* self, int rc) {
             // A broker that predates MQTT 5: MQTT 3.1.1 from the next attempt
             // on, where only the size check on arrival bounds a message.
             client->m_protocol = MQTT_PROTOCOL_V311;
-            mosquitto_int_option(client->m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+            api().int_option(client->m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         }
         client->connectionLost(std::string("the broker refused the connection: ") +
-                               (v5 ? mosquitto_reason_string(rc) : mosquitto_connack_string(rc)));
+                               (v5 ? api().reason_string(rc) : api().connack_string(rc)));
         return;
     }
     client->m_connected = true;
@@ -256,15 +255,15 @@ void MqttClient::scheduleRetry() {
 }
 
 void MqttClient::readReady() {
-    step([this] { return mosquitto_loop_read(m_mosq, 1); });
+    step([this] { return api().loop_read(m_mosq, 1); });
 }
 
 void MqttClient::writeReady() {
-    step([this] { return mosquitto_loop_write(m_mosq, 1); });
+    step([this] { return api().loop_write(m_mosq, 1); });
 }
 
 void MqttClient::keepAlive() {
-    step([this] { return mosquitto_loop_misc(m_mosq); });
+    step([this] { return api().loop_misc(m_mosq); });
 }
 
 void MqttClient::step(const std::function<int()>& call) {
@@ -285,7 +284,7 @@ void MqttClient::step(const std::function<int()>& call) {
 }
 
 void MqttClient::updateNotifiers() {
-    const int fd = m_watching && m_mosq != nullptr ? mosquitto_socket(m_mosq) : -1;
+    const int fd = m_watching && m_mosq != nullptr ? api().socket(m_mosq) : -1;
     if (fd != m_fd) {
         dropNotifiers();
         if (fd >= 0) {
@@ -300,7 +299,7 @@ void MqttClient::updateNotifiers() {
     }
     if (m_readNotifier) m_readNotifier->setEnabled(true);
     if (m_writeNotifier) {
-        const bool pending = mosquitto_want_write(m_mosq);
+        const bool pending = api().want_write(m_mosq);
         m_writeNotifier->setEnabled(pending);
         if (!pending) m_backlog = 0;
     }
@@ -321,7 +320,7 @@ void MqttClient::dropNotifiers() {
 bool MqttClient::publish(const std::string& topic, const std::string& payload, bool retain,
                          int qos) {
     if (!m_connected || m_mosq == nullptr) return false;
-    if (mosquitto_want_write(m_mosq)) {
+    if (api().want_write(m_mosq)) {
         m_backlog += topic.size() + payload.size();
         if (m_backlog > kMaxBacklogBytes) {
             // The broker has stopped reading: a fresh connection frees what
@@ -331,15 +330,15 @@ bool MqttClient::publish(const std::string& topic, const std::string& payload, b
             return false;
         }
     }
-    const int rc = mosquitto_publish(m_mosq, nullptr, topic.c_str(),
-                                     static_cast<int>(payload.size()), payload.data(), qos, retain);
+    const int rc = api().publish(m_mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                                 payload.data(), qos, retain);
     if (!m_inLibrary) updateNotifiers();
     return rc == MOSQ_ERR_SUCCESS;
 }
 
 bool MqttClient::subscribe(const std::string& pattern, int qos) {
     if (!m_connected || m_mosq == nullptr) return false;
-    const int rc = mosquitto_subscribe(m_mosq, nullptr, pattern.c_str(), qos);
+    const int rc = api().subscribe(m_mosq, nullptr, pattern.c_str(), qos);
     if (!m_inLibrary) updateNotifiers();
     return rc == MOSQ_ERR_SUCCESS;
 }
@@ -354,15 +353,15 @@ void MqttClient::stop(const std::string& lastTopic, const std::string& lastPaylo
     m_keepAliveTimer.stop();
     if (wasRunning && m_connected && m_mosq != nullptr) {
         if (!lastTopic.empty())
-            mosquitto_publish(m_mosq, nullptr, lastTopic.c_str(),
-                              static_cast<int>(lastPayload.size()), lastPayload.data(), 0, true);
-        mosquitto_disconnect(m_mosq);
+            api().publish(m_mosq, nullptr, lastTopic.c_str(), static_cast<int>(lastPayload.size()),
+                          lastPayload.data(), 0, true);
+        api().disconnect(m_mosq);
         // The goodbye leaves now or never: a bounded wait for the socket.
-        const int fd = mosquitto_socket(m_mosq);
-        for (int waited = 0; fd >= 0 && mosquitto_want_write(m_mosq) && waited < kFlushMs;
+        const int fd = api().socket(m_mosq);
+        for (int waited = 0; fd >= 0 && api().want_write(m_mosq) && waited < kFlushMs;
              waited += 50) {
             pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, 50) > 0 && mosquitto_loop_write(m_mosq, 1) != MOSQ_ERR_SUCCESS) break;
+            if (::poll(&p, 1, 50) > 0 && api().loop_write(m_mosq, 1) != MOSQ_ERR_SUCCESS) break;
         }
     }
     m_connected = false;

@@ -44,14 +44,23 @@ void Variant::overflow() {
     raiseError(RuntimeError::kOverflow, "Overflow");
 }
 
+namespace {
+QDate zeroDay() {
+    return {1899, 12, 30};
+}
+}  // namespace
+
 QDateTime Variant::zeroDate() {
-    return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+    // Made once: building a local date-time looks the time zone up again (a
+    // stat of /etc/localtime), and the zero date is the default of every cell.
+    static const QDateTime zero(zeroDay(), QTime(0, 0));
+    return zero;
 }
 
 // Before day 0 the whole days count backwards while the fraction still counts
 // forwards from midnight: -1.25 is 1899-12-29 06:00.
 double Variant::dateToNumber(const QDateTime& date) {
-    const double days = static_cast<double>(zeroDate().date().daysTo(date.date()));
+    const double days = static_cast<double>(zeroDay().daysTo(date.date()));
     const double fraction = date.time().msecsSinceStartOfDay() / kMillisecondsPerDay;
     return days < 0 ? days - fraction : days + fraction;
 }
@@ -60,7 +69,7 @@ QDateTime Variant::numberToDate(double days) {
     if (!std::isfinite(days) || std::fabs(days) > 2958465.0) overflow();  // beyond year 9999
     const double whole = std::trunc(days);
     const auto msecs = std::llround(std::fabs(days - whole) * kMillisecondsPerDay);
-    QDateTime t(zeroDate().date().addDays(static_cast<qint64>(whole)), QTime(0, 0));
+    QDateTime t(zeroDay().addDays(static_cast<qint64>(whole)), QTime(0, 0));
     return t.addMSecs(msecs);
 }
 

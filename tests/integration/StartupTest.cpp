@@ -4,6 +4,7 @@
 #include <csignal>
 
 #include "support/ChildProcess.h"
+#include "support/FileText.h"
 #include "support/TempHome.h"
 #include "support/TestHub.h"
 
@@ -45,6 +46,11 @@ TEST(Startup, AnnouncesItselfReceivesAndShutsDownOnSigterm) {
         event.find("\nType=brindlehub\nData=Using xAP port " + std::to_string(port) + "\n}\n"),
         std::string::npos)
         << event;
+    // Headless and without a broker it runs on a core application: neither the
+    // GUI's platform plug-in nor the MQTT library (with its TLS) is loaded.
+    const std::string maps = readAll("/proc/" + std::to_string(gw.pid()) + "/maps");
+    EXPECT_EQ(maps.find("libqoffscreen"), std::string::npos);
+    EXPECT_EQ(maps.find("libmosquitto"), std::string::npos);
 
     ASSERT_TRUE(hub.sendTo(port,
                            "xap-header\n{\nv=12\nhop=1\nuid=FF123400\nclass=Test.Ping\n"

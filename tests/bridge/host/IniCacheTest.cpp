@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/DoEvents.h"
 #include "host/IniCache.h"
 #include "support/EventLog.h"
 #include "support/FileText.h"
@@ -69,17 +70,22 @@ TEST_F(IniCacheTest, SectionAsNulSeparatedPairs) {
     EXPECT_EQ(m_cache.GetINISection("Absent"), "");
 }
 
-TEST_F(IniCacheTest, ReadsReloadChangedFileButSavesDoNot) {
+TEST_F(IniCacheTest, ReadsReloadChangedFileFromTheNextTurnButSavesDoNot) {
     writeAll(m_ini, "[S]\nk=old\n");
     EXPECT_EQ(m_cache.GetINISetting("S", "k", ""), "old");
     editOnDisk(m_ini, "[S]\nk=edited\n");
+    // One look at the disk per event-loop turn, however many keys are read.
+    EXPECT_EQ(m_cache.GetINISetting("S", "k", ""), "old");
+    DoEvents();
     EXPECT_EQ(m_cache.GetINISetting("S", "k", ""), "edited");
 
     // A save takes the newer stamp without reloading, so the pending change
-    // survives and the later edit is not read in.
+    // survives and the later edit is not read in, in this turn or the next.
     m_cache.SaveINISetting("S", "mine", "1");
     editOnDisk(m_ini, "[S]\nk=again\n");
+    DoEvents();
     m_cache.SaveINISetting("S", "mine", "2");
+    DoEvents();
     EXPECT_EQ(m_cache.GetINISetting("S", "k", ""), "edited");
     EXPECT_EQ(m_cache.GetINISetting("S", "mine", ""), "2");
 }

@@ -2,6 +2,7 @@
 // can get wrong falling back rather than stopping the link.
 #include <gtest/gtest.h>
 
+#include "base/DoEvents.h"
 #include "host/IniCache.h"
 #include "host/MqttSettings.h"
 #include "support/TempHome.h"
@@ -20,6 +21,7 @@ TEST(MqttSettings, DefaultsAndBadValuesFallBack) {
     home.write("Config/qixBrindle.ini",
                "[MQTT]\nHost= \"broker.lan\" \nPort=99999\nTLS=maybe\nPrefix=/house/den/\n"
                "Discovery=False\nDiscoveryPrefix=home#\n");
+    DoEvents();  // an edit on disk is read from the next event-loop turn on
     const MqttSettings s = MqttSettings::read(ini);
     EXPECT_EQ(s.Host, "broker.lan");
     EXPECT_EQ(s.Port, 1883);
