@@ -52,14 +52,18 @@ deb:
 	@if [ "$(DEB_ARCH)" != "$$(dpkg --print-architecture)" ]; then \
 	  dpkg --print-foreign-architectures | grep -qx "$(DEB_ARCH)" || \
 	    { dpkg --add-architecture $(DEB_ARCH) && apt-get update -q; }; \
+	  dpkg -s crossbuild-essential-$(DEB_ARCH) qemu-user-static >/dev/null 2>&1 || \
+	    apt-get install -y -q crossbuild-essential-$(DEB_ARCH) qemu-user-static; \
 	  dpkg-checkbuilddeps -a $(DEB_ARCH) 2>/dev/null || \
 	    apt-get build-dep -y -q --host-architecture $(DEB_ARCH) ./; \
 	else \
 	  dpkg-checkbuilddeps 2>/dev/null || apt-get build-dep -y -q ./; \
 	fi
 	rm -rf build-deb/src && mkdir -p build-deb/src
+	@# debian/rules runs in a make of its own: MAKEFLAGS is emptied so that the
+	@# variables given to this one (DEB_BUILD_OPTIONS=nocheck) do not override it.
 	tar --exclude='./build*' --exclude=./.git -cf - . | tar -C build-deb/src -xf -
-	cd build-deb/src && DEB_BUILD_OPTIONS="parallel=$(JOBS) $(DEB_BUILD_OPTIONS)" \
+	cd build-deb/src && MAKEFLAGS= DEB_BUILD_OPTIONS="parallel=$(JOBS) $(DEB_BUILD_OPTIONS)" \
 	  dpkg-buildpackage -b -us -uc -a $(DEB_ARCH)
 	lintian --info build-deb/*_$(DEB_ARCH).changes
 
