@@ -38,11 +38,13 @@ fail() {
 step() { echo "deb-check: $*"; }
 cd /tmp/debs
 
-# Every file of the root but the package manager's own records, caches and logs.
+# Every file of the root but the package manager's own records, caches and
+# logs, and the account databases' backups that adding any user rewrites.
 snapshot() {
     find / -xdev \( -path /proc -o -path /sys -o -path /dev -o -path /run -o -path /tmp \
         -o -path /var/cache -o -path /var/lib/apt -o -path /var/lib/dpkg -o -path /var/log \) \
-        -prune -o -print | sort
+        -prune -o -print | grep -v -x -e '/etc/passwd-' -e '/etc/group-' -e '/etc/shadow-' \
+        -e '/etc/gshadow-' -e '/etc/.pwd.lock' | sort
 }
 
 # The dependencies are installed first, so that the file tree before the
@@ -108,10 +110,8 @@ cmp -s /var/lib/brindle/Config/qixXap.ini /tmp/mine || fail "remove lost the use
 step "purging"
 apt-get purge -y -q brindle xap-hub >/dev/null
 [ ! -e /var/lib/brindle ] || fail "the state folder survived purge"
-# Adding the user leaves the account databases' backups; the user itself
-# stays, as Debian leaves system users in place.
-snapshot | grep -v -x -e '/etc/passwd-' -e '/etc/group-' -e '/etc/shadow-' -e '/etc/gshadow-' \
-    -e '/etc/.pwd.lock' >/tmp/after
+# The user itself stays, as Debian leaves system users in place.
+snapshot >/tmp/after
 if ! diff -u /tmp/before /tmp/after; then
     fail "files left after purge (above, +)"
 fi
