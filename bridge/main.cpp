@@ -2,6 +2,7 @@
 // tray, no windows) when there is no display; SIGINT and SIGTERM run the same
 // orderly shutdown as the tray's "Exit".
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -25,6 +26,12 @@ bool displayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Answered before anything starts, so it needs no display and no program folder.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("brindle %d.%d.%d\n", BRINDLE_VERSION_MAJOR, BRINDLE_VERSION_MINOR,
+                    BRINDLE_VERSION_PATCH);
+        return 0;
+    }
     MessageFilter::install();
     // The widget application's platform, fonts and styles cost several MiB that
     // a headless gateway never uses.

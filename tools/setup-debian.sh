@@ -19,6 +19,9 @@ PACKAGES="$PACKAGES chromium chromium-driver python3-selenium"
 [ "${WITH_BENCH:-0}" = 1 ] && PACKAGES="$PACKAGES mosquitto xvfb"
 # clang builds the libFuzzer targets; optional, only the fuzz target needs it.
 [ "${WITH_FUZZ:-0}" = 1 ] && PACKAGES="$PACKAGES clang libclang-rt-dev"
+# The Debian packages (make deb, make deb-check); the build dependencies come
+# from debian/control.
+[ "${WITH_DEB:-0}" = 1 ] && PACKAGES="$PACKAGES debhelper dpkg-dev fakeroot lintian mmdebstrap"
 
 missing=""
 for p in $PACKAGES; do
