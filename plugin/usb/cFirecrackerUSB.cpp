@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "base/Clock.h"
+#include "base/ProcessState.h"
 #include "settings/cRegistry.h"
 #include "usb/UsbDeviceEntry.h"
 #include "usb/UsbDeviceNotices.h"
@@ -272,6 +273,11 @@ cFirecrackerUSB::Recovery& cFirecrackerUSB::recovery() {
     static Recovery times;
     return times;
 }
+
+namespace {
+const bool kRecoveryReset = ProcessState::registerReset(
+    "cFirecrackerUSB", [] { cFirecrackerUSB::recovery() = cFirecrackerUSB::Recovery(); });
+}  // namespace
 
 cFirecrackerUSB::cFirecrackerUSB() {
     // First of all, so the notices and the first open already act on this object.
