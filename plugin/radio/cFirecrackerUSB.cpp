@@ -1,4 +1,4 @@
-#include "usb/cFirecrackerUSB.h"
+#include "radio/cFirecrackerUSB.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -8,10 +8,10 @@
 
 #include "base/Clock.h"
 #include "base/ProcessState.h"
+#include "radio/X10FrameCodec.h"
 #include "settings/cRegistry.h"
 #include "usb/UsbDeviceEntry.h"
 #include "usb/UsbDeviceNotices.h"
-#include "usb/X10FrameCodec.h"
 
 namespace {
 
