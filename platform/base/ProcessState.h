@@ -7,9 +7,9 @@
 //             Err                       the pending run-time fault
 //             DoEvents                  the depth of nested event pumping
 //             MessageFilter             the log's tracked repeats (summaries written)
-//   binding   CreateObject              the in-process class factories
 //   registry  Registry::instance()      the registry store (read again from the
 //                                       program folder on next use)
+//   binding   CreateObject              the in-process class factories
 //   xap       xapGlobal::values()       the transport's shared values and held messages
 //             XapSettings               paths, addresses (the computer name stays)
 //             ErrorLogFile::instance()  the error log's count of repeated lines
