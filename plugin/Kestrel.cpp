@@ -8,8 +8,8 @@
 #include "base/Convert.h"
 #include "binding/CreateObject.h"
 #include "hspi/hspi.h"
+#include "radio/cFirecrackerUSB.h"
 #include "ui/frmConfig.h"
-#include "usb/cFirecrackerUSB.h"
 
 Q_LOGGING_CATEGORY(lcKestrel, "kestrel.factory", QtWarningMsg)
 

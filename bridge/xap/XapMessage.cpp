@@ -31,10 +31,8 @@ constexpr std::size_t kLinearItems = 8;
 // What block names are hashed with; items are hashed with their block number.
 constexpr std::size_t kBlockScope = ~std::size_t{0};
 
-std::string& headerPrefixStorage() {
-    static std::string prefix = "xap-header\n{\nv=12\nhop=1\nuid=";
-    return prefix;
-}
+// The fixed start of every header, up to and including "uid=".
+constexpr std::string_view kHeaderPrefix = "xap-header\n{\nv=12\nhop=1\nuid=";
 
 // The program's own case folding, read once into a table so that comparing
 // and hashing fold a byte without a call.
@@ -137,14 +135,6 @@ struct ParseFault {
 
 XapMessage::~XapMessage() = default;
 
-const std::string& XapMessage::headerPrefix() {
-    return headerPrefixStorage();
-}
-
-void XapMessage::setHeaderPrefix(std::string prefix) {
-    headerPrefixStorage() = std::move(prefix);
-}
-
 int XapMessage::Init(const std::string& /*sMessage*/) {
     m_output.clear();
     return 0;
@@ -153,7 +143,7 @@ int XapMessage::Init(const std::string& /*sMessage*/) {
 void XapMessage::Reset() {}
 
 int XapMessage::AddHeader() {
-    const std::string& prefix = headerPrefix();
+    constexpr std::string_view prefix = kHeaderPrefix;
     // Room for the header and a few items, so a typical message is written
     // into one allocation.
     m_output.reserve(m_output.size() + prefix.size() + MsgUID.size() + MsgClass.size() +

@@ -98,12 +98,6 @@ public:
     // Class equality ignoring case; no wildcards.
     bool CompareClass(const std::string& sClass) const;
 
-    // The fixed start of every header up to and including "uid=", shared by all
-    // messages of the process. The transport sets it again whenever the
-    // gateway's UID is assigned.
-    static const std::string& headerPrefix();
-    static void setHeaderPrefix(std::string prefix);
-
 private:
     // Offsets into m_text, so that moving the message keeps them valid.
     struct Block {

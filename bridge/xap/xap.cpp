@@ -177,7 +177,6 @@ void xap::setXapTarget(const std::string& v) {
 
 void xap::setXapUID(const std::string& v) {
     xapGlobal::values().XapUID = v;
-    XapMessage::setHeaderPrefix("xap-header\n{\nv=12\nhop=1\nuid=");
     rebuildHeartbeat();
 }
 

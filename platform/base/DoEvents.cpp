@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 
+#include "base/ProcessState.h"
+
 namespace {
 int g_depth = 0;
-}
+const bool kDepthReset = ProcessState::registerReset("DoEvents", [] { g_depth = 0; });
+}  // namespace
 
 NestedEventScope::NestedEventScope() {
     ++g_depth;

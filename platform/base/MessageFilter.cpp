@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/ProcessState.h"
 #include "base/RepeatedLineFilter.h"
 
 namespace {
@@ -27,6 +28,11 @@ double secondsSinceStart() {
 void writeLine(const std::string& line) {
     std::fprintf(stderr, "%s\n", line.c_str());
 }
+
+// Forgetting the tracked lines writes their summaries first, so no count is lost.
+const bool kFilterReset = ProcessState::registerReset("MessageFilter", [] {
+    for (const std::string& line : filter().flush()) writeLine(line);
+});
 
 // Under systemd the journal reads a syslog priority from "<N>" at the start of
 // each line; elsewhere a word says how serious the line is.

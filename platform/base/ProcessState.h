@@ -5,17 +5,30 @@
 //
 //   base      Clock::current()          the time source (back to the system clock)
 //             Err                       the pending run-time fault
+//             DoEvents                  the depth of nested event pumping
+//             MessageFilter             the log's tracked repeats (summaries written)
 //   registry  Registry::instance()      the registry store (read again from the
 //                                       program folder on next use)
+//   binding   CreateObject              the in-process class factories
 //   xap       xapGlobal::values()       the transport's shared values and held messages
 //             XapSettings               paths, addresses (the computer name stays)
 //             ErrorLogFile::instance()  the error log's count of repeated lines
 //   host      Application::instance()   the host object
 //             WebSettings::instance()   the host's running web settings
 //   plugin    HostLink                  the plug-in's link to its host
+//             hspi                      the configuration window it opens
+//             frmConfig                 the configuration window open now
+//             ModalUi                   the modal dialogs' hooks
+//             cFirecrackerUSB           the transceiver's recovery times
 //
-// The plug-in's table of live transceivers (cFirecrackerUSB) is not reset here:
-// it belongs to the transceiver objects and is empty once they are gone.
+// Not reset, on purpose:
+// - tables that belong to live objects and empty as those go: the plug-in's
+//   live transceivers and count of live objects, the open USB device links and
+//   libusb event source, the connections waiting to be accepted;
+// - serial numbers that must never repeat within a process (USB writers,
+//   connection requests, menu database connections, device code generations);
+// - libraries loaded once for the life of the process (CreateObject's loaded
+//   plug-ins, the MQTT library and its load failure), and the log's start time.
 //
 // The program never resets; tests call resetAll() after every case, so no case
 // sees what another left behind. One thread.

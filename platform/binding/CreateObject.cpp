@@ -6,6 +6,7 @@
 #include <map>
 
 #include "base/Convert.h"
+#include "base/ProcessState.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "binding/Dispatch.h"
@@ -31,6 +32,9 @@ std::map<std::string, std::function<std::shared_ptr<Dispatch>()>>& inProcessFact
     static std::map<std::string, std::function<std::shared_ptr<Dispatch>()>> factories;
     return factories;
 }
+// The libraries loaded below stay: their code may be referenced anywhere.
+const bool kFactoriesReset =
+    ProcessState::registerReset("CreateObject", [] { inProcessFactories().clear(); });
 
 // Handles of the libraries loaded so far, by path. They stay loaded for the life
 // of the process: objects and code of a library may be referenced anywhere.

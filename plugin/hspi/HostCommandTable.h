@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "usb/eX10CMD.h"
+#include "radio/eX10CMD.h"
 
 class HostCommandTable {
 public:

@@ -8,8 +8,8 @@
 #include "base/Convert.h"
 #include "hspi/HostCommandTable.h"
 #include "hspi/HostLink.h"
+#include "radio/cFirecrackerUSB.h"
 #include "settings/cSettings.h"
-#include "usb/cFirecrackerUSB.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "usb/eX10CMD.h"
+#include "radio/eX10CMD.h"
 
 class cSettings;
 class cFirecrackerUSB;

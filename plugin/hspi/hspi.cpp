@@ -7,6 +7,7 @@
 #include "base/Clock.h"
 #include "base/Convert.h"
 #include "base/DoEvents.h"
+#include "base/ProcessState.h"
 #include "base/RuntimeError.h"
 #include "hspi/HostCommandTable.h"
 #include "hspi/HostLink.h"
@@ -95,6 +96,11 @@ hspi::ConfigWindow& hspi::configWindow() {
     static ConfigWindow window;
     return window;
 }
+
+namespace {
+const bool kConfigWindowReset =
+    ProcessState::registerReset("hspi", [] { hspi::configWindow() = nullptr; });
+}  // namespace
 
 void hspi::SelectMenu(const std::string& /*menu_name*/) {
     // Held for the window's life: the host may replace FC or Settings meanwhile.

@@ -43,8 +43,8 @@
 #include "binding/Dispatch.h"
 #include "binding/Variant.h"
 #include "hspi/ReceivePipeline.h"
+#include "radio/cFirecrackerUSB.h"
 #include "settings/cSettings.h"
-#include "usb/cFirecrackerUSB.h"
 
 class hspi : public Dispatch {
 public:

@@ -4,6 +4,7 @@
 #include <QInputDialog>
 #include <QMessageBox>
 
+#include "base/ProcessState.h"
 #include "hspi/HostLink.h"
 
 namespace {
@@ -58,3 +59,7 @@ bool ModalUi::canShow() {
 void ModalUi::reset() {
     hooks() = Hooks{defaultExec, defaultMessage, defaultAskYesNo, defaultInput};
 }
+
+namespace {
+const bool kHooksReset = ProcessState::registerReset("ModalUi", [] { ModalUi::reset(); });
+}  // namespace

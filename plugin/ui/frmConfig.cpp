@@ -18,6 +18,7 @@
 #include <cmath>
 #include <exception>
 
+#include "base/ProcessState.h"
 #include "hspi/HostLink.h"
 #include "hspi/hspi.h"
 #include "settings/cSettings.h"
@@ -47,6 +48,10 @@ QLabel* wrapped(const char* text) {
     label->setWordWrap(true);
     return label;
 }
+
+// The window open now, if any.
+frmConfig* s_open = nullptr;
+const bool kOpenReset = ProcessState::registerReset("frmConfig", [] { s_open = nullptr; });
 
 }  // namespace
 
@@ -86,7 +91,6 @@ void frmConfig::open(const std::shared_ptr<cSettings>& settings,
     if (!ModalUi::widgetsAvailable()) return;
     // The tray menu stays live under a modal window; a second window would
     // edit the same settings behind the first one's back.
-    static frmConfig* s_open = nullptr;
     if (s_open != nullptr) {
         s_open->raise();
         s_open->activateWindow();

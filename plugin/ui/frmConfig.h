@@ -22,7 +22,7 @@
 #include <memory>
 #include <vector>
 
-#include "usb/cFirecrackerUSB.h"
+#include "radio/cFirecrackerUSB.h"
 
 class QCheckBox;
 class QComboBox;

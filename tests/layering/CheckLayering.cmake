@@ -16,9 +16,9 @@ set(rules
     "bridge/mqtt|${platform_all},xap/,host/,gateway/,mqtt/"
     "bridge/app|${platform_all},xap/,host/,gateway/,web/,mqtt/,app/"
     "plugin/settings|base/,registry/,binding/,settings/"
-    "plugin/usb|base/,registry/,binding/,usb/,settings/"
-    "plugin/hspi|base/,registry/,binding/,usb/,settings/,hspi/"
-    "plugin/ui|base/,registry/,binding/,usb/,settings/,hspi/,ui/")
+    "plugin/radio|base/,registry/,binding/,usb/,settings/,radio/"
+    "plugin/hspi|base/,registry/,binding/,settings/,radio/,hspi/"
+    "plugin/ui|base/,registry/,binding/,settings/,radio/,hspi/,ui/")
 # Third-party headers and the only folder that may include them.
 set(private_headers "libusb|platform/usb/libusb" "lua|platform/script" "lauxlib|platform/script"
                     "lualib|platform/script" "mosquitto|bridge/mqtt")

@@ -7,8 +7,8 @@
 #include <fstream>
 #include <iostream>
 
+#include "radio/X10FrameCodec.h"
 #include "support/GatewayFixture.h"
-#include "usb/X10FrameCodec.h"
 
 namespace {
 

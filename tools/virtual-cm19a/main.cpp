@@ -36,7 +36,7 @@
 
 #include "base/Convert.h"
 #include "base/RuntimeError.h"
-#include "usb/X10FrameCodec.h"
+#include "radio/X10FrameCodec.h"
 #include "usb/virtual/VirtualPacket.h"
 #include "virtual-cm19a/VirtualCm19a.h"
 

@@ -70,13 +70,6 @@ TEST_F(XapMessageTest, BuildsHeaderAndBlocksExactly) {
     m.AddHeader();
     m.AddSection("b");
     EXPECT_EQ(m.ToXap(), "a\n{\n" + head + "}\nb\n{\n}\n");
-
-    const std::string saved = XapMessage::headerPrefix();
-    XapMessage::setHeaderPrefix("P|");
-    m.Init("");
-    m.AddHeader();
-    XapMessage::setHeaderPrefix(saved);
-    EXPECT_EQ(m.ToXap().substr(0, 11), "P|FF008700\n");
 }
 
 TEST_F(XapMessageTest, ParsesHeaderTrimmedAndItemsUntrimmedIgnoringCase) {

@@ -3,8 +3,8 @@
 #include <QTimer>
 
 #include "base/RuntimeError.h"
+#include "radio/X10FrameCodec.h"
 #include "support/PluginUnderTest.h"
-#include "usb/X10FrameCodec.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <ostream>
 
 #include "base/RuntimeError.h"
+#include "radio/X10FrameCodec.h"
 #include "support/RaisedError.h"
-#include "usb/X10FrameCodec.h"
 
 using Codec = X10FrameCodec;
 using Bytes = Codec::Bytes;

@@ -30,8 +30,8 @@
 #include <vector>
 
 #include "binding/Dispatch.h"
+#include "radio/eX10CMD.h"
 #include "usb/UsbPort.h"
-#include "usb/eX10CMD.h"
 
 class cFirecrackerUSB : public Dispatch {
 public:

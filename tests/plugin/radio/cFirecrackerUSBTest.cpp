@@ -21,13 +21,13 @@
 
 #include "base/RuntimeError.h"
 #include "binding/CreateObject.h"
+#include "radio/cFirecrackerUSB.h"
 #include "registry/Registry.h"
 #include "support/FakeDevice.h"
 #include "support/RaisedError.h"
 #include "support/RunEvents.h"
 #include "support/TempHome.h"
 #include "usb/UsbPort.h"
-#include "usb/cFirecrackerUSB.h"
 
 namespace {
 

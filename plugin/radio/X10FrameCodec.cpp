@@ -1,4 +1,4 @@
-#include "usb/X10FrameCodec.h"
+#include "radio/X10FrameCodec.h"
 
 #include <array>
 #include <cmath>

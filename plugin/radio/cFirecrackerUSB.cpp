@@ -1,4 +1,4 @@
-#include "usb/cFirecrackerUSB.h"
+#include "radio/cFirecrackerUSB.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -7,10 +7,11 @@
 #include <variant>
 
 #include "base/Clock.h"
+#include "base/ProcessState.h"
+#include "radio/X10FrameCodec.h"
 #include "settings/cRegistry.h"
 #include "usb/UsbDeviceEntry.h"
 #include "usb/UsbDeviceNotices.h"
-#include "usb/X10FrameCodec.h"
 
 namespace {
 
@@ -272,6 +273,11 @@ cFirecrackerUSB::Recovery& cFirecrackerUSB::recovery() {
     static Recovery times;
     return times;
 }
+
+namespace {
+const bool kRecoveryReset = ProcessState::registerReset(
+    "cFirecrackerUSB", [] { cFirecrackerUSB::recovery() = cFirecrackerUSB::Recovery(); });
+}  // namespace
 
 cFirecrackerUSB::cFirecrackerUSB() {
     // First of all, so the notices and the first open already act on this object.

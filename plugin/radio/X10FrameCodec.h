@@ -27,7 +27,7 @@
 #include <variant>
 #include <vector>
 
-#include "usb/eX10CMD.h"
+#include "radio/eX10CMD.h"
 
 class X10FrameCodec {
 public:
