@@ -33,9 +33,6 @@ protected:
                                           const std::string& n) {
             cm19a.push_back(d + "|" + c + "|" + n);
         };
-        page->commands.SendNinjaCommand = [this](const std::string& d, const std::string& c) {
-            ninja.push_back(d + "|" + c);
-        };
     }
     void TearDown() override {
         page.reset();
@@ -79,7 +76,7 @@ protected:
     FakePool pool{home.path() + "/HTML"};
     std::shared_ptr<::Setup> setup;
     std::unique_ptr<StatusPage> page;
-    std::vector<std::string> cm19a, ninja;
+    std::vector<std::string> cm19a;
 };
 
 TEST_F(Page, ListsTheChannelsInOrderAndX10WhenAsked) {
@@ -234,15 +231,6 @@ TEST_F(Page, MqttSettingsAreShownSavedAndNeverEchoTheirPassword) {
     s = MqttSettings::read(ini());
     EXPECT_FALSE(s.enabled());
     EXPECT_EQ(s.Password, "");
-}
-
-TEST_F(Page, DropDownChoicesSendCommands) {
-    get();
-    post("clientinput=A1&clientvalue=On&A1DC=A1&A1Value=");
-    post("clientinput=Q3&clientvalue=Left&Q3DC=Q3");
-    post("clientinput=yes&clientvalue=yes");
-    EXPECT_EQ(cm19a, (std::vector<std::string>{"A1|On|", "|yes|"}));
-    EXPECT_EQ(ninja, std::vector<std::string>{"Q3|Left"});
 }
 
 TEST_F(Page, NamesRoundTripByteForByte) {
