@@ -206,11 +206,6 @@ TEST_F(VirtualUsbPort, AHangUpEndsTheReadFailsTheNextWriteAndAReopenConnectsAfre
 Bytes numbered(unsigned n) {
     return {0x5a, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xff)};
 }
-std::string packetOf(unsigned n) {
-    const Bytes frame = numbered(n);
-    return writtenPacket(std::string(frame.begin(), frame.end()));
-}
-
 // Writes numbered frames from `first` until the device's socket has no room
 // left, so the next one waits; returns the next number.
 unsigned fillSocket(UsbPort& port, unsigned first) {
@@ -222,47 +217,6 @@ unsigned fillSocket(UsbPort& port, unsigned first) {
     }
     ADD_FAILURE() << "the socket never filled";
     return first;
-}
-
-// What the device reads once it reads again, with events running so the
-// waiting frames follow.
-std::vector<std::string> readAll(FakeDevice& device, std::size_t count) {
-    std::vector<std::string> packets;
-    runUntil(
-        [&] {
-            while (auto p = device.receive(0)) packets.push_back(*p);
-            return packets.size() >= count;
-        },
-        5000);
-    return packets;
-}
-
-TEST_F(VirtualUsbPort, ADeviceThatStopsReadingHoldsFramesInOrderUpToTheLimit) {
-    FakeDevice device(path);
-    auto port = UsbPort::create(entry);
-    ASSERT_TRUE(port->open());
-    ASSERT_TRUE(device.accept());
-
-    unsigned next = fillSocket(*port, 0);
-    // A job written several times keeps its place in the queue.
-    UsbPort::WriteJob thrice{numbered(next++), [](std::int32_t written) { return written < 3; }};
-    EXPECT_EQ(port->write(thrice), Result::Queued);
-    while (port->writesWaiting() < UsbPort::kWriteQueueLimit)
-        ASSERT_EQ(port->write(numbered(next++)), Result::Queued);
-    // Refused, not failed: a slow device is not a lost one.
-    EXPECT_EQ(port->write(numbered(next)), Result::Full);
-    EXPECT_NE(port->lastError().find("not taking frames"), std::string::npos) << port->lastError();
-    runFor(50);
-    EXPECT_EQ(port->writesWaiting(), UsbPort::kWriteQueueLimit);
-
-    std::vector<std::string> expected;
-    for (unsigned n = 0; n < next; ++n) {
-        expected.push_back(packetOf(n));
-        if (thrice.frame == numbered(n)) expected.insert(expected.end(), 2, packetOf(n));
-    }
-    EXPECT_EQ(readAll(device, expected.size()), expected);
-    EXPECT_EQ(port->writesWaiting(), 0u);
-    EXPECT_EQ(port->write(kA3On), Result::Written);
 }
 
 TEST_F(VirtualUsbPort, WaitingFramesOfAGoneDeviceGoBackToTheirPortsInOrder) {

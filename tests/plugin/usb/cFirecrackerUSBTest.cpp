@@ -110,26 +110,16 @@ std::string packetOf(const Bytes& frame) {
     return writtenPacket(std::string(frame.begin(), frame.end()));
 }
 
-TEST_F(TransceiverTest, ReadsAreDecodedAndAnEmptyReadDoesNotEndThem) {
+// What the codec drops or cannot decode is the codec's test, and an empty read
+// going on is the libusb gateway test's; here each decoded kind reaches its event.
+TEST_F(TransceiverTest, ReadsRaiseTheirEvents) {
     Connected rig(socket);
     auto& [device, fc, heard] = rig;
-
     device.send(readPacket("\x20\x60\x9F\x08\xF7"));
     ASSERT_TRUE(heard.waitFor("Received A 3 1"));
-    device.send(readPacket("\x20\x60\x9F\x00\xFE"sv));  // bad complement: dropped
-    device.send(readPacket("\xFF"));                    // dropped
     device.send(readPacket("\x01\x02\x03"));
     ASSERT_TRUE(heard.waitFor("Unknown 1 2 3"));
-    EXPECT_EQ(heard.events.size(), 2u);
-
-    // A button pressed "3 s" after an empty read is heard, with no bus notice
-    // and without reopening the device.
-    device.send(readPacket(""));
-    runFor(300);
-    device.send(readPacket("\x14\x97\x62\x60"));
-    ASSERT_TRUE(heard.waitFor("Received A 0 5"));
-    EXPECT_EQ(heard.events.size(), 3u);
-    EXPECT_TRUE(device.drain().empty());
+    EXPECT_TRUE(device.drain().empty());  // not reopened
     EXPECT_TRUE(heard.trouble.empty());
 }
 
