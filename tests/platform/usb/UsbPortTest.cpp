@@ -172,29 +172,17 @@ TEST_F(VirtualUsbPort, PortsOnOneDeviceShareItsConnectionAndItsOneRead) {
     EXPECT_FALSE(device.connectionWaiting());
 }
 
-TEST_F(VirtualUsbPort, AHangUpEndsTheReadFailsTheNextWriteAndAReopenConnectsAfresh) {
+// The transceiver's tests see a hang-up end the read and fail the next write;
+// the port's own part is that nobody joins the dead connection.
+TEST_F(VirtualUsbPort, APortOpenedAfterAHangUpConnectsAfresh) {
     FakeDevice device(path);
     auto port = UsbPort::create(entry);
     ASSERT_TRUE(port->open());
     ASSERT_TRUE(device.accept());
-    Completion c;
-    ASSERT_TRUE(port->armRead(c.handler()));
-    device.hangUp();
-    ASSERT_TRUE(runUntil([&] { return c.count == 1; }));
-    EXPECT_EQ(c.status, Status::DeviceGone);
-    EXPECT_TRUE(port->isOpen());
-    EXPECT_EQ(port->write(kA3On), Result::Failed);
-    EXPECT_FALSE(port->lastError().empty());
-
-    // Without a read outstanding the very next write is what notices.
-    ASSERT_TRUE(port->open());
-    ASSERT_TRUE(device.accept());
-    ASSERT_EQ(port->write(kA3On), Result::Written);
-    ASSERT_TRUE(device.receive());
     device.hangUp();
     EXPECT_EQ(port->write(kA3On), Result::Failed);  // and the process is still alive: no SIGPIPE
+    EXPECT_FALSE(port->lastError().empty());
 
-    // A second port opened now does not join the dead connection.
     auto other = UsbPort::create(entry);
     ASSERT_TRUE(other->open());
     ASSERT_TRUE(device.accept());
