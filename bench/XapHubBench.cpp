@@ -85,12 +85,10 @@ int drain(int fd, int waitMs, std::string* last = nullptr) {
         msgs[i].msg_hdr.msg_iovlen = 1;
     }
     int total = 0;
-    for (;;) {
-        const int n = ::recvmmsg(fd, msgs, kBatch, MSG_DONTWAIT, nullptr);
+    for (int n = kBatch; n == kBatch; total += n) {  // until a batch comes short
+        n = ::recvmmsg(fd, msgs, kBatch, MSG_DONTWAIT, nullptr);
         if (n <= 0) break;
-        total += n;
         if (last) last->assign(buffers[n - 1], msgs[n - 1].msg_len);
-        if (n < kBatch) break;
     }
     return total;
 }
@@ -148,11 +146,9 @@ struct RunningHub {
         pid = ::fork();
         if (pid < 0) die("fork");
         if (pid == 0) {
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 2);
-            const std::string p = std::to_string(port);
-            ::execl(exe.c_str(), exe.c_str(), "--address", "127.0.0.1", "--port", p.c_str(),
-                    static_cast<char*>(nullptr));
+            ::dup2(::open("/dev/null", O_WRONLY), 2);
+            ::execl(exe.c_str(), exe.c_str(), "--address", "127.0.0.1", "--port",
+                    std::to_string(port).c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         int rxPort = 0;

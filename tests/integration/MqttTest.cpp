@@ -85,15 +85,8 @@ TEST_F(MqttGateway, StatesFollowEveryCommandAndHouseWideOnes) {
     send("xAP-X10.request", "", "xAP-X10.request\n{\ndevice=A3\ncommand=off\n}\n");
     EXPECT_TRUE(client.waitFor(base + "/x10/A3/state", "OFF"));
 
-    // "dim 3": the unit's own frame first, since dim frames name no unit.
-    size_t from = radio.out().size();
+    // A dim turns the unit on; its frames, unit first, are the dispatcher test's.
     client.publish(base + "/x10/A3/set", "dim 3");
-    EXPECT_EQ(waitFrames("A Dim", 3, from), 3u);
-    radio.collectFor(400);
-    EXPECT_EQ(frames("A Dim", from), 3u);
-    size_t firstDim = from;
-    while (radio.out()[firstDim].find("A Dim") == std::string::npos) ++firstDim;
-    EXPECT_GE(frames("A3 On", from) - frames("A3 On", firstDim), 1u);
     EXPECT_TRUE(client.waitFor(base + "/x10/A3/state", "ON"));
     for (const auto& m : client.messages()) EXPECT_NE(m.topic, base + "/x10/A3/event");
 
