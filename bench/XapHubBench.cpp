@@ -1,20 +1,13 @@
-// The xAP hub under load, and at rest: one or two hub programs measured side
-// by side in interleaved rounds, so a busy machine weighs on both alike.
-//
-// Each round starts each hub on a free port of 127.0.0.1, joins one client
-// with a heartbeat (60 s interval) and sends from a second socket that is no
-// client, as the network does. The hubs rest at the same time and take
-// latency samples in turn; the throughput runs one hub at a time. It reports per hub: resident
-// memory after start and after the load, wake-ups while idle (the times its threads ran over a
-// quiet spell, scaled to a minute), the relay latency median (one message at a time, send to
-// receipt), the throughput at saturation (a window of messages kept in flight for a fixed time) and
-// the hub's CPU time per relay over that run.
-//
-// The hub measured is XAP_HUB (default: this build's), and when XAP_HUB_BEFORE
-// names another hub program, that one too, with the ratios of the two.
-// BENCH_ROUNDS (5), BENCH_SECONDS (2, per throughput run) and BENCH_IDLE_SECONDS
-// (6) change the run's length. Loopback only; run it in a network namespace of
-// its own when other programs use the machine's ports.
+// The xAP hub under load and at rest, for XAP_HUB (default: this build's) and,
+// when XAP_HUB_BEFORE names another hub program, that one too with the ratios.
+// Rounds interleave the hubs, so a busy machine weighs on both alike; each hub
+// gets a free port of 127.0.0.1, one client with a 60 s heartbeat and a sender
+// that is no client. Per hub: resident memory after start and after the load,
+// idle wake-ups scaled to a minute, the relay latency median (one message at a
+// time), the throughput at saturation (a window kept in flight) and the CPU
+// time per relay. BENCH_ROUNDS (5), BENCH_SECONDS (2, per throughput run) and
+// BENCH_IDLE_SECONDS (6) set the length. Loopback only; run it in a network
+// namespace of its own when other programs use the machine's ports.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -44,21 +37,19 @@ using Clock = std::chrono::steady_clock;
     std::exit(1);
 }
 
-double envNumber(const char* name, double fallback) {
+// A setting from the environment, or null when unset or empty.
+const char* env(const char* name) {
     const char* v = std::getenv(name);
-    return v != nullptr && *v != '\0' ? std::atof(v) : fallback;
+    return v != nullptr && *v != '\0' ? v : nullptr;
 }
-
+double envNumber(const char* name, double fallback) {
+    return env(name) != nullptr ? std::atof(env(name)) : fallback;
+}
 double seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
-
 sockaddr_in loopback(int port) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    return a;
+    return {AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 // A non-blocking UDP socket on 127.0.0.1 with a port of its own.
@@ -72,12 +63,6 @@ int udpSocket(int* port) {
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
     if (port) *port = ntohs(a.sin_port);
     return fd;
-}
-
-int freePort() {
-    int port = 0;
-    ::close(udpSocket(&port));
-    return port;
 }
 
 void sendTo(int fd, const std::string& text, int port) {
@@ -100,12 +85,10 @@ int drain(int fd, int waitMs, std::string* last = nullptr) {
         msgs[i].msg_hdr.msg_iovlen = 1;
     }
     int total = 0;
-    for (;;) {
-        const int n = ::recvmmsg(fd, msgs, kBatch, MSG_DONTWAIT, nullptr);
+    for (int n = kBatch; n == kBatch; total += n) {  // until a batch comes short
+        n = ::recvmmsg(fd, msgs, kBatch, MSG_DONTWAIT, nullptr);
         if (n <= 0) break;
-        total += n;
         if (last) last->assign(buffers[n - 1], msgs[n - 1].msg_len);
-        if (n < kBatch) break;
     }
     return total;
 }
@@ -144,13 +127,12 @@ double residentKiB(pid_t pid) {
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
+    return in >> a >> b >> c ? a + " " + b + " " + c : "?";
 }
 
 struct Figures {
-    double startKiB = 0, loadKiB = 0, idleWakesPerMin = 0, latencyUs = 0, relaysPerS = 0,
-           cpuUsPerRelay = 0, lost = 0;
+    double startKiB = 0, loadKiB = 0, idleWakesPerMin = 0, latencyUs = 0, relaysPerS = 0;
+    double cpuUsPerRelay = 0, lost = 0;
 };
 
 // One hub program running for a round, with its client and its sender.
@@ -159,15 +141,14 @@ struct RunningHub {
     int port = 0, rx = -1, tx = -1;
     Figures f;
 
-    explicit RunningHub(const std::string& exe) : port(freePort()) {
+    explicit RunningHub(const std::string& exe) {
+        ::close(udpSocket(&port));  // a free port
         pid = ::fork();
         if (pid < 0) die("fork");
         if (pid == 0) {
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 2);
-            const std::string p = std::to_string(port);
-            ::execl(exe.c_str(), exe.c_str(), "--address", "127.0.0.1", "--port", p.c_str(),
-                    static_cast<char*>(nullptr));
+            ::dup2(::open("/dev/null", O_WRONLY), 2);
+            ::execl(exe.c_str(), exe.c_str(), "--address", "127.0.0.1", "--port",
+                    std::to_string(port).c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
         int rxPort = 0;
@@ -189,8 +170,7 @@ struct RunningHub {
             std::fprintf(stderr, "%s did not relay\n", exe.c_str());
             std::exit(1);
         }
-        while (drain(rx, 50) > 0) {
-        }
+        while (drain(rx, 50) > 0) continue;
         f.startKiB = residentKiB(pid);
     }
 
@@ -253,10 +233,8 @@ struct RunningHub {
 
 int main() {
     std::vector<std::pair<std::string, std::string>> hubs;
-    if (const char* b = std::getenv("XAP_HUB_BEFORE"); b != nullptr && *b != '\0')
-        hubs.emplace_back("before", b);
-    const char* after = std::getenv("XAP_HUB");
-    hubs.emplace_back("after", after != nullptr && *after != '\0' ? after : XAP_HUB_EXE);
+    if (env("XAP_HUB_BEFORE") != nullptr) hubs.emplace_back("before", env("XAP_HUB_BEFORE"));
+    hubs.emplace_back("after", env("XAP_HUB") != nullptr ? env("XAP_HUB") : XAP_HUB_EXE);
     const int rounds = static_cast<int>(envNumber("BENCH_ROUNDS", 5));
 
     std::printf("xAP hub: load average %s at start\n", loadAverage().c_str());

@@ -10,6 +10,7 @@
 
 #include "base/UdpSocket.h"
 #include "support/ChildProcess.h"
+#include "support/RegistryText.h"
 #include "support/RunEvents.h"
 #include "support/TempHome.h"
 
@@ -175,20 +176,15 @@ TEST_F(Hub, SurvivesBadDatagramsAndRelaysOnlyXap) {
 // answer and the radio's events are printed by xap-listen.
 TEST_F(Hub, GatewayBehindTheHubAnswersXapSendAndReportsToXapListen) {
     TempHome home;
-    const auto esc = [](std::string s) {
-        std::string out;
-        for (char c : s) out += (c == '\\' || c == '"') ? std::string("\\") + c : std::string(1, c);
-        return out;
-    };
     std::filesystem::create_directories(home.path() + "/bus");
     std::string reg =
         "Windows Registry Editor Version 5.00\n\n"
         "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\X10UIF\\Enum]\n"
         "\"0\"=\"" +
-        esc("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
+        regString("VIRTUAL\\" + home.path() + "/bus/cm19a") + "\"\n\n";
     for (const char* progId : {"Kestrel.hspi", "Kestrel.cFireCrackerUSB"})
         reg += std::string("[HKEY_CLASSES_ROOT\\") + progId + "\\InprocServer32]\n@=\"" +
-               esc(KESTREL_LIB) + "\"\n\n";
+               regString(KESTREL_LIB) + "\"\n\n";
     home.write("Config/registry.reg", reg);
 
     ChildProcess radio, gateway, listen;

@@ -319,20 +319,22 @@ class Handler(UMockdev.IoctlBase):
         return True
 
 
+# Commands that set a fault for the next transfer, and the read endings.
+FLAGS = {'stallout': 'stall_out', 'shortout': 'short_out', 'hang': 'hung'}
+READ_ENDINGS = {'in0': 0, 'inerror': -errno.EPROTO, 'install': -errno.EPIPE}
+
+
 def command(device, line, loop):
     words = line.split()
     if not words:
         return
     verb, rest = words[0], words[1:]
     if verb == 'quit':
-        loop.quit()
-        return
+        return loop.quit()
     if verb == 'unplug':
-        device.unplug()
-        return
+        return device.unplug()
     if verb == 'plug':
-        device.plug(int(rest[0]) if rest else None)
-        return
+        return device.plug(int(rest[0]) if rest else None)
     if verb == 'other':
         syspath = SYSFS + '1-2'
         if rest[0] == 'plug':
@@ -345,17 +347,12 @@ def command(device, line, loop):
     with device.lock:
         if verb == 'in':
             device.ends.append((0, bytes.fromhex(''.join(rest))))
-        elif verb in ('in0', 'inerror', 'install'):
-            status = {'in0': 0, 'inerror': -errno.EPROTO, 'install': -errno.EPIPE}[verb]
-            device.ends.append((status, b''))
-        elif verb == 'stallout':
-            device.stall_out = True
-        elif verb == 'shortout':
-            device.short_out = True
+        elif verb in READ_ENDINGS:
+            device.ends.append((READ_ENDINGS[verb], b''))
+        elif verb in FLAGS:
+            setattr(device, FLAGS[verb], True)
         elif verb == 'refusesubmit':
             device.refuse_submit.add(int(rest[0], 16))
-        elif verb == 'hang':
-            device.hung = True
         elif verb == 'resume':
             device.hung = False
             for urb, frame in device.writes:

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <algorithm>
 #include <filesystem>
+#include <tuple>
 
 #include "base/Clock.h"
 #include "bridge/web/FakePool.h"
@@ -32,9 +33,6 @@ protected:
         page->commands.SendCM19A = [this](const std::string& d, const std::string& c,
                                           const std::string& n) {
             cm19a.push_back(d + "|" + c + "|" + n);
-        };
-        page->commands.SendNinjaCommand = [this](const std::string& d, const std::string& c) {
-            ninja.push_back(d + "|" + c);
         };
     }
     void TearDown() override {
@@ -79,7 +77,7 @@ protected:
     FakePool pool{home.path() + "/HTML"};
     std::shared_ptr<::Setup> setup;
     std::unique_ptr<StatusPage> page;
-    std::vector<std::string> cm19a, ninja;
+    std::vector<std::string> cm19a;
 };
 
 TEST_F(Page, ListsTheChannelsInOrderAndX10WhenAsked) {
@@ -141,10 +139,6 @@ TEST_F(Page, CellsPlainAndStyled) {
               "sans-serif\" size=\"2\" color=\"#000000\">x</font></td>");
     EXPECT_EQ(page->FormatCell("x", "OTHER", "1", "Left"),
               "<td colspan=\"1\" align=\"Left\" ></td>");
-
-    // A touch-screen browser gets the styled page->
-    EXPECT_NE(get("Mozilla/4.0 (QNX; Photon)").find("<td bgcolor=\"#63639C\""), std::string::npos);
-    EXPECT_EQ(get().find("bgcolor="), std::string::npos);
 }
 
 TEST_F(Page, SaveStoresNamesMarksAndSettings) {
@@ -234,15 +228,6 @@ TEST_F(Page, MqttSettingsAreShownSavedAndNeverEchoTheirPassword) {
     s = MqttSettings::read(ini());
     EXPECT_FALSE(s.enabled());
     EXPECT_EQ(s.Password, "");
-}
-
-TEST_F(Page, DropDownChoicesSendCommands) {
-    get();
-    post("clientinput=A1&clientvalue=On&A1DC=A1&A1Value=");
-    post("clientinput=Q3&clientvalue=Left&Q3DC=Q3");
-    post("clientinput=yes&clientvalue=yes");
-    EXPECT_EQ(cm19a, (std::vector<std::string>{"A1|On|", "|yes|"}));
-    EXPECT_EQ(ninja, std::vector<std::string>{"Q3|Left"});
 }
 
 TEST_F(Page, NamesRoundTripByteForByte) {
@@ -353,17 +338,12 @@ TEST_F(Page, StatusColumn) {
     devices().SetDeviceValue("A2", 40);
     devices().SetDeviceString("Q1", "Left");
     const std::string html = get();
-    EXPECT_NE(html.find("name='A1Used'></td><td class=\"TABLEROWODD\" colspan=\"1\" align=\"Left\" "
-                        ">ON</td>"),
-              std::string::npos);
-    EXPECT_NE(
-        html.find("name='A2Used'></td><td class=\"TABLEROWEVEN\" colspan=\"1\" align=\"Left\" "
-                  ">DIM 40</td>"),
-        std::string::npos);
-    EXPECT_NE(
-        html.find("name='Q1Used'></td><td class=\"TABLEROWEVEN\" colspan=\"1\" align=\"Left\" "
-                  ">Left</td>"),
-        std::string::npos);
+    for (const auto& [code, row, status] :
+         {std::tuple{"A1", "ODD", "ON"}, {"A2", "EVEN", "DIM 40"}, {"Q1", "EVEN", "Left"}})
+        EXPECT_NE(html.find(std::string("name='") + code + "Used'></td><td class=\"TABLEROW" + row +
+                            "\" colspan=\"1\" align=\"Left\" >" + status + "</td>"),
+                  std::string::npos)
+            << code;
 }
 
 TEST_F(Page, StoredTextCannotBreakThePage) {

