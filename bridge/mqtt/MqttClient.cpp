@@ -166,7 +166,7 @@ void MqttClient::openSession(const std::string& address) {
     mosquitto_property* properties = nullptr;
     if (m_protocol == MQTT_PROTOCOL_V5)
         api().property_add_int32(&properties, MQTT_PROP_MAXIMUM_PACKET_SIZE,
-                                     static_cast<uint32_t>(kMaxPacketBytes));
+                                 static_cast<uint32_t>(kMaxPacketBytes));
     m_inLibrary = true;
     const int rc = api().connect_bind_v5(m_mosq, address.c_str(), m_options.port,
                                          keepAliveSeconds(), nullptr, properties);
