@@ -8,6 +8,9 @@
 // build folder the environment variable BRINDLE_BASELINE names (its brindle
 // and plug-in), measured in the same run.
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -19,6 +22,23 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+// A benchmark that cannot go on says why and stops.
+[[noreturn]] inline void die(const char* what) {
+    std::perror(what);
+    std::exit(1);
+}
+
+// The UDP socket of a hub on 127.0.0.1:3639, where the gateway sends.
+inline int bindLoopbackHub() {
+    const int hub = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(3639);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(hub, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) die("hub bind");
+    return hub;
+}
 
 // One build of the gateway: its program and its plug-in library.
 struct BenchBuild {

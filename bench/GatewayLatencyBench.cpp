@@ -42,11 +42,6 @@ namespace {
 
 constexpr int kRuns = 1000;
 
-[[noreturn]] void die(const char* what) {
-    std::perror(what);
-    std::exit(1);
-}
-
 double ms(Clock::duration d) {
     return std::chrono::duration<double, std::milli>(d).count();
 }
@@ -116,12 +111,7 @@ int main() {
         "brindle-bench",
         "[HKEY_LOCAL_MACHINE\\Software\\Quillon]\n\"DebounceTime\"=dword:00000000\n\n");
 
-    const int hub = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in hubAddr{};
-    hubAddr.sin_family = AF_INET;
-    hubAddr.sin_port = htons(3639);
-    hubAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(hub, reinterpret_cast<sockaddr*>(&hubAddr), sizeof hubAddr) != 0) die("hub bind");
+    const int hub = bindLoopbackHub();
 
     const int brokerPort = HttpClient::freePort();
     const pid_t broker = startBroker(home, brokerPort);

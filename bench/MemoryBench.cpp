@@ -36,11 +36,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-[[noreturn]] void die(const char* what) {
-    std::perror(what);
-    std::exit(1);
-}
-
 // Takes whatever waits on a socket, for at most `ms`; true when something
 // containing `fragment` arrived (any datagram when it is empty).
 bool drain(int fd, const std::string& fragment, int ms, std::string* text = nullptr) {
@@ -214,12 +209,7 @@ bool runCase(const BenchBuild& build, int hub, const std::string& display, int b
 }  // namespace
 
 int main() {
-    const int hub = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in hubAddr{};
-    hubAddr.sin_family = AF_INET;
-    hubAddr.sin_port = htons(3639);
-    hubAddr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(hub, reinterpret_cast<sockaddr*>(&hubAddr), sizeof hubAddr) != 0) die("hub bind");
+    const int hub = bindLoopbackHub();
 
     const fs::path scratch =
         fs::temp_directory_path() / ("brindle-membench-broker-" + std::to_string(::getpid()));

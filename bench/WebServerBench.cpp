@@ -45,11 +45,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-[[noreturn]] void die(const char* what) {
-    std::perror(what);
-    std::exit(1);
-}
-
 int freePort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
