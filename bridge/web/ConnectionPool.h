@@ -4,6 +4,7 @@
 // the send-complete handling, and yielding to the event loop. The server is
 // the pool; tests put a recording pool in its place.
 
+#include <QByteArray>
 #include <string>
 
 class ConnectionPool {
@@ -14,8 +15,9 @@ public:
     virtual int socketState(int index) const = 0;
     virtual std::string socketTag(int index) const = 0;
     virtual void setSocketTag(int index, const std::string& tag) = 0;
-    // Hands the bytes to the connection; raises when it cannot take them.
-    virtual void sendData(int index, const std::string& data) = 0;
+    // Hands the bytes to the connection; raises when it cannot take them. A
+    // page is handed over as it is, not copied again.
+    virtual void sendData(int index, const QByteArray& data) = 0;
 
     virtual bool binarySendDone(int index) const = 0;
     virtual void setBinarySendDone(int index, bool done) = 0;

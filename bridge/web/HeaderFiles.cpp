@@ -1,10 +1,14 @@
 #include "web/HeaderFiles.h"
 
+#include <QCoreApplication>
+#include <QTimer>
 #include <fstream>
 #include <regex>
 #include <system_error>
+#include <unordered_map>
 
 #include "base/Convert.h"
+#include "base/ProcessState.h"
 #include "base/ProgramFolder.h"
 #include "host/IniCache.h"
 #include "web/HtmlText.h"
@@ -19,18 +23,53 @@ std::string weather(IniCache& ini, const std::string& section, const std::string
     return ini.GetINISetting(section, key, "", "WeatherData.ini");
 }
 
+std::string readFile(const std::string& path) {
+    std::string relative = ProgramFolder::mapPath(path);
+    while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
+    const auto file = ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative);
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) return kNoFile;
+    std::ifstream in(file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return text.empty() ? kNoFile : text;
+}
+
+// The files read during the current turn of the event loop, by the name asked
+// for. Finding a name ignoring case scans folders, and the header asks for the
+// same files for every page of a burst.
+struct TurnFiles {
+    std::unordered_map<std::string, std::string> texts;
+    bool clearQueued = false;
+};
+
+TurnFiles& turnFiles() {
+    static TurnFiles files;
+    return files;
+}
+
+const bool kTurnFilesReset = ProcessState::registerReset("HeaderFiles", [] {
+    turnFiles().texts.clear();
+});
+
 }  // namespace
 
 std::string FileContents(const std::string& path) {
     return guarded("FileContents: ", std::string(kNoFile), [&]() -> std::string {
-        std::string relative = ProgramFolder::mapPath(path);
-        while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
-        const auto file = ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative);
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(file, ec)) return kNoFile;
-        std::ifstream in(file, std::ios::binary);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        return text.empty() ? kNoFile : text;
+        // Without an event loop there is no turn to end: every call reads.
+        if (QCoreApplication::instance() == nullptr) return readFile(path);
+        TurnFiles& files = turnFiles();
+        if (const auto known = files.texts.find(path); known != files.texts.end())
+            return known->second;
+        std::string text = readFile(path);
+        files.texts.emplace(path, text);
+        if (!files.clearQueued) {
+            files.clearQueued = true;
+            QTimer::singleShot(0, [] {
+                turnFiles().texts.clear();
+                turnFiles().clearQueued = false;
+            });
+        }
+        return text;
     });
 }
 

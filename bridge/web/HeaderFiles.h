@@ -18,7 +18,9 @@ namespace HeaderFiles {
 constexpr const char* kNoFile = "No File";
 
 // The file below the program folder named the Windows way ("\html\head.htm"),
-// found ignoring case; kNoFile when it is missing or empty.
+// found ignoring case; kNoFile when it is missing or empty. A page asks for the
+// same few files many times, so within one turn of the event loop each is read
+// once; an edit shows on the next page.
 std::string FileContents(const std::string& path);
 // The links fragment of a level ("\html\links3.htm", "_touchscreen" before the
 // extension on styled pages), or the bridge's "links.htm" for level 0.

@@ -45,6 +45,10 @@ bool Response::connected(int16_t index) const {
 }
 
 void Response::deliver(int16_t index, const std::string& answer, const std::string& source) {
+    deliver(index, QByteArray::fromStdString(answer), source);
+}
+
+void Response::deliver(int16_t index, const QByteArray& answer, const std::string& source) {
     m_pool.setSocketTag(index, "0");
     if (!connected(index)) {
         LogEvent("brindlehub", source + " socket " + std::to_string(index) + " is not connected");
@@ -56,14 +60,19 @@ void Response::deliver(int16_t index, const std::string& answer, const std::stri
 
 void Response::SendTextString(const std::string& sResponse, int16_t index) {
     guarded("TCPSever_SendTextString ", [&] {
-        deliver(index,
-                header({"HTTP/1.1 200 OK", "Server: qix", "Date: " + today(),
-                        "Expires: Tue, 04 Dec 1993 21:29:02 GMT", "Accept-Ranges: bytes",
-                        std::string("Content-Type: ") + kHtmlType,
-                        "Content-Length: " + std::to_string(sResponse.size()),
-                        "Cache-Control: no-cache"}) +
-                    sResponse,
-                "TCPSever_SendTextString");
+        const std::string head =
+            header({"HTTP/1.1 200 OK", "Server: qix", "Date: " + today(),
+                    "Expires: Tue, 04 Dec 1993 21:29:02 GMT", "Accept-Ranges: bytes",
+                    std::string("Content-Type: ") + kHtmlType,
+                    "Content-Length: " + std::to_string(sResponse.size()),
+                    "Cache-Control: no-cache"});
+        // A status page is half a megabyte: it is copied once, into the buffer
+        // the socket then sends from.
+        QByteArray answer;
+        answer.reserve(static_cast<qsizetype>(head.size() + sResponse.size()));
+        answer.append(head.data(), static_cast<qsizetype>(head.size()));
+        answer.append(sResponse.data(), static_cast<qsizetype>(sResponse.size()));
+        deliver(index, answer, "TCPSever_SendTextString");
     });
 }
 
@@ -120,8 +129,8 @@ void Response::SendBinaryFile(const std::string& sFile, int16_t index) {
     guarded("TCPServer_SendBinaryFile " + sFile + " ", [&] {
         const auto file = HtmlFolder::find(m_pool.htmlFolder(), sFile);
         if (!file) {
-            m_pool.sendData(index,
-                            header({"HTTP/1.1 404 Not Found", "Server: qix", "Date:" + today()}));
+            m_pool.sendData(index, QByteArray::fromStdString(header(
+                                       {"HTTP/1.1 404 Not Found", "Server: qix", "Date:" + today()})));
             m_pool.yield();
             return;
         }
@@ -129,23 +138,25 @@ void Response::SendBinaryFile(const std::string& sFile, int16_t index) {
         if (!in) raiseError(RuntimeError::kFileNotFound, "File not found");
         const auto size = std::filesystem::file_size(*file);
         m_pool.setSocketTag(index, "1");
-        m_pool.sendData(index,
-                        header({"HTTP/1.1 200 OK", "Server: qix", "Date:" + today(),
-                                "Last-Modified: " + lastModified(*file), "Accept-Ranges: bytes",
-                                "Content-Length: " + std::to_string(size), "Connection: Close",
-                                "Content-Type: " + contentType(sFile)}));
+        m_pool.sendData(index, QByteArray::fromStdString(header(
+                                   {"HTTP/1.1 200 OK", "Server: qix", "Date:" + today(),
+                                    "Last-Modified: " + lastModified(*file), "Accept-Ranges: bytes",
+                                    "Content-Length: " + std::to_string(size), "Connection: Close",
+                                    "Content-Type: " + contentType(sFile)})));
         m_pool.yield();
 
         m_pool.setBinarySendDone(index, true);
-        std::string block(kBlockBytes, '\0');
         while (connected(index) && in.peek() != std::char_traits<char>::eof()) {
+            // A block of its own each time: the socket keeps the one it was
+            // handed until it has gone out.
+            QByteArray block(static_cast<qsizetype>(kBlockBytes), Qt::Uninitialized);
             in.read(block.data(), static_cast<std::streamsize>(kBlockBytes));
-            const auto got = static_cast<size_t>(in.gcount());
+            block.truncate(static_cast<qsizetype>(in.gcount()));
             m_pool.startBinarySendTimer(index, kBlockTimeoutMs);
             while (connected(index) && !m_pool.binarySendDone(index)) m_pool.waitForEvents();
             m_pool.setBinarySendDone(index, false);
             if (connected(index)) {
-                m_pool.sendData(index, block.substr(0, got));
+                m_pool.sendData(index, block);
                 m_pool.yield();
             }
         }

@@ -9,6 +9,7 @@
 // meanwhile. Faults are logged under the operation's name and end it.
 // Lives for one request; the pool outlives it.
 
+#include <QByteArray>
 #include <cstdint>
 #include <string>
 
@@ -45,6 +46,7 @@ private:
     bool connected(int16_t index) const;
     // The tail every whole answer shares: tag "0", then the bytes when the
     // connection is still there (else a log line under source), then a yield.
+    void deliver(int16_t index, const QByteArray& answer, const std::string& source);
     void deliver(int16_t index, const std::string& answer, const std::string& source);
 
     ConnectionPool& m_pool;

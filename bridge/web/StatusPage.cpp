@@ -21,7 +21,6 @@
 #include "web/Request.h"
 #include "web/Response.h"
 #include "web/WebDates.h"
-#include "xap/FastString.h"
 #include "xap/X10Words.h"
 #include "xap/XapLog.h"
 
@@ -129,7 +128,7 @@ std::string StatusPage::Render(Request& request, Response& response) {
     m_request = &request;
     m_response = &response;
     m_refused = false;
-    const std::string text = guarded("StatusPage: ", std::string(), [&] {
+    std::string text = guarded("StatusPage: ", std::string(), [&] {
         m_header.XStartMiscFunctionsASP();
         if (!admitted(request, response)) {
             m_refused = true;
@@ -194,7 +193,10 @@ bool StatusPage::sameOrigin(const Request& request) const {
 }
 
 std::string StatusPage::Status_ASP() {
-    FastString page;
+    // Built in one buffer, sized from the last page (a page of every device is
+    // half a megabyte), so it grows rarely and is never joined from pieces.
+    std::string page;
+    page.reserve(m_lastPageSize + m_lastPageSize / 8);
     guarded("Status_ASP: ", [&] {
         m_saveMessage.clear();
         m_portMessage.clear();
@@ -209,7 +211,8 @@ std::string StatusPage::Status_ASP() {
         m_yesterday = m_today.addDays(-1);
         FormatScreen(page);
     });
-    return page.Value();
+    m_lastPageSize = page.size();
+    return page;
 }
 
 void StatusPage::ClientRequest() {
@@ -342,42 +345,42 @@ void StatusPage::fillTable(StatusTable& table) const {
     }
 }
 
-void StatusPage::FormatScreen(FastString& page) {
+void StatusPage::FormatScreen(std::string& page) {
     guarded("Status FormatScreen ", [&] {
-        page.Add("<html><head><meta charset=\"utf-8\">");
-        for (const char* line : kScript) page.Add(line);
+        page.append("<html><head><meta charset=\"utf-8\">");
+        for (const char* line : kScript) page.append(line);
         const WebSettings& web = WebSettings::instance();
         const std::string title = "CM19A Status&nbsp;&nbsp;<small><font size='1'></b> V" +
                                   std::to_string(BRINDLE_VERSION_MAJOR) + "." +
                                   std::to_string(BRINDLE_VERSION_MINOR) + "." +
                                   std::to_string(BRINDLE_VERSION_PATCH) + "</font></small>";
         static const Request noRequest;
-        page.Add(m_header.CustomHeader({title, "", web.Background, "x", web.StyleSheet},
+        page.append(m_header.CustomHeader({title, "", web.Background, "x", web.StyleSheet},
                                        m_request != nullptr ? *m_request : noRequest));
-        page.Add("\r\n");
-        page.Add("<div><center><small>");
-        page.Add("<form name='control' method='post' accept-charset='UTF-8'>");
-        page.Add("<input type='hidden' name='clientinput' value='yes'>");
-        page.Add("<input type='hidden' name='clientvalue' value='yes'>");
-        page.Add("<input type='hidden' name='" + std::string(kTokenField) + "' value='" + m_token +
+        page.append("\r\n");
+        page.append("<div><center><small>");
+        page.append("<form name='control' method='post' accept-charset='UTF-8'>");
+        page.append("<input type='hidden' name='clientinput' value='yes'>");
+        page.append("<input type='hidden' name='clientvalue' value='yes'>");
+        page.append("<input type='hidden' name='" + std::string(kTokenField) + "' value='" + m_token +
                  "'>");
-        page.Add(
+        page.append(
             "<center><input type='submit' name ='UpdateButton' value='Save Changes'></center>");
         if (!m_saveMessage.empty())
-            page.Add("<center><b id='savemessage'>" + HtmlText::escape(m_saveMessage) +
+            page.append("<center><b id='savemessage'>" + HtmlText::escape(m_saveMessage) +
                      "</b></center>");
-        page.Add("<br>");
+        page.append("<br>");
         AddSetup(page);
-        page.Add("<br>");
+        page.append("<br>");
 
-        page.Add("<table  border='5' frame='box'><tr>");
-        page.Add(FormatCell("CM19A NINJA", "TABLEHEADER", "6", "Center"));
-        page.Add("<tr><tr>");
+        page.append("<table  border='5' frame='box'><tr>");
+        page.append(FormatCell("CM19A NINJA", "TABLEHEADER", "6", "Center"));
+        page.append("<tr><tr>");
         for (const char* button : {"Used", "Status", "ID", "Name", "Changed", "Refresh"})
-            page.Add(FormatCell(
+            page.append(FormatCell(
                 std::string("<input type='submit' name='") + button + "' value='" + button + "'>",
                 "TABLEHEADER", "1", "Center"));
-        page.Add("</tr><tr>");
+        page.append("</tr><tr>");
 
         auto table = std::make_unique<StatusTable>();
         fillTable(*table);
@@ -394,29 +397,27 @@ void StatusPage::FormatScreen(FastString& page) {
             even = !even;
         }
 
-        page.Add(
+        page.append(
             "<IFRAME frameborder=0 scrolling='no' name='hiddenframe' cols='0' rows='0' width='0' "
             "height='0' size='0'>");
-        page.Add(
+        page.append(
             "<form name='hiddenform' method = 'post' accept-charset='UTF-8'><input type='hidden' "
             "name='clientinput' value='x'><input type='hidden' name='clientvalue' value='y'>"
             "<input type='hidden' name='" +
             std::string(kTokenField) + "' value='" + m_token + "'></form>");
-        page.Add("</IFRAME>");
-        page.Add("</tr></table></form></small></center></div>");
-        page.Add("</body></html>");
+        page.append("</IFRAME>");
+        page.append("</tr></table></form></small></center></div>");
+        page.append("</body></html>");
     });
 }
 
-void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::string& rowClass) {
+void StatusPage::writeRow(std::string& page, const StatusRow& row, const std::string& rowClass) {
     DeviceTable& devices = host().devices();
     const std::string code = vb::UCase(row.DC);
     const std::string hostCode = vb::UCase(row.HSDC);
     const bool channel = !code.empty() && static_cast<unsigned char>(code.front()) >= 'Q';
-    // One piece per row: the page has hundreds of rows.
-    std::string out;
-    out.reserve(channel ? 1400 : 800);
-    auto cell = [&](const std::string& content) {
+    std::string& out = page;
+    auto cell = [&](std::string_view content) {
         appendCell(out, content, rowClass, "1", "Left");
     };
 
@@ -444,57 +445,61 @@ void StatusPage::writeRow(FastString& page, const StatusRow& row, const std::str
     cell("<input type='text' size='20' value='" + HtmlText::escape(row.Name) + "' name='" + code +
          "Name'>");
     cell(neverChanged(row.Changed) ? "&nbsp;" : FormatChangedTime(row.Changed));
-    cell(ControlPulldown(code) +
-         (channel ? "" : "<input type ='text' name='" + code + "Value" + "' value='' size='5'>"));
+    std::string control = ControlPulldown(code);
+    if (!channel) {
+        control += "<input type ='text' name='";
+        control += code;
+        control += "Value' value='' size='5'>";
+    }
+    cell(control);
     out += "</tr><tr>";
-    page.Add(std::move(out));
 }
 
-void StatusPage::AddSetup(FastString& page) {
+void StatusPage::AddSetup(std::string& page) {
     guarded("AddSetup", [&] {
         IniCache& ini = host().iniCache();
         const WebSettings& web = WebSettings::instance();
-        page.Add("<Table width='600' border='5' frame='box'><tr>");
-        page.Add(FormatCell("Page Content", "TABLEHEADER", "3", "Center"));
-        page.Add("</tr><tr>");
-        page.Add(FormatCell("<input type='checkbox' name ='ShowOnlyUsed' value='1'" +
+        page.append("<Table width='600' border='5' frame='box'><tr>");
+        page.append(FormatCell("Page Content", "TABLEHEADER", "3", "Center"));
+        page.append("</tr><tr>");
+        page.append(FormatCell("<input type='checkbox' name ='ShowOnlyUsed' value='1'" +
                                 std::string(m_showOnlyUsed ? " checked " : " ") +
                                 ">&nbsp;Show Only Used",
                             "TABLEROWEVEN", "1", "Center"));
-        page.Add(FormatCell("<input type='checkbox' name ='IncludeX10' value='1'" +
+        page.append(FormatCell("<input type='checkbox' name ='IncludeX10' value='1'" +
                                 std::string(m_includeX10 ? " checked " : " ") +
                                 ">&nbsp;Include X10",
                             "TABLEROWEVEN", "1", "Center"));
-        page.Add(
+        page.append(
             FormatCell("Ninja Move Increment&nbsp;<input type='text' name ='NinjaIncrement' "
                        "value='" +
                            std::to_string(web.NinjaIncrement) + "'" + "size='4'>",
                        "TABLEROWEVEN", "1", "Center"));
-        page.Add("</tr><tr>");
-        page.Add(FormatCell("HTTP / Browser", "TABLEHEADER", "3", "Center"));
-        page.Add("</tr><tr>");
+        page.append("</tr><tr>");
+        page.append(FormatCell("HTTP / Browser", "TABLEHEADER", "3", "Center"));
+        page.append("</tr><tr>");
         auto stored = [&](const char* key, const char* fallback) {
             return HtmlText::escape(vb::withoutQuotes(ini.GetINISetting("General", key, fallback)));
         };
-        page.Add(FormatCell(
+        page.append(FormatCell(
             "HTTP Server Port<br><input type='text' size='4' value='" +
                 stored("ServerPort", "8012") + "' name='ServerPort'>" +
                 (m_portMessage.empty()
                      ? std::string()
                      : "<br><b id='portmessage'>" + HtmlText::escape(m_portMessage) + "</b>"),
             "TABLEROWODD", "1", "Center"));
-        page.Add(FormatCell("Browser Background<br><input type='text' size='8' value='" +
+        page.append(FormatCell("Browser Background<br><input type='text' size='8' value='" +
                                 stored("Background", "#000000") + "' name='Background'>",
                             "TABLEROWODD", "1", "Center"));
-        page.Add(FormatCell("Style Sheet<br><input type='text' size='18' value='" +
+        page.append(FormatCell("Style Sheet<br><input type='text' size='18' value='" +
                                 stored("StyleSheet", "StyleNoBody.css") + "' name='StyleSheet'>",
                             "TABLEROWODD", "1", "Center"));
-        page.Add("</tr></table>");
+        page.append("</tr></table>");
         addMqttSetup(page);
     });
 }
 
-void StatusPage::addMqttSetup(FastString& page) {
+void StatusPage::addMqttSetup(std::string& page) {
     const MqttSettings mqtt = MqttSettings::read(host().iniCache());
     auto field = [&](const char* label, const char* name, const std::string& value,
                      const char* size, const char* type = "text") {
@@ -507,28 +512,28 @@ void StatusPage::addMqttSetup(FastString& page) {
                               (checked ? " checked" : "") + ">&nbsp;" + label,
                           "TABLEROWEVEN", "1", "Center");
     };
-    page.Add("<Table width='600' border='5' frame='box'><tr>");
+    page.append("<Table width='600' border='5' frame='box'><tr>");
     // Tells a save that this form carries the MQTT fields: an unticked box
     // posts nothing, and a form without them must not switch anything off.
-    page.Add(
+    page.append(
         FormatCell("MQTT (no broker while Host is empty)<input type='hidden' "
                    "name='MqttFields' value='1'>",
                    "TABLEHEADER", "3", "Center"));
-    page.Add("</tr><tr>");
-    page.Add(field("Broker Host", "MqttHost", mqtt.Host, "18"));
-    page.Add(field("Port", "MqttPort", std::to_string(mqtt.Port), "5"));
-    page.Add(field("Topic Prefix", "MqttPrefix", mqtt.Prefix, "12"));
-    page.Add("</tr><tr>");
-    page.Add(field("User", "MqttUser", mqtt.User, "12"));
+    page.append("</tr><tr>");
+    page.append(field("Broker Host", "MqttHost", mqtt.Host, "18"));
+    page.append(field("Port", "MqttPort", std::to_string(mqtt.Port), "5"));
+    page.append(field("Topic Prefix", "MqttPrefix", mqtt.Prefix, "12"));
+    page.append("</tr><tr>");
+    page.append(field("User", "MqttUser", mqtt.User, "12"));
     // The stored password is never sent to a browser; an empty field keeps it.
-    page.Add(field(mqtt.Password.empty() ? "Password" : "Password (set; empty keeps it)",
+    page.append(field(mqtt.Password.empty() ? "Password" : "Password (set; empty keeps it)",
                    "MqttPassword", "", "12", "password"));
-    page.Add(field("CA File (TLS)", "MqttCAFile", mqtt.CAFile, "18"));
-    page.Add("</tr><tr>");
-    page.Add(box("TLS", "MqttTLS", mqtt.TLS));
-    page.Add(box("Discovery", "MqttDiscovery", mqtt.Discovery));
-    page.Add(field("Discovery Prefix", "MqttDiscoveryPrefix", mqtt.DiscoveryPrefix, "14"));
-    page.Add("</tr></table>");
+    page.append(field("CA File (TLS)", "MqttCAFile", mqtt.CAFile, "18"));
+    page.append("</tr><tr>");
+    page.append(box("TLS", "MqttTLS", mqtt.TLS));
+    page.append(box("Discovery", "MqttDiscovery", mqtt.Discovery));
+    page.append(field("Discovery Prefix", "MqttDiscoveryPrefix", mqtt.DiscoveryPrefix, "14"));
+    page.append("</tr></table>");
 }
 
 void StatusPage::saveMqttSetup() {
@@ -567,8 +572,8 @@ std::string StatusPage::FormatCell(const std::string& content, const std::string
     return cell;
 }
 
-void StatusPage::appendCell(std::string& out, const std::string& content, const std::string& cls,
-                            const std::string& span, const std::string& align) const {
+void StatusPage::appendCell(std::string& out, std::string_view content, std::string_view cls,
+                            std::string_view span, std::string_view align) const {
     const CellLook* look = nullptr;
     out += "<td ";
     if (m_styled) {
@@ -581,10 +586,20 @@ void StatusPage::appendCell(std::string& out, const std::string& content, const 
             out += "\" ";
         }
     } else {
-        out += "class=\"" + cls + "\" ";
+        out += "class=\"";
+        out += cls;
+        out += "\" ";
     }
-    if (!span.empty()) out += "colspan=\"" + span + "\" ";
-    if (!align.empty()) out += "align=\"" + align + "\" ";
+    if (!span.empty()) {
+        out += "colspan=\"";
+        out += span;
+        out += "\" ";
+    }
+    if (!align.empty()) {
+        out += "align=\"";
+        out += align;
+        out += "\" ";
+    }
     out += '>';
     if (!m_styled) {
         out += content;
@@ -592,7 +607,9 @@ void StatusPage::appendCell(std::string& out, const std::string& content, const 
         out += "<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"";
         out += look->color;
         out += "\">";
-        out += look->bold ? "<b>" + content + "</b>" : content;
+        if (look->bold) out += "<b>";
+        out += content;
+        if (look->bold) out += "</b>";
         out += "</font>";
     }
     out += "</td>";

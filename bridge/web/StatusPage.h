@@ -27,13 +27,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "web/PageHeader.h"
 #include "web/StatusTable.h"
 #include "web/WebUsers.h"
 
 class Application;
-class FastString;
 class Request;
 class Response;
 
@@ -79,14 +79,14 @@ public:
     Commands commands;
 
 private:
-    void FormatScreen(FastString& page);
-    void AddSetup(FastString& page);
-    void addMqttSetup(FastString& page);
+    void FormatScreen(std::string& page);
+    void AddSetup(std::string& page);
+    void addMqttSetup(std::string& page);
     void saveMqttSetup();
     void fillTable(StatusTable& table) const;
-    void writeRow(FastString& page, const StatusRow& row, const std::string& rowClass);
-    void appendCell(std::string& out, const std::string& content, const std::string& cls,
-                    const std::string& span, const std::string& align) const;
+    void writeRow(std::string& page, const StatusRow& row, const std::string& rowClass);
+    void appendCell(std::string& out, std::string_view content, std::string_view cls,
+                    std::string_view span, std::string_view align) const;
     Application& host() const { return m_hs; }
     // False (and the answer sent) when the request may not use the page.
     bool admitted(Request& request, Response& response);
@@ -111,6 +111,8 @@ private:
     bool m_includeX10 = false;
     std::string m_sortKey;
     std::string m_sortDirection;
+    // The size of the last page built, to size the next one.
+    size_t m_lastPageSize = 0;
     QDateTime m_today;
     QDateTime m_yesterday;
 };

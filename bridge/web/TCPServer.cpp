@@ -398,7 +398,7 @@ void TCPServer::setSocketTag(int index, const std::string& tag) {
     if (TcpSocket* socket = socketAt(index)) socket->Tag = tag;
 }
 
-void TCPServer::sendData(int index, const std::string& data) {
+void TCPServer::sendData(int index, const QByteArray& data) {
     TcpSocket* socket = socketAt(index);
     if (socket == nullptr)
         raiseError(RuntimeError::kSubscriptOutOfRange, "Control array element does not exist");

@@ -78,7 +78,7 @@ public:
     int socketState(int index) const override;
     std::string socketTag(int index) const override;
     void setSocketTag(int index, const std::string& tag) override;
-    void sendData(int index, const std::string& data) override;
+    void sendData(int index, const QByteArray& data) override;
     bool binarySendDone(int index) const override;
     void setBinarySendDone(int index, bool done) override;
     void startBinarySendTimer(int index, int milliseconds) override;

@@ -192,12 +192,12 @@ int64_t TcpSocket::BytesReceived() const {
     return m_socket->bytesAvailable() + pending;
 }
 
-void TcpSocket::SendData(const std::string& data) {
+void TcpSocket::SendData(const QByteArray& data) {
     if (State() != kConnected)
         raiseError(kWrongState,
                    "Wrong protocol or connection state for the requested transaction or request",
                    "TcpSocket");
-    m_socket->write(data.data(), static_cast<qint64>(data.size()));
+    m_socket->write(data);
 }
 
 void TcpSocket::Close() {

@@ -17,6 +17,7 @@
 // Closing or destroying an element from inside one of its own notices is safe:
 // the system socket is released once the notice has returned.
 
+#include <QByteArray>
 #include <QPointer>
 #include <cstdint>
 #include <functional>
@@ -71,7 +72,8 @@ public:
     std::string GetData();
     int64_t BytesReceived() const;
     // Queues the bytes for sending; only while connected (else error 40006).
-    void SendData(const std::string& data);
+    // A large byte array is queued as it is, shared rather than copied.
+    void SendData(const QByteArray& data);
     // Closes the listener or the connection; unsent bytes still go out.
     void Close();
 

@@ -27,9 +27,9 @@ public:
     int socketState(int) const override { return state; }
     std::string socketTag(int) const override { return tag; }
     void setSocketTag(int, const std::string& t) override { tag = t; }
-    void sendData(int, const std::string& data) override {
+    void sendData(int, const QByteArray& data) override {
         if (state != 7) raiseError(40006, "Wrong protocol or connection state");
-        sends.push_back(data);
+        sends.push_back(data.toStdString());
         if (afterSend) afterSend(*this);
     }
     bool binarySendDone(int) const override { return done; }
