@@ -1,11 +1,16 @@
 #include "web/HeaderFiles.h"
 
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <regex>
 #include <system_error>
 #include <unordered_map>
+#include <vector>
 
 #include "base/Convert.h"
 #include "base/ProcessState.h"
@@ -23,53 +28,119 @@ std::string weather(IniCache& ini, const std::string& section, const std::string
     return ini.GetINISetting(section, key, "", "WeatherData.ini");
 }
 
-std::string readFile(const std::string& path) {
-    std::string relative = ProgramFolder::mapPath(path);
-    while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
-    const auto file = ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative);
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec)) return kNoFile;
-    std::ifstream in(file, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return text.empty() ? kNoFile : text;
-}
-
-// The files read during the current turn of the event loop, by the name asked
-// for. Finding a name ignoring case scans folders, and the header asks for the
-// same files for every page of a burst.
-struct TurnFiles {
-    std::unordered_map<std::string, std::string> texts;
-    bool clearQueued = false;
+// How a folder or a file stood when a text was read through it. Adding,
+// removing or renaming an entry moves a folder's modification time; rewriting
+// a file moves its time or size, replacing it its inode.
+struct Stamp {
+    std::string path;
+    bool exists = false;
+    int64_t seconds = 0;
+    int64_t nanoseconds = 0;
+    int64_t size = 0;
+    uint64_t inode = 0;
+    bool operator==(const Stamp&) const = default;
 };
 
-TurnFiles& turnFiles() {
-    static TurnFiles files;
-    return files;
+Stamp stampOf(std::string path) {
+    Stamp stamp;
+    stamp.path = std::move(path);
+    struct stat st {};
+    if (::stat(stamp.path.c_str(), &st) == 0) {
+        stamp.exists = true;
+        stamp.seconds = st.st_mtim.tv_sec;
+        stamp.nanoseconds = st.st_mtim.tv_nsec;
+        stamp.size = st.st_size;
+        stamp.inode = st.st_ino;
+    }
+    return stamp;
 }
 
-const bool kTurnFilesReset = ProcessState::registerReset("HeaderFiles", [] {
-    turnFiles().texts.clear();
+// A text read once, and what it was read through: each folder whose entries
+// decided which name matched, and the file.
+struct KnownFile {
+    std::string text;
+    std::vector<Stamp> stamps;
+    bool checkedThisTurn = false;
+};
+
+KnownFile readFile(const std::string& path) {
+    std::string relative = ProgramFolder::mapPath(path);
+    while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
+    std::vector<std::filesystem::path> folders;
+    const auto file =
+        ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative, &folders);
+    // Stamped before reading: a change made while reading shows as a changed
+    // stamp next time, never as an old text kept for good.
+    KnownFile known;
+    for (const auto& folder : folders) known.stamps.push_back(stampOf(folder.string()));
+    known.stamps.push_back(stampOf(file.string()));
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec)) {
+        known.text = kNoFile;
+        return known;
+    }
+    std::ifstream in(file, std::ios::binary);
+    known.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (known.text.empty()) known.text = kNoFile;
+    return known;
+}
+
+bool unchanged(const KnownFile& known) {
+    return std::all_of(known.stamps.begin(), known.stamps.end(),
+                       [](const Stamp& s) { return stampOf(s.path) == s; });
+}
+
+// Every page asks for the same dozen files, most of them missing, and finding
+// a name ignoring case scans folders. Texts are kept while the stamps they
+// were read through hold, and the stamps are checked once per turn of the
+// event loop (every time when there is no event loop).
+struct FileCache {
+    std::unordered_map<std::string, KnownFile> files;
+    bool turnEndQueued = false;
+};
+
+// Names come from the page's own code and settings (a links file per level):
+// a handful in practice; past this the cache starts over.
+constexpr size_t kMaxFiles = 64;
+
+FileCache& fileCache() {
+    static FileCache cache;
+    return cache;
+}
+
+const bool kFileCacheReset = ProcessState::registerReset("HeaderFiles", [] {
+    fileCache().files.clear();
 });
+
+void endOfTurn() {
+    for (auto& entry : fileCache().files) entry.second.checkedThisTurn = false;
+    fileCache().turnEndQueued = false;
+}
 
 }  // namespace
 
 std::string FileContents(const std::string& path) {
     return guarded("FileContents: ", std::string(kNoFile), [&]() -> std::string {
-        // Without an event loop there is no turn to end: every call reads.
-        if (QCoreApplication::instance() == nullptr) return readFile(path);
-        TurnFiles& files = turnFiles();
-        if (const auto known = files.texts.find(path); known != files.texts.end())
-            return known->second;
-        std::string text = readFile(path);
-        files.texts.emplace(path, text);
-        if (!files.clearQueued) {
-            files.clearQueued = true;
-            QTimer::singleShot(0, [] {
-                turnFiles().texts.clear();
-                turnFiles().clearQueued = false;
-            });
+        FileCache& cache = fileCache();
+        const std::string key = ProgramFolder::path() + '\n' + path;
+        auto known = cache.files.find(key);
+        if (known != cache.files.end() && !known->second.checkedThisTurn &&
+            !unchanged(known->second)) {
+            cache.files.erase(known);
+            known = cache.files.end();
         }
-        return text;
+        if (known == cache.files.end()) {
+            if (cache.files.size() >= kMaxFiles) cache.files.clear();
+            known = cache.files.emplace(key, readFile(path)).first;
+        }
+        if (QCoreApplication::instance() != nullptr) {
+            known->second.checkedThisTurn = true;
+            if (!cache.turnEndQueued) {
+                cache.turnEndQueued = true;
+                QTimer::singleShot(0, endOfTurn);
+            }
+        }
+        return known->second.text;
     });
 }
 

@@ -18,9 +18,10 @@ namespace HeaderFiles {
 constexpr const char* kNoFile = "No File";
 
 // The file below the program folder named the Windows way ("\html\head.htm"),
-// found ignoring case; kNoFile when it is missing or empty. A page asks for the
-// same few files many times, so within one turn of the event loop each is read
-// once; an edit shows on the next page.
+// found ignoring case; kNoFile when it is missing or empty. A text is kept
+// while the file and the folders it was found through are unchanged on disk,
+// which is checked once per turn of the event loop: an edit shows from the
+// next turn.
 std::string FileContents(const std::string& path);
 // The links fragment of a level ("\html\links3.htm", "_touchscreen" before the
 // extension on styled pages), or the bridge's "links.htm" for level 0.

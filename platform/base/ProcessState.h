@@ -15,7 +15,7 @@
 //             ErrorLogFile::instance()  the error log's count of repeated lines
 //   host      Application::instance()   the host object
 //             WebSettings::instance()   the host's running web settings
-//   web       HeaderFiles               the header files read this turn
+//   web       HeaderFiles               the header files read so far
 //   plugin    HostLink                  the plug-in's link to its host
 //             hspi                      the configuration window it opens
 //             frmConfig                 the configuration window open now

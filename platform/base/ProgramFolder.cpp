@@ -35,12 +35,14 @@ std::string mapPath(std::string_view systemPath) {
     return p;
 }
 
-fs::path resolveIgnoringCase(const fs::path& base, std::string_view relative) {
+fs::path resolveIgnoringCase(const fs::path& base, std::string_view relative,
+                             std::vector<fs::path>* folders) {
     fs::path current = base;
     const fs::path rel(mapPath(relative));
     for (const auto& part : rel) {
         const std::string name = part.string();
         if (name.empty() || name == "/" || name == ".") continue;
+        if (folders != nullptr) folders->push_back(current);
         std::error_code ec;
         fs::path exact = current / part;
         if (fs::exists(exact, ec)) {

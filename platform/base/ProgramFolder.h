@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ProgramFolder {
 
@@ -22,8 +23,11 @@ std::string executablePath();
 std::string mapPath(std::string_view systemPath);
 // Finds an existing file or folder below base whose relative path equals
 // relative ignoring case (request paths arrive lower-cased). Returns the path
-// as it exists on disk, or base/relative when nothing matches.
+// as it exists on disk, or base/relative when nothing matches. When folders is
+// given, each folder whose entries decided a step is added to it (a change of
+// those entries, seen in the folder's modification time, can change the answer).
 std::filesystem::path resolveIgnoringCase(const std::filesystem::path& base,
-                                          std::string_view relative);
+                                          std::string_view relative,
+                                          std::vector<std::filesystem::path>* folders = nullptr);
 
 }  // namespace ProgramFolder

@@ -133,6 +133,10 @@ TEST_F(Header, LinksOfTheUsersLevelWhereTheSettingsSayAndNoBrokenPictures) {
     EXPECT_FALSE(has(html, "/own"));
     EXPECT_GT(html.find("<a href='/ten'>Ten</a>"), html.find("class=\"pagetitle\""));
     EXPECT_TRUE(has(html, "<img src=\"/brindlehub/images/clock.gif\""));
+    // A file rewritten in place is read again too.
+    fragment("HTML/links10.htm", "<a href='/eleven'>Eleven</a>");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(has(get("pc:8012"), "/eleven"));
 }
 
 TEST_F(Header, TouchScreensGetTheirFragmentsAndRequestValuesAreEscaped) {
