@@ -67,8 +67,7 @@ KnownFile readFile(const std::string& path) {
     std::string relative = ProgramFolder::mapPath(path);
     while (!relative.empty() && relative.front() == '/') relative.erase(0, 1);
     std::vector<std::filesystem::path> folders;
-    const auto file =
-        ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative, &folders);
+    const auto file = ProgramFolder::resolveIgnoringCase(ProgramFolder::path(), relative, &folders);
     // Stamped before reading: a change made while reading shows as a changed
     // stamp next time, never as an old text kept for good.
     KnownFile known;
@@ -108,9 +107,8 @@ FileCache& fileCache() {
     return cache;
 }
 
-const bool kFileCacheReset = ProcessState::registerReset("HeaderFiles", [] {
-    fileCache().files.clear();
-});
+const bool kFileCacheReset =
+    ProcessState::registerReset("HeaderFiles", [] { fileCache().files.clear(); });
 
 void endOfTurn() {
     for (auto& entry : fileCache().files) entry.second.checkedThisTurn = false;

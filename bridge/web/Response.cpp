@@ -60,12 +60,11 @@ void Response::deliver(int16_t index, const QByteArray& answer, const std::strin
 
 void Response::SendTextString(const std::string& sResponse, int16_t index) {
     guarded("TCPSever_SendTextString ", [&] {
-        const std::string head =
-            header({"HTTP/1.1 200 OK", "Server: qix", "Date: " + today(),
-                    "Expires: Tue, 04 Dec 1993 21:29:02 GMT", "Accept-Ranges: bytes",
-                    std::string("Content-Type: ") + kHtmlType,
-                    "Content-Length: " + std::to_string(sResponse.size()),
-                    "Cache-Control: no-cache"});
+        const std::string head = header(
+            {"HTTP/1.1 200 OK", "Server: qix", "Date: " + today(),
+             "Expires: Tue, 04 Dec 1993 21:29:02 GMT", "Accept-Ranges: bytes",
+             std::string("Content-Type: ") + kHtmlType,
+             "Content-Length: " + std::to_string(sResponse.size()), "Cache-Control: no-cache"});
         // A status page is half a megabyte: it is copied once, into the buffer
         // the socket then sends from.
         QByteArray answer;
@@ -129,8 +128,9 @@ void Response::SendBinaryFile(const std::string& sFile, int16_t index) {
     guarded("TCPServer_SendBinaryFile " + sFile + " ", [&] {
         const auto file = HtmlFolder::find(m_pool.htmlFolder(), sFile);
         if (!file) {
-            m_pool.sendData(index, QByteArray::fromStdString(header(
-                                       {"HTTP/1.1 404 Not Found", "Server: qix", "Date:" + today()})));
+            m_pool.sendData(
+                index, QByteArray::fromStdString(
+                           header({"HTTP/1.1 404 Not Found", "Server: qix", "Date:" + today()})));
             m_pool.yield();
             return;
         }

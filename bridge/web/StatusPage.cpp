@@ -356,19 +356,19 @@ void StatusPage::FormatScreen(std::string& page) {
                                   std::to_string(BRINDLE_VERSION_PATCH) + "</font></small>";
         static const Request noRequest;
         page.append(m_header.CustomHeader({title, "", web.Background, "x", web.StyleSheet},
-                                       m_request != nullptr ? *m_request : noRequest));
+                                          m_request != nullptr ? *m_request : noRequest));
         page.append("\r\n");
         page.append("<div><center><small>");
         page.append("<form name='control' method='post' accept-charset='UTF-8'>");
         page.append("<input type='hidden' name='clientinput' value='yes'>");
         page.append("<input type='hidden' name='clientvalue' value='yes'>");
-        page.append("<input type='hidden' name='" + std::string(kTokenField) + "' value='" + m_token +
-                 "'>");
+        page.append("<input type='hidden' name='" + std::string(kTokenField) + "' value='" +
+                    m_token + "'>");
         page.append(
             "<center><input type='submit' name ='UpdateButton' value='Save Changes'></center>");
         if (!m_saveMessage.empty())
             page.append("<center><b id='savemessage'>" + HtmlText::escape(m_saveMessage) +
-                     "</b></center>");
+                        "</b></center>");
         page.append("<br>");
         AddSetup(page);
         page.append("<br>");
@@ -417,9 +417,7 @@ void StatusPage::writeRow(std::string& page, const StatusRow& row, const std::st
     const std::string hostCode = vb::UCase(row.HSDC);
     const bool channel = !code.empty() && static_cast<unsigned char>(code.front()) >= 'Q';
     std::string& out = page;
-    auto cell = [&](std::string_view content) {
-        appendCell(out, content, rowClass, "1", "Left");
-    };
+    auto cell = [&](std::string_view content) { appendCell(out, content, rowClass, "1", "Left"); };
 
     out += "<input type='hidden' value='" + code + "' name='" + code + "DC'>";
     cell("<input type='checkbox' " + std::string(row.Used ? "checked" : "") + " name='" + code +
@@ -463,13 +461,13 @@ void StatusPage::AddSetup(std::string& page) {
         page.append(FormatCell("Page Content", "TABLEHEADER", "3", "Center"));
         page.append("</tr><tr>");
         page.append(FormatCell("<input type='checkbox' name ='ShowOnlyUsed' value='1'" +
-                                std::string(m_showOnlyUsed ? " checked " : " ") +
-                                ">&nbsp;Show Only Used",
-                            "TABLEROWEVEN", "1", "Center"));
+                                   std::string(m_showOnlyUsed ? " checked " : " ") +
+                                   ">&nbsp;Show Only Used",
+                               "TABLEROWEVEN", "1", "Center"));
         page.append(FormatCell("<input type='checkbox' name ='IncludeX10' value='1'" +
-                                std::string(m_includeX10 ? " checked " : " ") +
-                                ">&nbsp;Include X10",
-                            "TABLEROWEVEN", "1", "Center"));
+                                   std::string(m_includeX10 ? " checked " : " ") +
+                                   ">&nbsp;Include X10",
+                               "TABLEROWEVEN", "1", "Center"));
         page.append(
             FormatCell("Ninja Move Increment&nbsp;<input type='text' name ='NinjaIncrement' "
                        "value='" +
@@ -489,11 +487,11 @@ void StatusPage::AddSetup(std::string& page) {
                      : "<br><b id='portmessage'>" + HtmlText::escape(m_portMessage) + "</b>"),
             "TABLEROWODD", "1", "Center"));
         page.append(FormatCell("Browser Background<br><input type='text' size='8' value='" +
-                                stored("Background", "#000000") + "' name='Background'>",
-                            "TABLEROWODD", "1", "Center"));
+                                   stored("Background", "#000000") + "' name='Background'>",
+                               "TABLEROWODD", "1", "Center"));
         page.append(FormatCell("Style Sheet<br><input type='text' size='18' value='" +
-                                stored("StyleSheet", "StyleNoBody.css") + "' name='StyleSheet'>",
-                            "TABLEROWODD", "1", "Center"));
+                                   stored("StyleSheet", "StyleNoBody.css") + "' name='StyleSheet'>",
+                               "TABLEROWODD", "1", "Center"));
         page.append("</tr></table>");
         addMqttSetup(page);
     });
@@ -527,7 +525,7 @@ void StatusPage::addMqttSetup(std::string& page) {
     page.append(field("User", "MqttUser", mqtt.User, "12"));
     // The stored password is never sent to a browser; an empty field keeps it.
     page.append(field(mqtt.Password.empty() ? "Password" : "Password (set; empty keeps it)",
-                   "MqttPassword", "", "12", "password"));
+                      "MqttPassword", "", "12", "password"));
     page.append(field("CA File (TLS)", "MqttCAFile", mqtt.CAFile, "18"));
     page.append("</tr><tr>");
     page.append(box("TLS", "MqttTLS", mqtt.TLS));
