@@ -108,7 +108,7 @@ FileCache& fileCache() {
 }
 
 const bool kFileCacheReset =
-    ProcessState::registerReset("HeaderFiles", [] { fileCache().files.clear(); });
+    ProcessState::registerReset("HeaderFiles", [] { fileCache() = FileCache(); });
 
 void endOfTurn() {
     for (auto& entry : fileCache().files) entry.second.checkedThisTurn = false;
