@@ -78,6 +78,11 @@ bool hasPatternCharacters(std::string_view s) {
 // check, so a long run of digits would be undefined behaviour there.
 constexpr size_t kMaxPatternSize = 1000;
 
+// How deeply groups may nest. The regex compiler, and the matcher after it,
+// descend once per group on the calling thread's stack, so a name of a few
+// thousand "(" would overflow it however small the pattern is otherwise.
+constexpr size_t kMaxGroupDepth = 64;
+
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -102,6 +107,9 @@ bool patternTooLarge(std::string_view s) {
     size_t size = 0;
     size_t last = 0;
     std::vector<size_t> outer;
+    // The sizes of all the enclosing sequences together: the compiler's
+    // descent through a sequence is as deep as the items before it.
+    size_t enclosing = 0;
     bool inBracket = false;
     size_t pos = 0;
     const auto add = [&](size_t item) {
@@ -135,11 +143,14 @@ bool patternTooLarge(std::string_view s) {
             if (pos < s.size() && s[pos] == '^') ++pos;
             add(1);
         } else if (c == '(') {
+            if (outer.size() >= kMaxGroupDepth) return true;
             outer.push_back(size);
+            enclosing += size;
             size = 0;
         } else if (c == ')' && !outer.empty()) {
             const size_t group = size + 2;
             size = outer.back();
+            enclosing -= size;
             outer.pop_back();
             add(group);
         } else if (c == '{') {
@@ -162,7 +173,7 @@ bool patternTooLarge(std::string_view s) {
         } else {
             add(1);
         }
-        if (size > kMaxPatternSize) return true;
+        if (enclosing + size > kMaxPatternSize) return true;
     }
     return false;
 }

@@ -53,7 +53,8 @@ public:
     // case-insensitive regular expression anchored at the start, so pattern
     // characters in a section name keep their meaning. A section without keys,
     // a name that is not a valid pattern, or one whose repeats would write it
-    // out past a thousand steps (".{5000}"), gives one empty string.
+    // out past a thousand steps (".{5000}") or whose groups nest more than 64
+    // deep, gives one empty string.
     std::vector<std::string> Keys(const std::string& header) const;
     // Empties the store; the path stays.
     void Clear();

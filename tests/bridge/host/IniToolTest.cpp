@@ -114,6 +114,13 @@ TEST_F(IniToolTest, PatternsTooLargeToBuildListNoKeys) {
     for (const char* big : {"W{1001}", "(W{30}){40}", "(W{30})*{40}", "((W|S){9}){9}{9}"})
         EXPECT_EQ(t.Keys(big), Names{""}) << big;
     EXPECT_EQ(t.Keys("(W{1}){2}"), Names{"k"});
+    // Groups nested a hundred thousand deep, closed or not, or long sequences around
+    // nested groups, would overflow the compiler's stack.
+    for (const std::string& deep :
+         {std::string(100000, '(') + "W" + std::string(100000, ')'), std::string(100000, '('),
+          "(" + std::string(900, 'W') + "(" + std::string(900, 'W') + "))"})
+        EXPECT_EQ(t.Keys(deep), Names{""});
+    EXPECT_EQ(t.Keys(std::string(60, '(') + "W+" + std::string(60, ')')), Names{"k"});
     EXPECT_EQ(t.Keys("S\\{" + huge + "\\}"), Names{"n"});
     EXPECT_EQ(t.Keys("S[{" + huge + "}]+"), Names{"n"});
     EXPECT_EQ(t.Keys("S[[:punct:]{]\\d+}"), Names{"n"});
