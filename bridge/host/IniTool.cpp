@@ -5,7 +5,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <regex>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "base/Err.h"
 #include "base/RuntimeError.h"
 #include "host/Application.h"
+#include "host/SectionPattern.h"
 #include "xap/XapLog.h"
 
 namespace fs = std::filesystem;
@@ -45,137 +45,8 @@ bool keyReadsBackAsSomethingElse(const std::string& key, const std::string& valu
     return line.front() == ';' || (line.front() == '[' && line.back() == ']');
 }
 
-// Case-insensitive matching folds letters as the dictionary does (Windows-1252),
-// so Keys finds the same sections that Read finds, accented names included.
-struct CodePageRegexTraits : std::regex_traits<char> {
-    char translate_nocase(char c) const { return vb::lowerChar(c); }
-};
-using SectionPattern = std::basic_regex<char, CodePageRegexTraits>;
-
-// libstdc++ matches by backtracking unless asked otherwise: a pattern such as
-// "(a*)*b" then takes exponential time, and ".*" recurses once per character
-// of a long key until the stack runs out. Polynomial mode matches in bounded
-// time and stack; it rejects back-references, which then list no keys.
-constexpr std::regex_constants::syntax_option_type kPatternOptions =
-    std::regex_constants::ECMAScript | std::regex_constants::icase
-#ifdef __GLIBCXX__
-    | std::regex_constants::__polynomial
-#endif
-    ;
-
 bool hasPatternCharacters(std::string_view s) {
     return s.find_first_of("^$\\.*+?()[]{}|") != std::string_view::npos;
-}
-
-// The largest a section pattern may grow once its repeats are written out
-// (roughly the states of the automaton the regex compiler builds). Building
-// and running that automaton costs in proportion, and every listing does both:
-// "(.?){20000}" would take seconds per listing. Names people give sections
-// stay far below this. Any larger pattern lists no keys, as an invalid one does.
-//
-// It also keeps numbers the compiler reads (repeat counts, back-reference
-// numbers) small: it reads them into a fixed-size integer with no overflow
-// check, so a long run of digits would be undefined behaviour there.
-constexpr size_t kMaxPatternSize = 1000;
-
-// How deeply groups may nest. The regex compiler, and the matcher after it,
-// descend once per group on the calling thread's stack, so a name of a few
-// thousand "(" would overflow it however small the pattern is otherwise.
-constexpr size_t kMaxGroupDepth = 64;
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
-// Reads the digits at pos, moving pos past them; anything above
-// kMaxPatternSize reads as kMaxPatternSize + 1.
-size_t readNumber(std::string_view s, size_t& pos) {
-    size_t value = 0;
-    for (; pos < s.size() && isDigit(s[pos]); ++pos)
-        value = std::min(value * 10 + static_cast<size_t>(s[pos] - '0'), kMaxPatternSize + 1);
-    return value;
-}
-
-// Whether an ECMAScript pattern grows beyond kMaxPatternSize once its repeats
-// are written out. It follows the regex compiler's reading closely enough to
-// know where numbers stand: digits inside a bracket expression or after an
-// escaped brace are plain characters, while a count in "{m,n}" or a
-// back-reference "\\n" is a number.
-bool patternTooLarge(std::string_view s) {
-    // The size of the sequence being read, the size of its last item (what a
-    // repeat applies to), and the sizes of the sequences around each open group.
-    size_t size = 0;
-    size_t last = 0;
-    std::vector<size_t> outer;
-    // The sizes of all the enclosing sequences together: the compiler's
-    // descent through a sequence is as deep as the items before it.
-    size_t enclosing = 0;
-    bool inBracket = false;
-    size_t pos = 0;
-    const auto add = [&](size_t item) {
-        size += item;
-        last = item;
-    };
-    while (pos < s.size()) {
-        const char c = s[pos++];
-        if (c == '\\') {
-            if (pos >= s.size()) return false;
-            const char e = s[pos];
-            if (e >= '1' && e <= '9') {
-                if (readNumber(s, pos) > kMaxPatternSize) return true;
-            } else {
-                ++pos;
-                if (e == 'c') ++pos;  // "\\cX" takes one more character
-            }
-            if (!inBracket) add(1);
-        } else if (inBracket) {
-            if (c == ']') {
-                inBracket = false;
-            } else if (c == '[' && pos < s.size() &&
-                       (s[pos] == '.' || s[pos] == ':' || s[pos] == '=')) {
-                // A class name such as "[:alpha:]" runs to its own closing pair.
-                const size_t end = s.find(std::string{s[pos], ']'}, pos + 1);
-                if (end == std::string_view::npos) return false;
-                pos = end + 2;
-            }
-        } else if (c == '[') {
-            inBracket = true;
-            if (pos < s.size() && s[pos] == '^') ++pos;
-            add(1);
-        } else if (c == '(') {
-            if (outer.size() >= kMaxGroupDepth) return true;
-            outer.push_back(size);
-            enclosing += size;
-            size = 0;
-        } else if (c == ')' && !outer.empty()) {
-            const size_t group = size + 2;
-            size = outer.back();
-            enclosing -= size;
-            outer.pop_back();
-            add(group);
-        } else if (c == '{') {
-            size_t count = 0;
-            while (pos < s.size() && s[pos] != '}') {
-                if (isDigit(s[pos]))
-                    count = std::max(count, readNumber(s, pos));
-                else
-                    ++pos;
-            }
-            if (count > kMaxPatternSize) return true;
-            // Each repeat is a copy of the item, plus a state to loop or skip.
-            const size_t repeated = last * (count + 1);
-            size += repeated - last;
-            last = repeated;
-        } else if (c == '*' || c == '+' || c == '?') {
-            // Repeats may follow one another, each applying to all before it.
-            ++size;
-            ++last;
-        } else {
-            add(1);
-        }
-        if (enclosing + size > kMaxPatternSize) return true;
-    }
-    return false;
 }
 
 // Whether a dictionary key is a value entry of the named section, for names
@@ -299,33 +170,27 @@ std::vector<std::string> IniTool::Headers() const {
 
 std::vector<std::string> IniTool::Keys(const std::string& header) const {
     std::string list;
-    try {
-        // The section name goes into the pattern unescaped: callers have always
-        // been able to pass a pattern here. The escaped separator keeps a name
-        // that ends in a backslash matching itself.
-        std::optional<SectionPattern> re;
-        if (hasPatternCharacters(header)) {
-            std::string pattern = "^" + header + "\\";
-            pattern.push_back(kSep);
-            if (patternTooLarge(pattern))
-                throw std::regex_error(std::regex_constants::error_complexity);
-            re.emplace(pattern, kPatternOptions);
-        }
-        for (const auto& entry : m_dict) {
-            const std::string& key = entry.first;
-            const bool inSection =
-                re ? std::regex_search(key, *re, std::regex_constants::match_continuous)
-                   : startsWithSection(key, header);
-            if (!inSection) continue;
-            std::string name = key.substr(key.find(kSep) + 1);
-            if (vb::Trim(name).empty()) continue;
-            list += name;
-            list.push_back(kSep);
-        }
-    } catch (const std::regex_error&) {
+    // The section name goes into the pattern unescaped: callers have always
+    // been able to pass a pattern here. The escaped separator keeps a name that
+    // ends in a backslash matching itself.
+    std::optional<SectionPattern> pattern;
+    if (hasPatternCharacters(header)) {
+        std::string text = "^" + header + "\\";
+        text.push_back(kSep);
+        pattern.emplace(text);
         // A section name that is not a valid pattern ("a[") names no section
         // that can be listed: no keys, rather than a fault in every caller.
-        list.clear();
+        if (!pattern->valid()) return splitList(std::move(list));
+    }
+    for (const auto& entry : m_dict) {
+        const std::string& key = entry.first;
+        const bool inSection =
+            pattern ? pattern->matchesStart(key) : startsWithSection(key, header);
+        if (!inSection) continue;
+        std::string name = key.substr(key.find(kSep) + 1);
+        if (vb::Trim(name).empty()) continue;
+        list += name;
+        list.push_back(kSep);
     }
     return splitList(std::move(list));
 }
