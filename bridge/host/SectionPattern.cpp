@@ -1,8 +1,10 @@
 #include "host/SectionPattern.h"
 
 #include <algorithm>
+#include <cassert>
 #include <limits>
 #include <regex>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -154,7 +156,7 @@ constexpr std::regex_constants::syntax_option_type kPatternOptions =
 // character classes ("\w", "\d", "\s") and case-folded ranges use the C
 // locale, while single characters fold by the code page.
 
-enum class Verdict { Ok, Invalid, Unsupported };
+enum class Verdict { Ok, Invalid };
 
 enum class Tok : uint8_t {
     End,
@@ -173,7 +175,11 @@ enum class Tok : uint8_t {
     Open,
     OpenNoGroup,
     LookAhead,  // ch: '=' or '!'
-    ClassName,  // "[:name:]" in a bracket; the name at count, ch long
+    // In a bracket, "[:name:]", "[.name.]" and "[=name=]": the name is at
+    // count in the pattern, ch long.
+    ClassName,
+    CollatingName,
+    Equivalence,
     Close,
     BracketOpen,
     BracketOpenNegated,
@@ -301,8 +307,7 @@ private:
         } else if (c == '[') {
             if (atEnd()) return Verdict::Invalid;
             const char next = m_s[m_pos];
-            if (next == '.' || next == '=') return Verdict::Unsupported;
-            if (next == ':') return className(t);
+            if (next == ':' || next == '.' || next == '=') return bracketName(t);
             t.ch = c;
         } else if (c == ']') {
             t.kind = Tok::BracketClose;
@@ -314,18 +319,20 @@ private:
         return Verdict::Ok;
     }
 
-    // "[:name:]": the name runs to the first ":", which must be followed by "]".
-    Verdict className(Token& t) {
+    // "[:name:]" and the like: the name runs to the first ":" (or "." or
+    // "="), which must be followed by "]".
+    Verdict bracketName(Token& t) {
+        const char mark = m_s[m_pos];
         const size_t start = ++m_pos;
-        const size_t colon = m_s.find(':', start);
-        if (colon == std::string_view::npos || colon + 1 >= m_s.size() || m_s[colon + 1] != ']')
+        const size_t end = m_s.find(mark, start);
+        if (end == std::string_view::npos || end + 1 >= m_s.size() || m_s[end + 1] != ']')
             return Verdict::Invalid;
-        // Longer than any class name: unknown, so the pattern is invalid.
-        if (colon - start > 8) return Verdict::Invalid;
-        t.kind = Tok::ClassName;
+        // Longer than any name of a class or character: unknown, so invalid.
+        if (end - start > 32) return Verdict::Invalid;
+        t.kind = mark == ':' ? Tok::ClassName : mark == '.' ? Tok::CollatingName : Tok::Equivalence;
         t.count = static_cast<uint32_t>(start);
-        t.ch = static_cast<char>(colon - start);
-        m_pos = colon + 2;
+        t.ch = static_cast<char>(end - start);
+        m_pos = end + 2;
         return Verdict::Ok;
     }
 
@@ -494,6 +501,158 @@ bool classBytes(std::string_view name, ByteSet& out) {
     return true;
 }
 
+// Adds the bytes that fold to `folded` (a byte as lowerChar gives it): itself,
+// and the capital that folds to it, if there is one.
+void setFolded(ByteSet& set, char folded) {
+    const auto lower = static_cast<unsigned char>(folded);
+    setBit(set, lower);
+    const auto capital = static_cast<unsigned char>(lower - 32);
+    if (lower >= 32 && vb::lowerChar(static_cast<char>(capital)) == folded) setBit(set, capital);
+}
+
+// The character a collating name stands for: the names of the portable
+// character set (POSIX), one for each ASCII code; a letter or digit is also
+// named by itself. False for any other name.
+bool collatingChar(std::string_view name, char& out) {
+    static constexpr std::string_view kNames[128] = {
+        "NUL",
+        "SOH",
+        "STX",
+        "ETX",
+        "EOT",
+        "ENQ",
+        "ACK",
+        "alert",
+        "backspace",
+        "tab",
+        "newline",
+        "vertical-tab",
+        "form-feed",
+        "carriage-return",
+        "SO",
+        "SI",
+        "DLE",
+        "DC1",
+        "DC2",
+        "DC3",
+        "DC4",
+        "NAK",
+        "SYN",
+        "ETB",
+        "CAN",
+        "EM",
+        "SUB",
+        "ESC",
+        "IS4",
+        "IS3",
+        "IS2",
+        "IS1",
+        "space",
+        "exclamation-mark",
+        "quotation-mark",
+        "number-sign",
+        "dollar-sign",
+        "percent-sign",
+        "ampersand",
+        "apostrophe",
+        "left-parenthesis",
+        "right-parenthesis",
+        "asterisk",
+        "plus-sign",
+        "comma",
+        "hyphen",
+        "period",
+        "slash",
+        "zero",
+        "one",
+        "two",
+        "three",
+        "four",
+        "five",
+        "six",
+        "seven",
+        "eight",
+        "nine",
+        "colon",
+        "semicolon",
+        "less-than-sign",
+        "equals-sign",
+        "greater-than-sign",
+        "question-mark",
+        "commercial-at",
+        "A",
+        "B",
+        "C",
+        "D",
+        "E",
+        "F",
+        "G",
+        "H",
+        "I",
+        "J",
+        "K",
+        "L",
+        "M",
+        "N",
+        "O",
+        "P",
+        "Q",
+        "R",
+        "S",
+        "T",
+        "U",
+        "V",
+        "W",
+        "X",
+        "Y",
+        "Z",
+        "left-square-bracket",
+        "backslash",
+        "right-square-bracket",
+        "circumflex",
+        "underscore",
+        "grave-accent",
+        "a",
+        "b",
+        "c",
+        "d",
+        "e",
+        "f",
+        "g",
+        "h",
+        "i",
+        "j",
+        "k",
+        "l",
+        "m",
+        "n",
+        "o",
+        "p",
+        "q",
+        "r",
+        "s",
+        "t",
+        "u",
+        "v",
+        "w",
+        "x",
+        "y",
+        "z",
+        "left-curly-bracket",
+        "vertical-line",
+        "right-curly-bracket",
+        "tilde",
+        "DEL",
+    };
+    for (size_t code = 0; code < 128; ++code) {
+        if (kNames[code] == name) {
+            out = static_cast<char>(code);
+            return true;
+        }
+    }
+    return false;
+}
+
 ByteSet complement(ByteSet set) {
     for (uint64_t& word : set) word = ~word;
     return set;
@@ -514,12 +673,20 @@ struct Node {
         Either,
         Repeat,
     };
-    explicit Node(Kind k, uint32_t bytes = 0, uint32_t least = 0, uint32_t most = 0)
-        : kind(k), set(bytes), min(least), max(most) {}
     Kind kind;
-    uint32_t set;  // Bytes
-    uint32_t min;  // Repeat
-    uint32_t max;  // Repeat; kUnbounded for no limit
+    uint32_t set = 0;  // Bytes
+    uint32_t min = 0;  // Repeat
+    uint32_t max = 0;  // Repeat; kUnbounded for no limit
+    // Sequence and Either: count kids, from `first` in the shared list of
+    // kids; Repeat and the look-aheads: the one kid is node `first`.
+    uint32_t first = 0;
+    uint32_t count = 0;
+};
+
+// The tree: nodes, and the kids of sequences and alternatives, stored flat
+// so a pattern costs a few allocations, not one per group.
+struct Tree {
+    std::vector<Node> nodes;
     std::vector<uint32_t> kids;
 };
 
@@ -527,9 +694,14 @@ struct Node {
 // what it rejects is rejected here.
 class Parser {
 public:
-    Parser(std::string_view pattern, const std::vector<Token>& tokens, std::vector<Node>& nodes,
-           std::vector<ByteSet>& sets)
-        : m_pattern(pattern), m_tokens(tokens), m_nodes(nodes), m_sets(sets) {}
+    Parser(std::string_view pattern, const std::vector<Token>& tokens, Tree& tree,
+           std::vector<uint32_t>& pending, std::vector<ByteSet>& sets)
+        : m_pattern(pattern),
+          m_tokens(tokens),
+          m_nodes(tree.nodes),
+          m_kids(tree.kids),
+          m_sets(sets),
+          m_pending(pending) {}
 
     bool parse(uint32_t& root) { return disjunction(root) && peek() == Tok::End; }
 
@@ -550,6 +722,16 @@ private:
         m_sets.push_back(set);
         return add(Node{Node::Kind::Bytes, static_cast<uint32_t>(m_sets.size() - 1)});
     }
+    // A node of the kids pending from `from` on, which leave the pending list.
+    uint32_t withKids(Node::Kind kind, size_t from) {
+        Node node{kind};
+        node.first = static_cast<uint32_t>(m_kids.size());
+        node.count = static_cast<uint32_t>(m_pending.size() - from);
+        m_kids.insert(m_kids.end(), m_pending.begin() + static_cast<std::ptrdiff_t>(from),
+                      m_pending.end());
+        m_pending.resize(from);
+        return add(node);
+    }
 
     bool disjunction(uint32_t& out) {
         uint32_t first = 0;
@@ -558,27 +740,33 @@ private:
             out = first;
             return true;
         }
-        Node either{Node::Kind::Either};
-        either.kids.push_back(first);
+        const size_t from = m_pending.size();
+        m_pending.push_back(first);
         while (accept(Tok::Or)) {
             uint32_t next = 0;
             if (!alternative(next)) return false;
-            either.kids.push_back(next);
+            m_pending.push_back(next);
         }
-        out = add(std::move(either));
+        out = withKids(Node::Kind::Either, from);
         return true;
     }
 
     bool alternative(uint32_t& out) {
-        Node sequence{Node::Kind::Sequence};
+        const size_t from = m_pending.size();
         for (;;) {
             uint32_t item = 0;
             const int got = term(item);
             if (got < 0) return false;
             if (got == 0) break;
-            sequence.kids.push_back(item);
+            m_pending.push_back(item);
         }
-        out = add(std::move(sequence));
+        // A single item needs no sequence around it.
+        if (m_pending.size() == from + 1) {
+            out = m_pending.back();
+            m_pending.pop_back();
+        } else {
+            out = withKids(Node::Kind::Sequence, from);
+        }
         return true;
     }
 
@@ -605,8 +793,8 @@ private:
                 Node look{take().ch == '=' ? Node::Kind::LookAhead : Node::Kind::NegativeLookAhead};
                 uint32_t inner = 0;
                 if (!disjunction(inner) || !accept(Tok::Close)) return -1;
-                look.kids.push_back(inner);
-                out = add(std::move(look));
+                look.first = inner;
+                out = add(look);
                 return 1;
             }
             default:
@@ -633,9 +821,8 @@ private:
             }
             // A lazy repeat ("*?") matches the same texts as a greedy one.
             accept(Tok::Opt);
-            Node repeat{Node::Kind::Repeat, 0, min, max};
-            repeat.kids.push_back(out);
-            out = add(std::move(repeat));
+            Node repeat{Node::Kind::Repeat, 0, min, max, out};
+            out = add(repeat);
         }
     }
 
@@ -646,14 +833,8 @@ private:
                 out = bytes(byteSet([](unsigned char b) { return b != '\n' && b != '\r'; }));
                 return 1;
             case Tok::Char: {
-                // The folded byte, and the capital that folds to it, if any.
-                const auto folded = static_cast<unsigned char>(vb::lowerChar(take().ch));
                 ByteSet set{};
-                setBit(set, folded);
-                const auto capital = static_cast<unsigned char>(folded - 32);
-                if (folded >= 32 &&
-                    vb::lowerChar(static_cast<char>(capital)) == static_cast<char>(folded))
-                    setBit(set, capital);
+                setFolded(set, vb::lowerChar(take().ch));
                 out = bytes(set);
                 return 1;
             }
@@ -736,18 +917,38 @@ private:
                         pushChar('-');
                     }
                     break;
+                case Tok::CollatingName: {
+                    // The character it names, which may start a range.
+                    const Token& t = take();
+                    char c = 0;
+                    if (!collatingChar(m_pattern.substr(t.count, static_cast<unsigned char>(t.ch)),
+                                       c))
+                        return false;
+                    pushChar(c);
+                    break;
+                }
                 case Tok::Class:
-                case Tok::ClassName: {
+                case Tok::ClassName:
+                case Tok::Equivalence: {
                     if (last == Last::Char) chars.push_back(vb::lowerChar(lastChar));
                     last = Last::Class;
                     const Token& t = take();
                     ByteSet set{};
+                    const std::string_view name =
+                        m_pattern.substr(t.count, static_cast<unsigned char>(t.ch));
+                    char named = 0;
                     if (t.kind == Tok::Class) {
                         classBytes(std::string_view(&t.ch, 1), set);
                         if (isUpperLetter(t.ch)) set = complement(set);
-                    } else if (!classBytes(
-                                   m_pattern.substr(t.count, static_cast<unsigned char>(t.ch)),
-                                   set)) {
+                    } else if (t.kind == Tok::Equivalence) {
+                        // The C locale's collation tells characters apart by
+                        // ASCII case only.
+                        if (!collatingChar(name, named)) return false;
+                        set = byteSet([named](unsigned char b) {
+                            return asciiLower(static_cast<signed char>(b)) ==
+                                   asciiLower(static_cast<signed char>(named));
+                        });
+                    } else if (!classBytes(name, set)) {
                         return false;
                     }
                     classes.push_back(set);
@@ -759,23 +960,30 @@ private:
         }
         if (last == Last::Char) chars.push_back(vb::lowerChar(lastChar));
 
-        out = bytes(byteSet([&](unsigned char b) {
-            const auto c = static_cast<signed char>(b);
-            bool match = std::find(chars.begin(), chars.end(),
-                                   vb::lowerChar(static_cast<char>(b))) != chars.end();
-            for (const auto& [lo, hi] : ranges)
-                match = match || (lo <= asciiLower(c) && asciiLower(c) <= hi) ||
-                        (lo <= asciiUpper(c) && asciiUpper(c) <= hi);
-            for (const ByteSet& set : classes) match = match || hasBit(set, b);
-            return match != negated;
-        }));
+        ByteSet set{};
+        for (const char c : chars) setFolded(set, c);
+        // Ranges compare bytes as signed chars, in either ASCII case.
+        for (const auto& [lo, hi] : ranges) {
+            for (unsigned b = 0; b < 256; ++b) {
+                const auto c = static_cast<signed char>(b);
+                if ((lo <= asciiLower(c) && asciiLower(c) <= hi) ||
+                    (lo <= asciiUpper(c) && asciiUpper(c) <= hi))
+                    setBit(set, static_cast<unsigned char>(b));
+            }
+        }
+        for (const ByteSet& cls : classes)
+            for (size_t w = 0; w < set.size(); ++w) set[w] |= cls[w];
+        out = bytes(negated ? complement(set) : set);
         return true;
     }
 
     std::string_view m_pattern;
     const std::vector<Token>& m_tokens;
     std::vector<Node>& m_nodes;
+    std::vector<uint32_t>& m_kids;
     std::vector<ByteSet>& m_sets;
+    // Kids of the sequences and alternatives still being read, innermost last.
+    std::vector<uint32_t>& m_pending;
     size_t m_i = 0;
 };
 
@@ -788,8 +996,38 @@ using Op = Step::Op;
 
 class Writer {
 public:
-    Writer(const std::vector<Node>& nodes, std::vector<Step>& steps)
-        : m_nodes(nodes), m_steps(steps) {}
+    Writer(const Tree& tree, std::vector<Step>& steps)
+        : m_nodes(tree.nodes), m_kids(tree.kids), m_steps(steps) {}
+
+    // How many steps write(index) adds, at most kMaxSteps + 1, so the steps
+    // are allocated once.
+    size_t size(uint32_t index) const {
+        const Node& node = m_nodes[index];
+        const auto capped = [](uint64_t n) {
+            return static_cast<size_t>(std::min<uint64_t>(n, kMaxSteps + 1));
+        };
+        switch (node.kind) {
+            case Node::Kind::LookAhead:
+            case Node::Kind::NegativeLookAhead:
+                return capped(3 + uint64_t{size(node.first)});
+            case Node::Kind::Sequence:
+            case Node::Kind::Either: {
+                uint64_t total =
+                    node.kind == Node::Kind::Either ? 2 * (uint64_t{node.count} - 1) : 0;
+                for (const uint32_t kid : kidsOf(node)) total = capped(total + size(kid));
+                return capped(total);
+            }
+            case Node::Kind::Repeat: {
+                const uint64_t kid = size(node.first);
+                if (node.max == kUnbounded)
+                    return capped(node.min == 0 ? kid + 2 : uint64_t{node.min} * kid + 1);
+                return capped(uint64_t{node.min} * kid +
+                              (uint64_t{node.max} - node.min) * (kid + 1));
+            }
+            default:
+                return 1;
+        }
+    }
 
     bool write(uint32_t index) {
         if (m_steps.size() > kMaxSteps) return false;
@@ -817,38 +1055,50 @@ public:
                 const uint32_t look = push(Op::LookAhead, here() + 2);
                 m_steps[look].b = node.kind == Node::Kind::NegativeLookAhead;
                 const uint32_t over = push(Op::Jump);
-                if (!write(node.kids.front())) return false;
+                if (!write(node.first)) return false;
                 push(Op::Match);
                 m_steps[over].a = here();
                 return true;
             }
             case Node::Kind::Sequence:
-                for (const uint32_t kid : node.kids)
+                for (const uint32_t kid : kidsOf(node))
                     if (!write(kid)) return false;
                 return true;
             case Node::Kind::Either: {
                 std::vector<uint32_t> jumps;
-                for (size_t i = 0; i + 1 < node.kids.size(); ++i) {
+                const std::span<const uint32_t> kids = kidsOf(node);
+                for (size_t i = 0; i + 1 < kids.size(); ++i) {
                     const uint32_t split = push(Op::Split, here() + 1);
-                    if (!write(node.kids[i])) return false;
+                    if (!write(kids[i])) return false;
                     jumps.push_back(push(Op::Jump));
                     m_steps[split].b = here();
                 }
-                if (!write(node.kids.back())) return false;
+                if (!write(kids.back())) return false;
                 for (const uint32_t jump : jumps) m_steps[jump].a = here();
                 return true;
             }
             case Node::Kind::Repeat: {
-                const uint32_t kid = node.kids.front();
-                for (uint32_t i = 0; i < node.min; ++i)
-                    if (!write(kid)) return false;
-                if (node.max == kUnbounded) {
+                const uint32_t kid = node.first;
+                if (node.max == kUnbounded && node.min == 0) {
                     const uint32_t loop = push(Op::Split, here() + 1);
                     if (!write(kid)) return false;
                     push(Op::Jump, loop);
                     m_steps[loop].b = here();
                     return true;
                 }
+                if (node.max == kUnbounded) {
+                    // The last required copy loops back on itself, so stacked
+                    // repeats ("a+++") grow by a step each, not twofold.
+                    for (uint32_t i = 1; i < node.min; ++i)
+                        if (!write(kid)) return false;
+                    const uint32_t start = here();
+                    if (!write(kid)) return false;
+                    push(Op::Split, start);
+                    m_steps.back().b = here();
+                    return true;
+                }
+                for (uint32_t i = 0; i < node.min; ++i)
+                    if (!write(kid)) return false;
                 std::vector<uint32_t> splits;
                 for (uint32_t i = node.min; i < node.max; ++i) {
                     splits.push_back(push(Op::Split, here() + 1));
@@ -869,7 +1119,12 @@ public:
 private:
     uint32_t here() const { return static_cast<uint32_t>(m_steps.size()); }
 
+    std::span<const uint32_t> kidsOf(const Node& node) const {
+        return std::span<const uint32_t>(m_kids).subspan(node.first, node.count);
+    }
+
     const std::vector<Node>& m_nodes;
+    const std::vector<uint32_t>& m_kids;
     std::vector<Step>& m_steps;
 };
 
@@ -883,26 +1138,39 @@ SectionPattern::~SectionPattern() = default;
 SectionPattern::SectionPattern(SectionPattern&&) noexcept = default;
 SectionPattern& SectionPattern::operator=(SectionPattern&&) noexcept = default;
 
+// Working space of the compiler, kept between patterns so that compiling one
+// costs few allocations: listings compile a pattern per call.
+struct CompileScratch {
+    std::vector<Token> tokens;
+    Tree tree;
+    std::vector<uint32_t> pending;
+};
+
 SectionPattern::SectionPattern(std::string_view pattern) {
     if (patternTooLarge(pattern)) return;
-    std::vector<Token> tokens;
+    thread_local CompileScratch scratch;
+    std::vector<Token>& tokens = scratch.tokens;
+    tokens.clear();
     const Verdict lexed = Lexer(pattern).run(tokens);
     if (lexed == Verdict::Invalid) return;
-    if (lexed == Verdict::Unsupported) {
-        compileStandard(pattern);
-        return;
-    }
-    std::vector<Node> nodes;
+    Tree& tree = scratch.tree;
+    tree.nodes.clear();
+    tree.kids.clear();
+    scratch.pending.clear();
+    m_sets.reserve(tokens.size());
     uint32_t root = 0;
-    if (!Parser(pattern, tokens, nodes, m_sets).parse(root)) return;
-    Writer writer(nodes, m_steps);
-    if (!writer.write(root)) {
+    if (!Parser(pattern, tokens, tree, scratch.pending, m_sets).parse(root)) return;
+    Writer writer(tree, m_steps);
+    const size_t steps = writer.size(root) + 1;
+    if (steps <= kMaxSteps) m_steps.reserve(steps);
+    if (steps > kMaxSteps || !writer.write(root)) {
         m_steps.clear();
         m_sets.clear();
         compileStandard(pattern);
         return;
     }
     writer.push(Op::Match);
+    assert(m_steps.size() == steps);
     m_valid = true;
 }
 
@@ -926,7 +1194,8 @@ void SectionPattern::compileStandard(std::string_view pattern) {
 }
 
 // The live steps, now and after the next byte, and which steps a closure has
-// reached (by generation, so the marks are never cleared between bytes).
+// reached (by generation, so the marks are never cleared between bytes, nor
+// between patterns: an older pattern's marks are older generations).
 struct SectionPattern::Scratch {
     std::vector<uint32_t> now, next, stack, seen;
     uint32_t generation = 0;
@@ -999,11 +1268,11 @@ bool SectionPattern::addClosure(Scratch& scratch, std::vector<uint32_t>& list, u
 
 // Whether the steps from start match text from pos `begin` on.
 bool SectionPattern::run(uint32_t start, size_t begin, std::string_view text, size_t depth) const {
-    while (m_scratch.size() <= depth) {
-        m_scratch.push_back(std::make_unique<Scratch>());
-        m_scratch.back()->seen.assign(m_steps.size(), 0);
-    }
-    Scratch& scratch = *m_scratch[depth];
+    // One per look-ahead depth, kept between matches and patterns.
+    thread_local std::vector<std::unique_ptr<Scratch>> scratches;
+    while (scratches.size() <= depth) scratches.push_back(std::make_unique<Scratch>());
+    Scratch& scratch = *scratches[depth];
+    if (scratch.seen.size() < m_steps.size()) scratch.seen.resize(m_steps.size(), 0);
     scratch.nextGeneration();
     scratch.now.clear();
     if (addClosure(scratch, scratch.now, start, begin, begin, text, depth)) return true;

@@ -8,16 +8,15 @@
 // Matching runs every alternative side by side over the key, one character at
 // a time, never backtracking: its time is the pattern's size times the key's
 // length (a look-ahead runs again from each place it is reached, so that much
-// again per look-ahead). It does not run the bracket forms "[[.name.]]" and
-// "[[=name=]]", which depend on the locale's collation: a pattern holding one
-// goes to the standard library's regex (polynomial mode), which ran every
-// pattern before.
+// again per look-ahead). The standard library's regex (polynomial mode), which
+// ran every pattern before, is kept as the reference it is tested against.
 //
 // A pattern that is not valid, holds a back-reference, nests its groups more
 // than 64 deep or grows beyond about a thousand steps once its repeats are
 // written out matches nothing, whichever engine would have run it.
 //
-// Not thread-safe: matching uses scratch space kept in the object.
+// Compiling and matching use working space kept per thread, so a listing does
+// not allocate it anew for every pattern.
 
 #include <array>
 #include <cstdint>
@@ -38,7 +37,7 @@ public:
 
     // Whether the pattern can be used at all; one that cannot matches nothing.
     bool valid() const { return m_valid; }
-    // Whether the own matcher runs it (rather than the standard library).
+    // Whether the own matcher runs it (not so for standardOnly).
     bool ownMatcher() const { return m_valid && !m_standard; }
     // Whether the pattern matches text from its first character on.
     bool matchesStart(std::string_view text) const;
@@ -75,6 +74,4 @@ private:
     std::vector<Step> m_steps;
     std::vector<ByteSet> m_sets;
     std::unique_ptr<Standard> m_standard;
-    // Scratch for matching, one per look-ahead depth.
-    mutable std::vector<std::unique_ptr<Scratch>> m_scratch;
 };
