@@ -1128,6 +1128,14 @@ private:
     std::vector<Step>& m_steps;
 };
 
+// Working space of the compiler, kept between patterns so that compiling one
+// costs few allocations: listings compile a pattern per call.
+struct CompileScratch {
+    std::vector<Token> tokens;
+    Tree tree;
+    std::vector<uint32_t> pending;
+};
+
 }  // namespace
 
 struct SectionPattern::Standard {
@@ -1137,14 +1145,6 @@ struct SectionPattern::Standard {
 SectionPattern::~SectionPattern() = default;
 SectionPattern::SectionPattern(SectionPattern&&) noexcept = default;
 SectionPattern& SectionPattern::operator=(SectionPattern&&) noexcept = default;
-
-// Working space of the compiler, kept between patterns so that compiling one
-// costs few allocations: listings compile a pattern per call.
-struct CompileScratch {
-    std::vector<Token> tokens;
-    Tree tree;
-    std::vector<uint32_t> pending;
-};
 
 SectionPattern::SectionPattern(std::string_view pattern) {
     if (patternTooLarge(pattern)) return;
