@@ -886,8 +886,8 @@ public:
     Writer(const Tree& tree, std::vector<Step>& steps)
         : m_nodes(tree.nodes), m_kids(tree.kids), m_steps(steps) {}
 
-    // How many steps write(index) adds, at most kMaxSteps + 1, so the steps
-    // are allocated once.
+    // How many steps write(index) adds, at most kMaxSteps + 1: checked before
+    // anything is written, and the steps allocated once.
     size_t size(uint32_t index) const {
         const Node& node = m_nodes[index];
         const auto capped = [](uint64_t n) {
@@ -916,25 +916,24 @@ public:
         }
     }
 
-    bool write(uint32_t index) {
-        if (m_steps.size() > kMaxSteps) return false;
+    void write(uint32_t index) {
         const Node& node = m_nodes[index];
         switch (node.kind) {
             case Node::Kind::Bytes:
                 push(Op::Byte, node.set);
-                return true;
+                return;
             case Node::Kind::Begin:
                 push(Op::AtBegin);
-                return true;
+                return;
             case Node::Kind::End:
                 push(Op::AtEnd);
-                return true;
+                return;
             case Node::Kind::WordBoundary:
                 push(Op::WordBoundary);
-                return true;
+                return;
             case Node::Kind::NotWordBoundary:
                 push(Op::NotWordBoundary);
-                return true;
+                return;
             case Node::Kind::LookAhead:
             case Node::Kind::NegativeLookAhead: {
                 // The look-ahead's own steps lie after it, ending in their own
@@ -942,60 +941,56 @@ public:
                 const uint32_t look = push(Op::LookAhead, here() + 2);
                 m_steps[look].b = node.kind == Node::Kind::NegativeLookAhead;
                 const uint32_t over = push(Op::Jump);
-                if (!write(node.first)) return false;
+                write(node.first);
                 push(Op::Match);
                 m_steps[over].a = here();
-                return true;
+                return;
             }
             case Node::Kind::Sequence:
-                for (const uint32_t kid : kidsOf(node))
-                    if (!write(kid)) return false;
-                return true;
+                for (const uint32_t kid : kidsOf(node)) write(kid);
+                return;
             case Node::Kind::Either: {
                 std::vector<uint32_t> jumps;
                 const std::span<const uint32_t> kids = kidsOf(node);
                 for (size_t i = 0; i + 1 < kids.size(); ++i) {
                     const uint32_t split = push(Op::Split, here() + 1);
-                    if (!write(kids[i])) return false;
+                    write(kids[i]);
                     jumps.push_back(push(Op::Jump));
                     m_steps[split].b = here();
                 }
-                if (!write(kids.back())) return false;
+                write(kids.back());
                 for (const uint32_t jump : jumps) m_steps[jump].a = here();
-                return true;
+                return;
             }
             case Node::Kind::Repeat: {
                 const uint32_t kid = node.first;
                 if (node.max == kUnbounded && node.min == 0) {
                     const uint32_t loop = push(Op::Split, here() + 1);
-                    if (!write(kid)) return false;
+                    write(kid);
                     push(Op::Jump, loop);
                     m_steps[loop].b = here();
-                    return true;
+                    return;
                 }
                 if (node.max == kUnbounded) {
                     // The last required copy loops back on itself, so stacked
                     // repeats ("a+++") grow by a step each, not twofold.
-                    for (uint32_t i = 1; i < node.min; ++i)
-                        if (!write(kid)) return false;
+                    for (uint32_t i = 1; i < node.min; ++i) write(kid);
                     const uint32_t start = here();
-                    if (!write(kid)) return false;
+                    write(kid);
                     push(Op::Split, start);
                     m_steps.back().b = here();
-                    return true;
+                    return;
                 }
-                for (uint32_t i = 0; i < node.min; ++i)
-                    if (!write(kid)) return false;
+                for (uint32_t i = 0; i < node.min; ++i) write(kid);
                 std::vector<uint32_t> splits;
                 for (uint32_t i = node.min; i < node.max; ++i) {
                     splits.push_back(push(Op::Split, here() + 1));
-                    if (!write(kid)) return false;
+                    write(kid);
                 }
                 for (const uint32_t split : splits) m_steps[split].b = here();
-                return true;
+                return;
             }
         }
-        return false;
     }
 
     uint32_t push(Op op, uint32_t a = 0) {
@@ -1049,13 +1044,13 @@ SectionPattern::SectionPattern(std::string_view pattern) {
     if (!Parser(pattern, tokens, tree, scratch.pending, m_sets).parse(root)) return;
     Writer writer(tree, m_steps);
     const size_t steps = writer.size(root) + 1;
-    if (steps <= kMaxSteps) m_steps.reserve(steps);
-    if (steps > kMaxSteps || !writer.write(root)) {
-        m_steps.clear();
+    if (steps > kMaxSteps) {
         m_sets.clear();
         compileStandard(pattern);
         return;
     }
+    m_steps.reserve(steps);
+    writer.write(root);
     writer.push(Op::Match);
     assert(m_steps.size() == steps);
     m_valid = true;
