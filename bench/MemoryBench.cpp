@@ -17,12 +17,16 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -124,6 +128,37 @@ std::string mappedLibraries(pid_t pid) {
     return found.empty() ? "none" : found;
 }
 
+// Resident KiB per mapped object (file name, or the kind of anonymous memory),
+// largest first; printed when MEMBENCH_DETAIL is set, to see where memory goes.
+std::string residentByObject(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/smaps");
+    std::map<std::string, long> kib;
+    std::string line, object;
+    while (std::getline(in, line)) {
+        if (line.empty()) continue;
+        if (std::isxdigit(static_cast<unsigned char>(line[0])) && line.find('-') < 16) {
+            // "start-end perms offset dev inode   path"
+            std::istringstream fields(line);
+            std::string skip;
+            for (int i = 0; i < 5; ++i) fields >> skip;
+            std::getline(fields >> std::ws, object);
+            const size_t slash = object.rfind('/');
+            if (slash != std::string::npos) object = object.substr(slash + 1);
+            if (object.empty()) object = "[anonymous]";
+        } else if (line.rfind("Rss:", 0) == 0) {
+            kib[object] += std::atol(line.c_str() + 4);
+        }
+    }
+    std::vector<std::pair<long, std::string>> sorted;
+    for (const auto& [name, size] : kib)
+        if (size > 0) sorted.emplace_back(size, name);
+    std::sort(sorted.rbegin(), sorted.rend());
+    std::string text;
+    for (const auto& [size, name] : sorted)
+        text += "    " + std::to_string(size) + " KiB  " + name + "\n";
+    return text;
+}
+
 struct Memory {
     long rss = -1;
     long pss = -1;
@@ -195,6 +230,8 @@ bool runCase(const BenchBuild& build, int hub, const std::string& display, int b
             "Pss %5.1f MiB  (%d/60 pages)  mapped: %s\n",
             build.name.c_str(), display.empty() ? "headless" : "Xvfb", label, mib(started.rss),
             mib(started.pss), mib(after.rss), mib(after.pss), pages, mappedLibraries(pid).c_str());
+        if (std::getenv("MEMBENCH_DETAIL") != nullptr)
+            std::printf("%s", residentByObject(pid).c_str());
     } else {
         std::printf("%-10s %-9s MQTT %-3s  the gateway did not start\n", build.name.c_str(),
                     display.empty() ? "headless" : "Xvfb", label);

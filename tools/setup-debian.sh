@@ -15,6 +15,8 @@ PACKAGES="$PACKAGES chromium chromium-driver python3-selenium"
 [ "${WITH_TESTS:-0}" = 1 ] && PACKAGES="$PACKAGES mosquitto openssl"
 # The libusb backend is tested against an emulated CM19A in a umockdev test bed.
 [ "${WITH_TESTS:-0}" = 1 ] && PACKAGES="$PACKAGES umockdev gir1.2-umockdev-1.0 python3-gi"
+# The gateway is also tested on an X display of its own, where it loads its tray.
+[ "${WITH_TESTS:-0}" = 1 ] && PACKAGES="$PACKAGES xvfb"
 # The memory benchmark runs the gateway beside a broker and on an X display.
 [ "${WITH_BENCH:-0}" = 1 ] && PACKAGES="$PACKAGES mosquitto xvfb"
 # clang builds the libFuzzer targets; optional, only the fuzz target needs it.

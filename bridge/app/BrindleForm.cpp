@@ -1,15 +1,8 @@
 #include "app/BrindleForm.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QCursor>
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QPainter>
-#include <QPixmap>
-#include <QUrl>
 
-#include "app/GUISetup.h"
 #include "base/AtomicFile.h"
 #include "base/DoEvents.h"
 #include "base/Err.h"
@@ -33,34 +26,9 @@
 
 Q_LOGGING_CATEGORY(lcBrindle, "brindle")
 
-namespace {
-
-// The two tray pictures: a dark transceiver when idle, lit while a command runs.
-QIcon paintIcon(const QColor& light) {
-    QPixmap pm(32, 32);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setBrush(QColor(0x30, 0x38, 0x48));
-    p.setPen(Qt::NoPen);
-    p.drawRoundedRect(3, 9, 26, 18, 4, 4);
-    p.setPen(QPen(QColor(0x90, 0x98, 0xa8), 2));
-    p.drawLine(22, 9, 26, 2);
-    p.setPen(Qt::NoPen);
-    p.setBrush(light);
-    p.drawEllipse(QPoint(10, 18), 4, 4);
-    return QIcon(pm);
-}
-
-}  // namespace
-
 BrindleForm::BrindleForm() {
-    // Headless the program runs on a core application: no tray, menu or icons.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr) {
-        m_image1 = paintIcon(QColor(0x50, 0x60, 0x50));
-        m_image2 = paintIcon(QColor(0x40, 0xff, 0x40));
-        m_menu = std::make_unique<QMenu>();
-    }
+    // Headless there is no desktop: no tray, menu or windows.
+    if (const Desktop::Factory make = Desktop::factory()) m_desktop = make();
     m_timer1.onTimer([this] { Timer1_Timer(); });
     m_exitRetry.onTimer([this] {
         if (!m_startingUp) requestExit();
@@ -69,30 +37,15 @@ BrindleForm::BrindleForm() {
         m_mqttRetry.setEnabled(false);
         startMqtt();
     });
-
-    if (m_menu) {
-        m_menu->setTitle(QStringLiteral("CM19A"));
-        const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
-                                        "Help",    "-",         "Exit"};
-        for (int i = 0; i <= kExit; ++i) {
-            if (i == kSeparator) {
-                m_menu->addSeparator();
-                continue;
-            }
-            QAction* action = m_menu->addAction(QString::fromLatin1(captions[i]));
-            QObject::connect(action, &QAction::triggered, [this, i] { MenuArray_Click(i); });
-        }
-    }
+    if (m_desktop) m_desktop->setMenu(menuEntries());
 
     quit = [] { QCoreApplication::exit(0); };
-    openUrl = [](const std::string& url) {
-        QDesktopServices::openUrl(QUrl(QString::fromLatin1(url.c_str())));
+    openUrl = [this](const std::string& url) {
+        if (m_desktop) m_desktop->openUrl(url);
     };
 }
 
-BrindleForm::~BrindleForm() {
-    if (m_guiSetup) delete m_guiSetup.data();
-}
+BrindleForm::~BrindleForm() = default;
 
 bool BrindleForm::Form_Load() {
     m_startingUp = true;
@@ -186,26 +139,33 @@ void BrindleForm::startUp() {
 
     // 9. The tray icon, with the plug-in's menus.
     addPluginMenus();
-    m_tray.setCaption("Brindle");
-    m_tray.SetCallback(this);
+    if (m_desktop) m_desktop->setCaption("Brindle");
     Timer1_Timer();
 }
 
-void BrindleForm::addPluginMenus() {
-    if (!m_hostForm || !m_menu) return;
-    // Placed above the separator, so "Exit" stays last.
-    QAction* before = nullptr;
-    const QList<QAction*> actions = m_menu->actions();
-    for (QAction* a : actions)
-        if (a->isSeparator()) before = a;
-    for (const auto& [key, display] : m_hostForm->menus()) {
-        const size_t tilde = key.find('~');
-        const std::string title = tilde == std::string::npos ? key : key.substr(tilde + 1);
-        auto* action =
-            new QAction(QString::fromLatin1((display + ": " + title).c_str()), m_menu.get());
-        m_menu->insertAction(before, action);
-        QObject::connect(action, &QAction::triggered, [this, title] { pluginMenuClick(title); });
+std::vector<Desktop::MenuEntry> BrindleForm::menuEntries() const {
+    // The entries call back into this window, which outlives its desktop.
+    auto* self = const_cast<BrindleForm*>(this);
+    std::vector<Desktop::MenuEntry> entries;
+    const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
+                                    "Help"};
+    for (int i = kBrowser; i <= kHelp; ++i)
+        entries.push_back({captions[i], [self, i] { self->MenuArray_Click(i); }});
+    if (m_hostForm) {
+        for (const auto& [key, display] : m_hostForm->menus()) {
+            const size_t tilde = key.find('~');
+            const std::string title = tilde == std::string::npos ? key : key.substr(tilde + 1);
+            entries.push_back(
+                {display + ": " + title, [self, title] { self->pluginMenuClick(title); }});
+        }
     }
+    entries.push_back({"-", nullptr});
+    entries.push_back({"Exit", [self] { self->MenuArray_Click(kExit); }});
+    return entries;
+}
+
+void BrindleForm::addPluginMenus() {
+    if (m_hostForm && m_desktop) m_desktop->setMenu(menuEntries());
 }
 
 void BrindleForm::pluginMenuClick(const std::string& title) {
@@ -327,20 +287,13 @@ void BrindleForm::SwapIcons() {
     m_timer1.setInterval(200);
     m_timer1.setEnabled(true);
     m_showingActivity = true;
-    m_tray.Update(true, m_image2);
+    if (m_desktop) m_desktop->showIcon(true);
 }
 
 void BrindleForm::Timer1_Timer() {
     m_showingActivity = false;
-    m_tray.Update(true, m_image1);
+    if (m_desktop) m_desktop->showIcon(false);
     m_timer1.setEnabled(false);
-}
-
-void BrindleForm::TrayIconCallback(long msg) {
-    if (!m_menu || (msg != TrayIcon::kLeftButtonUp && msg != TrayIcon::kRightButtonUp)) return;
-    // Right-aligned: the menu's right edge at the cursor.
-    const QPoint at = QCursor::pos();
-    m_menu->popup(QPoint(at.x() - m_menu->sizeHint().width(), at.y()));
 }
 
 std::string BrindleForm::serverUrl(const char* page) const {
@@ -353,12 +306,7 @@ void BrindleForm::MenuArray_Click(int Index) {
             if (openUrl) openUrl(serverUrl("status"));
             break;
         case kGuiSetup:
-            if (!m_guiSetup) {
-                m_guiSetup = new GUISetup();
-                m_guiSetup->setAttribute(Qt::WA_DeleteOnClose);
-            }
-            m_guiSetup->show();
-            m_guiSetup->raise();
+            if (m_desktop) m_desktop->openSettings();
             break;
         case kHelp:
             if (openUrl) openUrl(serverUrl("help"));
@@ -381,10 +329,9 @@ void BrindleForm::Exit() {
     // Says "offline" while the loop still runs.
     m_mqtt.reset();
     m_timer1.setEnabled(false);
-    m_tray.Update(false, QIcon());
-    if (m_guiSetup) {
-        m_guiSetup->Form_Unload();
-        delete m_guiSetup.data();
+    if (m_desktop) {
+        m_desktop->removeIcon();
+        m_desktop->closeSettings();
     }
     m_xap.reset();
     try {

@@ -9,15 +9,11 @@
 // only a transport that cannot bind ends the program. Exit (the tray menu,
 // SIGINT or SIGTERM) shuts down in the reverse order and saves the settings.
 
-#include <QIcon>
-#include <QMenu>
-#include <QPointer>
-
 #include <functional>
 #include <memory>
-#include "app/GUISetup.h"
+#include <vector>
 
-#include "app/TrayIcon.h"
+#include "app/Desktop.h"
 #include "base/Timer.h"
 #include "gateway/CommandDispatcher.h"
 #include "xap/XapMessageCallback.h"
@@ -29,7 +25,7 @@ class TCPServer;
 class X10Reporter;
 class xap;
 
-class BrindleForm : public XapMessageCallback, public TrayIconCallbackTarget {
+class BrindleForm : public XapMessageCallback {
 public:
     enum MenuIndex {
         kBrowser = 0,
@@ -51,7 +47,6 @@ public:
     void onMessage() override;
     void SwapIcons();
     void Timer1_Timer();
-    void TrayIconCallback(long msg) override;
     void MenuArray_Click(int Index);
 
     // "Exit": releases the plug-in, removes the icon, closes the settings
@@ -86,10 +81,8 @@ public:
     const std::shared_ptr<Dispatch>& plugin() const { return m_plugin; }
     // Exists from the first step of start-up on.
     CommandDispatcher* dispatcher() { return m_dispatcher.get(); }
-    TrayIcon& trayIcon() { return m_tray; }
-    // The tray's menu; only with a widget application (never headless).
-    QMenu& menu() { return *m_menu; }
-    GUISetup* guiSetup() const { return m_guiSetup; }
+    // The tray, its menu and the settings window; none headless.
+    Desktop* desktop() const { return m_desktop.get(); }
     bool exited() const { return m_exited; }
     bool showingActivity() const { return m_showingActivity; }
     // Opens URLs for "Browser" and "Help"; replaceable for tests.
@@ -100,6 +93,8 @@ public:
 
 private:
     void startUp();
+    // The fixed entries with the plug-in's above the separator, so "Exit" stays last.
+    std::vector<Desktop::MenuEntry> menuEntries() const;
     std::string serverUrl(const char* page) const;
 
     std::unique_ptr<xap> m_xap;
@@ -110,12 +105,8 @@ private:
     std::unique_ptr<X10Reporter> m_reporter;
     std::unique_ptr<CommandDispatcher> m_dispatcher;
     std::unique_ptr<MqttLink> m_mqtt;
-    TrayIcon m_tray;
-    std::unique_ptr<QMenu> m_menu;
-    QPointer<GUISetup> m_guiSetup;
+    std::unique_ptr<Desktop> m_desktop;
     Timer m_timer1;
-    QIcon m_image1;  // idle
-    QIcon m_image2;  // activity
     bool m_busy = false;
     bool m_exited = false;
     bool m_initFailed = false;

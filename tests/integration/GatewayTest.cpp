@@ -1,6 +1,7 @@
 // The gateway doing its job end to end: the real program with the real plug-in
 // library, the command-line virtual transceiver as the radio, and a test hub
 // on 127.0.0.1:3639 that talks to the port announced in the heartbeat.
+#include "support/FileText.h"
 #include "support/GatewayFixture.h"
 
 namespace {
@@ -155,6 +156,51 @@ TEST_F(Gateway, AStalledTransceiverLeavesXapAnsweredAndGetsItsFramesInOrder) {
     }
     EXPECT_EQ(written, expected);
     shutDown();
+}
+
+// The GUI libraries come with the desktop module, which the program loads only
+// where there is a display: headless (as the tests run) it maps none of them,
+// with the plug-in loaded and its radio up.
+TEST_F(Gateway, HeadlessItMapsNoGuiLibrary) {
+    writeRegistry();
+    startRadio();
+    startGateway();
+    ASSERT_GE(radio.waitOut("W 80 01 00 20 14 24 20 20", 0, 8000), 0);
+    const std::string maps = readAll("/proc/" + std::to_string(gateway.pid()) + "/maps");
+    EXPECT_NE(maps.find("/libkestrel.so"), std::string::npos);
+    for (const char* lib : {"libQt6Widgets", "libQt6Gui", "libbrindle-desktop", "libkestrel-ui"})
+        EXPECT_EQ(maps.find(lib), std::string::npos) << lib;
+    shutDown();
+}
+
+// On an X display of its own the same program loads the desktop module, and
+// runs and shuts down as it does headless.
+TEST_F(Gateway, OnADisplayItLoadsTheDesktop) {
+    const char* xvfb = "/usr/bin/Xvfb";
+    if (!std::filesystem::exists(xvfb)) GTEST_SKIP() << "Xvfb is not installed";
+    int number = 100 + static_cast<int>(::getpid() % 800);
+    while (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock")) ++number;
+    const std::string display = ":" + std::to_string(number);
+    ChildProcess x;
+    x.start(xvfb, {display, "-nolisten", "tcp", "-screen", "0", "640x480x24"});
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i) WaitObject().Wait(50);
+    ASSERT_TRUE(std::filesystem::exists(socket)) << "Xvfb did not start";
+
+    writeRegistry();
+    startRadio();
+    startGateway({{"DISPLAY", display}, {"QT_QPA_PLATFORM", "xcb"}});
+    ASSERT_GE(radio.waitOut("W 80 01 00 20 14 24 20 20", 0, 8000), 0);
+    const std::string maps = readAll("/proc/" + std::to_string(gateway.pid()) + "/maps");
+    EXPECT_NE(maps.find("/libbrindle-desktop.so"), std::string::npos);
+    EXPECT_NE(maps.find("libQt6Widgets"), std::string::npos);
+    for (const std::string& line : gateway.err())
+        EXPECT_EQ(line.find("running headless"), std::string::npos) << line;
+    radio.writeLine("B2 off");
+    EXPECT_NE(hub.nextContaining("class=xAP-X10.event", 5000).find("Device=B2\nEvent=off"),
+              std::string::npos);
+    shutDown();
+    x.stop();
 }
 
 }  // namespace

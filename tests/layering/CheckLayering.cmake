@@ -15,6 +15,7 @@ set(rules
     "bridge/web|${platform_all},xap/,host/,gateway/,web/"
     "bridge/mqtt|${platform_all},xap/,host/,gateway/,mqtt/"
     "bridge/app|${platform_all},xap/,host/,gateway/,web/,mqtt/,app/"
+    "bridge/desktop|${platform_all},xap/,host/,gateway/,web/,mqtt/,app/,desktop/"
     "plugin/settings|base/,registry/,binding/,settings/"
     "plugin/radio|base/,registry/,binding/,usb/,settings/,radio/"
     "plugin/hspi|base/,registry/,binding/,settings/,radio/,hspi/"

@@ -51,8 +51,9 @@ protected:
         ASSERT_GE(radio.waitOut("ready"), 0) << "virtual transceiver did not start";
     }
     // Starts the gateway and waits for its heartbeat and its port announcement.
-    void startGateway() {
-        gateway.start(BRINDLE_EXE, {}, {{"BRINDLE_HOME", home.path()}});
+    void startGateway(std::vector<std::pair<std::string, std::string>> env = {}) {
+        env.emplace_back("BRINDLE_HOME", home.path());
+        gateway.start(BRINDLE_EXE, {}, env);
         const std::string heartbeat = hub.next(15000);
         const size_t at = heartbeat.find("\nport=");
         ASSERT_NE(at, std::string::npos) << heartbeat;

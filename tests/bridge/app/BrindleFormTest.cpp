@@ -5,9 +5,9 @@
 #include <QLineEdit>
 
 #include "app/BrindleForm.h"
-#include "app/GUISetup.h"
 #include "base/DoEvents.h"
 #include "base/WaitObject.h"
+#include "desktop/DesktopShell.h"
 #include "host/Application.h"
 #include "host/Setup.h"
 #include "host/WebSettings.h"
@@ -25,6 +25,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(hub.ok()) << "port 3639 is taken on 127.0.0.1";
         xapGlobal::reset();
+        // As the program on a display: the desktop module's tray and windows.
+        Desktop::factory() = &DesktopShell::create;
         form = std::make_unique<BrindleForm>();
         form->openUrl = [this](const std::string& url) { opened.push_back(url); };
         form->quit = [] {};
@@ -38,6 +40,8 @@ protected:
     TempHome home;
     TestHub hub;
     FakeKestrel kestrel;
+    DesktopShell& shell() { return *dynamic_cast<DesktopShell*>(form->desktop()); }
+
     std::unique_ptr<BrindleForm> form;
     std::vector<std::string> opened;
 };
@@ -121,7 +125,7 @@ TEST(MainWindowWithoutPlugin, KeepsTheHeartbeatButLoadsNoHost) {
         EXPECT_NE(home.read("Data/brindlehub.txt").find("brindlehub Main Load 0 "),
                   std::string::npos);
         EXPECT_FALSE(form.hostForm() && form.hostForm()->loaded());
-        EXPECT_FALSE(form.trayIcon().isShown());
+        EXPECT_EQ(form.desktop(), nullptr);  // headless: no tray, menu or windows
         form.Exit();
         // Nothing was loaded, so nothing may overwrite the saved devices.
         EXPECT_EQ(home.read("Config/qixBrindle.ini").find("PLUGINDEVICES"), std::string::npos);
@@ -148,14 +152,13 @@ TEST_F(MainWindow, ExitWaitsForOperationsThatLetEventsRun) {
 
 TEST_F(MainWindow, TrayOpensTheMenuOnButtonReleaseOnly) {
     for (long msg : {513L, 515L, 516L, 518L, 512L}) {
-        form->trayIcon().SetCallback(form.get());
-        form->trayIcon().mouseMessage(msg);
-        EXPECT_FALSE(form->menu().isVisible()) << msg;
+        shell().trayIcon().mouseMessage(msg);
+        EXPECT_FALSE(shell().menu().isVisible()) << msg;
     }
     for (long msg : {514L, 517L}) {
-        form->trayIcon().mouseMessage(msg);
-        EXPECT_TRUE(form->menu().isVisible()) << msg;
-        form->menu().hide();
+        shell().trayIcon().mouseMessage(msg);
+        EXPECT_TRUE(shell().menu().isVisible()) << msg;
+        shell().menu().hide();
     }
 }
 
@@ -170,7 +173,7 @@ TEST_F(MainWindow, MenuOpensTheLocalPages) {
 
 TEST_F(MainWindow, PluginMenusBecomeTrayEntriesAboveExit) {
     ASSERT_TRUE(form->Form_Load());
-    const QList<QAction*> actions = form->menu().actions();
+    const QList<QAction*> actions = shell().menu().actions();
     QAction* entry = nullptr;
     for (QAction* a : actions)
         if (a->text() == QStringLiteral("X10 CM19A FireCracker USB: Configure...")) entry = a;
@@ -194,7 +197,7 @@ TEST_F(MainWindow, SettingsWindowSavesOnExitInOrder) {
     ASSERT_TRUE(form->Form_Load());
     EXPECT_EQ(WebSettings::instance().ServerPort, "8090");  // quotes removed
     form->MenuArray_Click(BrindleForm::kGuiSetup);
-    GUISetup* setup = form->guiSetup();
+    GUISetup* setup = shell().settingsWindow();
     ASSERT_NE(setup, nullptr);
     EXPECT_EQ(setup->aServerPort->text(), "8090");
     EXPECT_EQ(setup->aBackground->text(), "#000000");

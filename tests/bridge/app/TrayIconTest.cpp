@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/TrayIcon.h"
+#include "desktop/TrayIcon.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "app/TrayIconCallbackTarget.h"
+#include "desktop/TrayIconCallbackTarget.h"
 
 class TrayIcon {
 public:
@@ -19,6 +19,9 @@ public:
     static constexpr long kRightButtonDown = 516;
     static constexpr long kRightButtonUp = 517;
     static constexpr long kRightDoubleClick = 518;
+
+    // Whether the desktop has a notification area at all (never headless).
+    static bool available();
 
     TrayIcon();
     // Unloading the tray window removes the icon.

@@ -1,6 +1,12 @@
-#include "app/TrayIcon.h"
+#include "desktop/TrayIcon.h"
 
 #include <QApplication>
+
+bool TrayIcon::available() {
+    // A core application (headless) has no notification area to ask.
+    return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr &&
+           QSystemTrayIcon::isSystemTrayAvailable();
+}
 
 TrayIcon::TrayIcon() = default;
 
@@ -18,10 +24,7 @@ void TrayIcon::Update(bool IconOn, const QIcon& img) {
         m_shown = false;
         return;
     }
-    // A core application (headless) has no notification area to ask.
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr ||
-        !QSystemTrayIcon::isSystemTrayAvailable())
-        return;
+    if (!available()) return;
     if (!m_icon) {
         m_icon = std::make_unique<QSystemTrayIcon>();
         QObject::connect(m_icon.get(), &QSystemTrayIcon::activated,

@@ -1,4 +1,4 @@
-#include "app/GUISetup.h"
+#include "desktop/GUISetup.h"
 
 #include <QCloseEvent>
 #include <QDialogButtonBox>

@@ -1,0 +1,77 @@
+#include "app/DesktopModule.h"
+
+#include <dlfcn.h>
+#include <QLoggingCategory>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "app/Desktop.h"
+
+Q_LOGGING_CATEGORY(lcDesktop, "brindle.desktop")
+
+namespace {
+
+using MakeApplication = QCoreApplication* (*)(int* argc, char** argv);
+using MakeDesktop = Desktop* (*)();
+
+MakeApplication s_makeApplication = nullptr;
+MakeDesktop s_makeDesktop = nullptr;
+
+std::unique_ptr<Desktop> makeDesktop() {
+    return std::unique_ptr<Desktop>(s_makeDesktop != nullptr ? s_makeDesktop() : nullptr);
+}
+
+// The folder of the running program, where the module is installed beside it.
+std::string programFolder() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string(".") : exe.parent_path().string();
+}
+
+}  // namespace
+
+bool DesktopModule::displayAvailable() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform != nullptr && *platform != '\0')
+        return std::strncmp(platform, "offscreen", 9) != 0 &&
+               std::strncmp(platform, "minimal", 7) != 0;
+    return std::getenv("DISPLAY") != nullptr || std::getenv("WAYLAND_DISPLAY") != nullptr;
+}
+
+bool DesktopModule::load(const std::string& folder, std::string& error) {
+    if (s_makeApplication != nullptr) return true;
+    const std::string path = folder + "/" + kFileName;
+    // Never closed: the application and every window come from its code.
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* reason = ::dlerror();
+        error = reason != nullptr ? reason : path + ": cannot be loaded";
+        return false;
+    }
+    auto app = reinterpret_cast<MakeApplication>(::dlsym(handle, "brindle_desktop_application"));
+    auto desktop = reinterpret_cast<MakeDesktop>(::dlsym(handle, "brindle_desktop_create"));
+    if (app == nullptr || desktop == nullptr) {
+        error = path + ": not a desktop module";
+        return false;
+    }
+    s_makeApplication = app;
+    s_makeDesktop = desktop;
+    return true;
+}
+
+std::unique_ptr<QCoreApplication> DesktopModule::createApplication(int& argc, char** argv) {
+    if (displayAvailable()) {
+        std::string error;
+        if (load(programFolder(), error)) {
+            Desktop::factory() = &makeDesktop;
+            return std::unique_ptr<QCoreApplication>(s_makeApplication(&argc, argv));
+        }
+        // Logged once the application exists, so the message filter sees it.
+        auto core = std::make_unique<QCoreApplication>(argc, argv);
+        qCWarning(lcDesktop, "no tray or windows, running headless: %s", error.c_str());
+        return core;
+    }
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
