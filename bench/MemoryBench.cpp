@@ -9,7 +9,7 @@
 // come from /proc/<pid>/smaps_rollup once start-up has settled, and again
 // after a shortened hour of ordinary traffic: 360 button presses (one every
 // ten seconds for an hour), 60 xAP requests and 60 status pages (one a
-// minute), sent back to back. Each case also lists which of the optional
+// minute), sent back to back, then three quiet seconds. Each case also lists which of the optional
 // libraries the process has mapped. Loopback only.
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -141,6 +141,7 @@ std::string residentByObject(pid_t pid) {
             std::istringstream fields(line);
             std::string skip;
             for (int i = 0; i < 5; ++i) fields >> skip;
+            object.clear();
             std::getline(fields >> std::ws, object);
             const size_t slash = object.rfind('/');
             if (slash != std::string::npos) object = object.substr(slash + 1);
@@ -201,6 +202,7 @@ bool runCase(const BenchBuild& build, int hub, const std::string& display, int b
     if (up) {
         drain(device.clientFd(), "", 1000);  // initialisation frames; start-up settles
         const Memory started = memoryOf(pid);
+        const std::string startDetail = residentByObject(pid);
 
         sockaddr_in gw{};
         gw.sin_family = AF_INET;
@@ -223,7 +225,9 @@ bool runCase(const BenchBuild& build, int hub, const std::string& display, int b
             pages += getStatus(webPort) ? 1 : 0;
         }
         drain(device.clientFd(), "", 300);
-        drain(hub, "never", 200);
+        // The hour's presses come ten seconds apart, so the gateway is quiet
+        // between them long enough to hand freed memory back; so it is here.
+        drain(hub, "never", 3000);
         const Memory after = memoryOf(pid);
         std::printf(
             "%-10s %-9s MQTT %-3s  start Rss %5.1f MiB Pss %5.1f MiB  after traffic Rss %5.1f MiB "
@@ -231,7 +235,8 @@ bool runCase(const BenchBuild& build, int hub, const std::string& display, int b
             build.name.c_str(), display.empty() ? "headless" : "Xvfb", label, mib(started.rss),
             mib(started.pss), mib(after.rss), mib(after.pss), pages, mappedLibraries(pid).c_str());
         if (std::getenv("MEMBENCH_DETAIL") != nullptr)
-            std::printf("%s", residentByObject(pid).c_str());
+            std::printf("  at start:\n%s  after traffic:\n%s", startDetail.c_str(),
+                        residentByObject(pid).c_str());
     } else {
         std::printf("%-10s %-9s MQTT %-3s  the gateway did not start\n", build.name.c_str(),
                     display.empty() ? "headless" : "Xvfb", label);

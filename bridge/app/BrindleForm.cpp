@@ -6,6 +6,7 @@
 #include "base/AtomicFile.h"
 #include "base/DoEvents.h"
 #include "base/Err.h"
+#include "base/HeapTrim.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "binding/CreateObject.h"
@@ -90,9 +91,11 @@ void BrindleForm::startUp() {
     // What the gateway does with the messages it hears exists before it hears any.
     m_reporter = std::make_unique<X10Reporter>(*Application::instance());
     m_reporter->onX10Event = [this](const std::string& devices, const std::string& event) {
+        HeapTrim::soon();
         if (m_mqtt) m_mqtt->x10Event(devices, event);
     };
     m_reporter->onX10Command = [this](const std::string& devices, const std::string& event) {
+        HeapTrim::soon();
         if (m_mqtt) m_mqtt->x10Command(devices, event);
     };
     Application::instance()->onCommandSent = [this](const std::string& device, int16_t command) {
@@ -281,6 +284,7 @@ void BrindleForm::onMessage() {
          text = m_xap ? m_xap->GetMessage() : std::string())
         m_dispatcher->Readmessage(text);
     m_busy = false;
+    HeapTrim::soon();
 }
 
 void BrindleForm::SwapIcons() {

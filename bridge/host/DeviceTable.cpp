@@ -39,9 +39,7 @@ int16_t position(size_t index) {
 
 }  // namespace
 
-DeviceTable::DeviceTable(EventCallbacks& callbacks)
-    : m_callbacks(callbacks),
-      m_cells(static_cast<size_t>(kColumns) * kRows, Cell{0, 0, 0, {}, Variant::zeroDate()}) {}
+DeviceTable::DeviceTable(EventCallbacks& callbacks) : m_callbacks(callbacks), m_columns(kColumns) {}
 
 // --- cells ---
 
@@ -54,11 +52,24 @@ size_t DeviceTable::cellIndex(std::string_view code) const {
 }
 
 DeviceTable::Cell& DeviceTable::cell(std::string_view code) {
-    return m_cells[cellIndex(code)];
+    const size_t index = cellIndex(code);
+    std::unique_ptr<Cell[]>& column = m_columns[index / kRows];
+    if (!column) {
+        column = std::make_unique<Cell[]>(kRows);
+        for (int row = 0; row < kRows; ++row) column[static_cast<size_t>(row)] = blankCell();
+    }
+    return column[index % kRows];
 }
 
 const DeviceTable::Cell& DeviceTable::cell(std::string_view code) const {
-    return m_cells[cellIndex(code)];
+    const size_t index = cellIndex(code);
+    const std::unique_ptr<Cell[]>& column = m_columns[index / kRows];
+    return column ? column[index % kRows] : blankCell();
+}
+
+const DeviceTable::Cell& DeviceTable::blankCell() {
+    static const Cell blank{0, 0, 0, {}, Variant::zeroDate()};
+    return blank;
 }
 
 // --- the device list ---

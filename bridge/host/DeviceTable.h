@@ -129,6 +129,7 @@ public:
 
 private:
     Cell& cell(std::string_view code);
+    static const Cell& blankCell();
     size_t cellIndex(std::string_view code) const;
 
     // Lookups without logging: the index in m_devices, or -1. By code through
@@ -147,5 +148,9 @@ private:
     mutable bool m_codeIndexValid = false;
     mutable std::uint64_t m_codeIndexGeneration = 0;
     int32_t m_lastRef = 0;
-    std::vector<Cell> m_cells;  // column * 100 + row; never resized, so references stay valid
+    // One block of 100 rows per house column, made on the column's first write;
+    // reading an unwritten cell gives the blank one. A block never moves or
+    // goes away, so references stay valid, and a gateway that uses a few
+    // houses holds a few blocks rather than all 6,900 cells.
+    std::vector<std::unique_ptr<Cell[]>> m_columns;
 };

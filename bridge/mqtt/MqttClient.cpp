@@ -6,6 +6,7 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QNetworkProxy>
 #include <QSocketNotifier>
 #include <QTcpSocket>
 #include <algorithm>
@@ -142,6 +143,8 @@ void MqttClient::connectTo(const std::string& address) {
     // connections; the library's own one then returns at once.
     dropProbe();
     m_probe = std::make_unique<QTcpSocket>();
+    // The library connects directly, so the probe does too.
+    m_probe->setProxy(QNetworkProxy::NoProxy);
     QObject::connect(m_probe.get(), &QTcpSocket::connected, [this, address] {
         dropProbe();
         openSession(address);

@@ -3,6 +3,7 @@
 #include <QLoggingCategory>
 
 #include "base/Convert.h"
+#include "base/HeapTrim.h"
 #include "mqtt/MqttClient.h"
 #include "mqtt/MqttTopics.h"
 #include "xap/X10Words.h"
@@ -178,6 +179,7 @@ void MqttLink::syncDiscovery() {
 }
 
 void MqttLink::message(const std::string& topic, const std::string& payload, bool retained) {
+    HeapTrim::soon();
     if (topic.size() > 7 && topic.compare(topic.size() - 7, 7, "/config") == 0 &&
         topic.compare(0, m_context.discoveryPrefix.size() + 1, m_context.discoveryPrefix + "/") ==
             0) {

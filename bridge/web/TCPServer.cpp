@@ -8,6 +8,7 @@
 #include "base/Convert.h"
 #include "base/DoEvents.h"
 #include "base/Err.h"
+#include "base/HeapTrim.h"
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "host/Application.h"
@@ -293,6 +294,8 @@ void TCPServer::closeConnection(int16_t index) {
     // Every packet of the connection goes with it, so none can be taken for
     // a request of the next connection on this socket.
     dropQueued(index);
+    // The page's buffers are freed by now.
+    HeapTrim::soon();
     if (m_holding && !m_resumeTimer.enabled()) {
         m_resumeTimer.setInterval(1);
         m_resumeTimer.setEnabled(true);

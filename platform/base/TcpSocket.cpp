@@ -1,6 +1,7 @@
 #include "base/TcpSocket.h"
 
 #include <QHostAddress>
+#include <QNetworkProxy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -74,6 +75,9 @@ void TcpSocket::Listen() {
     if (State() != kClosed)
         raiseError(kInvalidOperation, "Invalid operation at current state", "TcpSocket");
     auto* server = new QTcpServer();
+    // A listening port is never reached through a proxy; asking for the
+    // system's one would start a lookup thread for nothing.
+    server->setProxy(QNetworkProxy::NoProxy);
     const QHostAddress local = m_localAddress.empty()
                                    ? QHostAddress(QHostAddress::Any)
                                    : QHostAddress(QString::fromStdString(m_localAddress));

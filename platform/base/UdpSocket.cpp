@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <cerrno>
 #include <cstring>
 
@@ -36,6 +37,9 @@ QHostAddress toAddress(const std::string& host) {
 }  // namespace
 
 UdpSocket::UdpSocket() {
+    // Datagrams go straight to the LAN. Asking for the system's proxy would
+    // also start a lookup thread and load the proxy library's back ends.
+    m_socket.setProxy(QNetworkProxy::NoProxy);
     QObject::connect(&m_socket, &QUdpSocket::readyRead, [this] {
         if (m_onData) m_onData();
     });

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <QElapsedTimer>
 
+#include "base/HeapTrim.h"
 #include "base/RuntimeError.h"
 #include "base/Timer.h"
 #include "base/WaitObject.h"
@@ -21,6 +22,20 @@ TEST(Timer, FiresOnlyWhenEnabledWithAnInterval) {
     const int seen = ticks;
     WaitObject().Wait(30);
     EXPECT_EQ(ticks, seen);
+}
+
+// A burst of work trims the heap once, when it is over, and an idle program
+// is never woken for it again.
+TEST(HeapTrim, TrimsOnceAfterABurstAndNotWhileIdle) {
+    HeapTrim::setQuietMs(200);
+    for (int i = 0; i < 5; ++i) {
+        HeapTrim::soon();
+        runFor(5);
+    }
+    EXPECT_EQ(HeapTrim::trims(), 0);
+    EXPECT_TRUE(runUntil([] { return HeapTrim::trims() == 1; }));
+    runFor(300);
+    EXPECT_EQ(HeapTrim::trims(), 1);
 }
 
 TEST(WaitObject, RefusesToNestAndCanBeCancelled) {

@@ -1,0 +1,44 @@
+#include "base/HeapTrim.h"
+
+#include <malloc.h>
+#include <QTimer>
+
+#include "base/ProcessState.h"
+
+namespace {
+
+int s_trims = 0;
+int s_quietMs = HeapTrim::kQuietMs;
+
+QTimer& timer() {
+    // Made on first use on the event loop's thread; lives as long as the process.
+    static QTimer* const t = [] {
+        auto* made = new QTimer;
+        made->setSingleShot(true);
+        QObject::connect(made, &QTimer::timeout, [] {
+            ::malloc_trim(0);
+            ++s_trims;
+        });
+        return made;
+    }();
+    return *t;
+}
+
+const bool kReset = ProcessState::registerReset("HeapTrim", [] {
+    s_trims = 0;
+    s_quietMs = HeapTrim::kQuietMs;
+});
+
+}  // namespace
+
+void HeapTrim::soon() {
+    timer().start(s_quietMs);
+}
+
+int HeapTrim::trims() {
+    return s_trims;
+}
+
+void HeapTrim::setQuietMs(int ms) {
+    s_quietMs = ms;
+}
