@@ -91,6 +91,11 @@ std::ptrdiff_t DeviceTable::indexOfCode(std::string_view code) const {
     return static_cast<std::ptrdiff_t>(it->second);
 }
 
+const DeviceClass* DeviceTable::findByCode(std::string_view code) const {
+    const std::ptrdiff_t at = indexOfCode(code);
+    return at < 0 ? nullptr : m_devices[static_cast<size_t>(at)].get();
+}
+
 std::ptrdiff_t DeviceTable::indexOfName(std::string_view deviceName) const {
     for (size_t i = 0; i < m_devices.size(); ++i) {
         const DeviceClass& device = *m_devices[i];

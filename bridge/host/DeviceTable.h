@@ -115,6 +115,9 @@ public:
 
     // The records, for the program's own use.
     const std::vector<std::shared_ptr<DeviceClass>>& devices() const { return m_devices; }
+    // The first record with this code (ignoring case), or null; nothing logged.
+    // Through the table's code index, so a page of rows costs no scan per row.
+    const DeviceClass* findByCode(std::string_view code) const;
 
     // The cell of a code, for the program's own use; raises for an empty code
     // or a row beyond 16 bits, where the members log and return.

@@ -32,14 +32,26 @@ size_t IniCache::OpenIniFile(const std::string& name, bool noReload) {
 
     // The cache treats names ignoring case, so the disk must too: otherwise a
     // second spelling would create a fresh empty file on a case-sensitive file
-    // system and reload the slot from it.
-    const fs::path full =
-        ProgramFolder::resolveIgnoringCase(fs::path(ProgramFolder::path()) / "Config", name);
-
-    if (!fs::exists(full)) writeFileAtomically(full, {});
+    // system and reload the slot from it. A file last found under the very
+    // name asked for is found there again with one look at the disk, which
+    // also gives its time; any other needs the full search.
+    const fs::path config = fs::path(ProgramFolder::path()) / "Config";
+    const fs::path exact = config / fs::path(ProgramFolder::mapPath(name)).relative_path();
+    std::error_code ec;
+    fs::file_time_type modified;
+    fs::path full;
+    if (known != m_slots.end() && known->path == exact) {
+        modified = fs::last_write_time(exact, ec);
+        if (!ec) full = exact;
+    }
+    if (full.empty()) {
+        full = ProgramFolder::resolveIgnoringCase(config, name);
+        if (!fs::exists(full)) writeFileAtomically(full, {});
+        modified = fs::last_write_time(full);
+    }
 
     if (known != m_slots.end()) {
-        const fs::file_time_type modified = fs::last_write_time(full);
+        known->path = full;
         if (modified > known->stamp) {
             known->stamp = modified;
             if (!noReload) known->store.Load(full.string());
@@ -47,7 +59,8 @@ size_t IniCache::OpenIniFile(const std::string& name, bool noReload) {
     } else {
         Slot s;
         s.name = lowered;
-        s.stamp = fs::last_write_time(full);
+        s.stamp = modified;
+        s.path = full;
         s.store.Load(full.string());
         m_slots.push_back(std::move(s));
     }

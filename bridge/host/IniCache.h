@@ -49,6 +49,7 @@ private:
     struct Slot {
         std::string name;  // lower-cased
         std::filesystem::file_time_type stamp;
+        std::filesystem::path path;  // where it was last found
         IniTool store;
         bool dirty = false;
         bool checked = false;  // name and stamp checked in this event-loop turn

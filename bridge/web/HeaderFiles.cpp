@@ -84,9 +84,12 @@ KnownFile readFile(const std::string& path) {
     return known;
 }
 
-bool unchanged(const KnownFile& known) {
-    return std::all_of(known.stamps.begin(), known.stamps.end(),
-                       [](const Stamp& s) { return stampOf(s.path) == s; });
+bool unchanged(const KnownFile& known, std::unordered_map<std::string, Stamp>& taken) {
+    return std::all_of(known.stamps.begin(), known.stamps.end(), [&](const Stamp& s) {
+        auto at = taken.find(s.path);
+        if (at == taken.end()) at = taken.emplace(s.path, stampOf(s.path)).first;
+        return at->second == s;
+    });
 }
 
 // Every page asks for the same dozen files, most of them missing, and finding
@@ -95,6 +98,9 @@ bool unchanged(const KnownFile& known) {
 // event loop (every time when there is no event loop).
 struct FileCache {
     std::unordered_map<std::string, KnownFile> files;
+    // The stamps taken in this turn: the files of a page share their folders,
+    // which are looked at once.
+    std::unordered_map<std::string, Stamp> stampsThisTurn;
     bool turnEndQueued = false;
 };
 
@@ -112,6 +118,7 @@ const bool kFileCacheReset =
 
 void endOfTurn() {
     for (auto& entry : fileCache().files) entry.second.checkedThisTurn = false;
+    fileCache().stampsThisTurn.clear();
     fileCache().turnEndQueued = false;
 }
 
@@ -122,8 +129,11 @@ std::string FileContents(const std::string& path) {
         FileCache& cache = fileCache();
         const std::string key = ProgramFolder::path() + '\n' + path;
         auto known = cache.files.find(key);
+        // Without an event loop no turn ends, so nothing taken is kept.
+        const bool turns = QCoreApplication::instance() != nullptr;
+        std::unordered_map<std::string, Stamp> once;
         if (known != cache.files.end() && !known->second.checkedThisTurn &&
-            !unchanged(known->second)) {
+            !unchanged(known->second, turns ? cache.stampsThisTurn : once)) {
             cache.files.erase(known);
             known = cache.files.end();
         }
@@ -131,7 +141,7 @@ std::string FileContents(const std::string& path) {
             if (cache.files.size() >= kMaxFiles) cache.files.clear();
             known = cache.files.emplace(key, readFile(path)).first;
         }
-        if (QCoreApplication::instance() != nullptr) {
+        if (turns) {
             known->second.checkedThisTurn = true;
             if (!cache.turnEndQueued) {
                 cache.turnEndQueued = true;

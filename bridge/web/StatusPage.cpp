@@ -71,18 +71,6 @@ const std::string& pulldownOptions(bool camera) {
     return camera ? cameraOptions : x10Options;
 }
 
-// Positions in the host's device list by lower-cased code, the first record
-// of a code winning as in the host's own look-up; built once per page instead
-// of searching the list for every row.
-std::unordered_map<std::string, size_t> indexByCode(const DeviceTable& devices) {
-    std::unordered_map<std::string, size_t> index;
-    const auto& records = devices.devices();
-    index.reserve(records.size());
-    for (size_t i = 0; i < records.size(); ++i)
-        index.emplace(vb::LCase(records[i]->hc + records[i]->dc), i);
-    return index;
-}
-
 struct CellLook {
     const char* cls;
     bool bold;
@@ -320,27 +308,29 @@ void StatusPage::CreateDevice(const std::string& code, const std::string& name, 
 }
 
 void StatusPage::fillTable(StatusTable& table) const {
-    DeviceTable& devices = host().devices();
-    const auto index = indexByCode(devices);
-    const auto& records = devices.devices();
-    auto add = [&](const std::string& hostCode, const std::string& code, std::string sortKey,
-                   std::string display) {
-        const auto at = index.find(vb::LCase(hostCode));
-        if (at == index.end()) return;
-        const DeviceClass& device = *records[at->second];
-        const bool used = device.iotype != 0;
+    const DeviceTable& devices = host().devices();
+    // The row's own texts are made only for a row that is shown.
+    auto add = [&](const std::string& hostCode, const auto& code, const auto& sortKey,
+                   const auto& display) {
+        const DeviceClass* device = devices.findByCode(hostCode);
+        if (device == nullptr) return;
+        const bool used = device->iotype != 0;
         if (m_showOnlyUsed && !used) return;
-        table.AddRow({code, hostCode, device.name, devices.DeviceLastChange(hostCode), used,
-                      std::move(sortKey), std::move(display), 3});
+        table.AddRow({code(), hostCode, device->name, devices.DeviceLastChange(hostCode), used,
+                      sortKey(), display(), 3});
     };
     for (int i = 0; i < kNinjaChannels; ++i)
-        add(channelHostCode(i), "Q" + std::to_string(i + 1), " " + threeDigits(i),
-            "Ninja " + channelLabel(i));
+        add(
+            channelHostCode(i), [i] { return "Q" + std::to_string(i + 1); },
+            [i] { return " " + threeDigits(i); }, [i] { return "Ninja " + channelLabel(i); });
     if (!m_includeX10) return;
     for (char house = 'A'; house <= 'P'; ++house) {
         for (int unit = 1; unit <= 16; ++unit) {
             const std::string code = house + std::to_string(unit);
-            add(code, code, std::string(1, house) + threeDigits(unit), "X10 " + code);
+            add(
+                code, [&] { return code; },
+                [&] { return std::string(1, house) + threeDigits(unit); },
+                [&] { return "X10 " + code; });
         }
     }
 }

@@ -138,7 +138,7 @@ TcpSocket* TCPServer::socketAt(int index) const {
 }
 
 int64_t TCPServer::nowMs() {
-    return Clock::current().now().toMSecsSinceEpoch();
+    return Clock::current().epochMs();
 }
 
 int TCPServer::freeSocket() {

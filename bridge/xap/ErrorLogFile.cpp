@@ -22,7 +22,7 @@ void ErrorLogFile::write(const std::string& line) {
         m_filter = RepeatedLineFilter();
         m_folder = folder;
     }
-    const double now = static_cast<double>(Clock::current().now().toMSecsSinceEpoch()) / 1000.0;
+    const double now = static_cast<double>(Clock::current().epochMs()) / 1000.0;
     for (const std::string& out : m_filter.take(line, now)) append(out);
 }
 

@@ -8,6 +8,9 @@ class Clock {
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
+    // Milliseconds since the epoch: for intervals and time-outs, where the time
+    // zone plays no part (a local time costs a look at the zone file).
+    virtual qint64 epochMs() const { return now().toMSecsSinceEpoch(); }
 
     QDate today() const { return now().date(); }
     // Seconds since local midnight, with the fraction.
@@ -21,6 +24,7 @@ public:
 class SystemClock : public Clock {
 public:
     QDateTime now() const override { return QDateTime::currentDateTime(); }
+    qint64 epochMs() const override { return QDateTime::currentMSecsSinceEpoch(); }
 };
 
 class ManualClock : public Clock {
