@@ -71,13 +71,18 @@ const std::string& pulldownOptions(bool camera) {
     return camera ? cameraOptions : x10Options;
 }
 
-struct CellLook {
+}  // namespace
+
+// How a styled page shows a cell of each class.
+struct StatusPage::CellLook {
     const char* cls;
     bool bold;
     const char* color;
     const char* background;
 };
-constexpr CellLook kLooks[] = {
+namespace {
+
+constexpr StatusPage::CellLook kLooks[] = {
     {"TABLECOLUMN", true, "#FFFFFF", "#31639C"},      {"TABLEHEADER", true, "#FFFFFF", "#63639C"},
     {"TABLEROWODD", false, "#000000", "#C0C0C0"},     {"TABLEROWEVEN", false, "#000000", "#949494"},
     {"TABLECELLCUSTOM", false, "#FFFFFF", "#000000"},
@@ -402,44 +407,61 @@ void StatusPage::FormatScreen(std::string& page) {
 }
 
 void StatusPage::writeRow(std::string& page, const StatusRow& row, const std::string& rowClass) {
-    DeviceTable& devices = host().devices();
+    const DeviceTable& devices = host().devices();
     const std::string code = vb::UCase(row.DC);
     const std::string hostCode = vb::UCase(row.HSDC);
     const bool channel = !code.empty() && static_cast<unsigned char>(code.front()) >= 'Q';
     std::string& out = page;
-    auto cell = [&](std::string_view content) { appendCell(out, content, rowClass, "1", "Left"); };
+    // Each cell is written straight into the page, a row being most of it.
+    auto cell = [&](const auto& content) { writeCell(out, rowClass, "1", "Left", content); };
+    auto text = [&](std::string_view content) { cell([&] { out += content; }); };
 
-    out += "<input type='hidden' value='" + code + "' name='" + code + "DC'>";
-    cell("<input type='checkbox' " + std::string(row.Used ? "checked" : "") + " name='" + code +
-         "Used'>");
+    out += "<input type='hidden' value='";
+    out += code;
+    out += "' name='";
+    out += code;
+    out += "DC'>";
+    cell([&] {
+        out += "<input type='checkbox' ";
+        if (row.Used) out += "checked";
+        out += " name='";
+        out += code;
+        out += "Used'>";
+    });
     if (channel) {
-        cell(HtmlText::escape(devices.DeviceString(hostCode)));
+        text(HtmlText::escape(devices.DeviceString(hostCode)));
     } else {
         switch (devices.DeviceStatus(code)) {
             case 2:
-                cell("ON");
+                text("ON");
                 break;
             case 3:
-                cell("OFF");
+                text("OFF");
                 break;
             case 4:
-                cell("DIM " + std::to_string(devices.DeviceValue(code)));
+                text("DIM " + std::to_string(devices.DeviceValue(code)));
                 break;
             default:
-                cell("&nbsp;");
+                text("&nbsp;");
         }
     }
-    cell(HtmlText::escape(row.DCDisplay));
-    cell("<input type='text' size='20' value='" + HtmlText::escape(row.Name) + "' name='" + code +
-         "Name'>");
-    cell(neverChanged(row.Changed) ? "&nbsp;" : FormatChangedTime(row.Changed));
-    std::string control = ControlPulldown(code);
-    if (!channel) {
-        control += "<input type ='text' name='";
-        control += code;
-        control += "Value' value='' size='5'>";
-    }
-    cell(control);
+    text(HtmlText::escape(row.DCDisplay));
+    cell([&] {
+        out += "<input type='text' size='20' value='";
+        out += HtmlText::escape(row.Name);
+        out += "' name='";
+        out += code;
+        out += "Name'>";
+    });
+    text(neverChanged(row.Changed) ? "&nbsp;" : FormatChangedTime(row.Changed));
+    cell([&] {
+        out += ControlPulldown(code);
+        if (!channel) {
+            out += "<input type ='text' name='";
+            out += code;
+            out += "Value' value='' size='5'>";
+        }
+    });
     out += "</tr><tr>";
 }
 
@@ -562,6 +584,12 @@ std::string StatusPage::FormatCell(const std::string& content, const std::string
 
 void StatusPage::appendCell(std::string& out, std::string_view content, std::string_view cls,
                             std::string_view span, std::string_view align) const {
+    writeCell(out, cls, span, align, [&] { out += content; });
+}
+
+const StatusPage::CellLook* StatusPage::openCell(std::string& out, std::string_view cls,
+                                                 std::string_view span,
+                                                 std::string_view align) const {
     const CellLook* look = nullptr;
     out += "<td ";
     if (m_styled) {
@@ -589,14 +617,17 @@ void StatusPage::appendCell(std::string& out, std::string_view content, std::str
         out += "\" ";
     }
     out += '>';
-    if (!m_styled) {
-        out += content;
-    } else if (look != nullptr) {
+    if (look != nullptr) {
         out += "<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"";
         out += look->color;
         out += "\">";
         if (look->bold) out += "<b>";
-        out += content;
+    }
+    return look;
+}
+
+void StatusPage::closeCell(std::string& out, const CellLook* look) const {
+    if (look != nullptr) {
         if (look->bold) out += "</b>";
         out += "</font>";
     }

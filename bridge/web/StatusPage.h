@@ -39,6 +39,7 @@ class Response;
 
 class StatusPage {
 public:
+    struct CellLook;
     // The gateway's send operations; set by the program once they exist.
     // Without them a command posted from the page sends nothing.
     struct Commands {
@@ -85,6 +86,20 @@ private:
     void saveMqttSetup();
     void fillTable(StatusTable& table) const;
     void writeRow(std::string& page, const StatusRow& row, const std::string& rowClass);
+    // A cell written in place: its opening, whatever `content` appends to the
+    // page, its closing. A styled cell of a class without a look shows nothing.
+    template <typename Content>
+    void writeCell(std::string& out, std::string_view cls, std::string_view span,
+                   std::string_view align, const Content& content) const {
+        const CellLook* look = openCell(out, cls, span, align);
+        const size_t contentStart = out.size();
+        content();
+        if (m_styled && look == nullptr) out.resize(contentStart);
+        closeCell(out, look);
+    }
+    const CellLook* openCell(std::string& out, std::string_view cls, std::string_view span,
+                             std::string_view align) const;
+    void closeCell(std::string& out, const CellLook* look) const;
     void appendCell(std::string& out, std::string_view content, std::string_view cls,
                     std::string_view span, std::string_view align) const;
     Application& host() const { return m_hs; }

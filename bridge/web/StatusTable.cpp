@@ -1,7 +1,9 @@
 #include "web/StatusTable.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "base/Convert.h"
 #include "base/RuntimeError.h"
@@ -56,10 +58,22 @@ void StatusTable::Sort(const std::string& sortText) {
                    "Arguments are of the wrong type, are out of acceptable range, or are in "
                    "conflict with one another.");
     const bool descending = direction == "DESC";
-    std::stable_sort(m_rows.begin(), m_rows.end(), [&](const StatusRow& a, const StatusRow& b) {
+    const auto before = [&](const StatusRow& a, const StatusRow& b) {
         const int c = compare(a, b);
         return descending ? c > 0 : c < 0;
-    });
+    };
+    // The page adds its rows in code order, the order it usually asks for.
+    if (std::is_sorted(m_rows.begin(), m_rows.end(), before)) return;
+    // Positions are sorted, not rows: a row holds several strings, and a merge
+    // sort would move each of them log n times over.
+    std::vector<uint32_t> order(m_rows.size());
+    for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](uint32_t a, uint32_t b) { return before(m_rows[a], m_rows[b]); });
+    std::vector<StatusRow> sorted;
+    sorted.reserve(m_rows.size());
+    for (const uint32_t i : order) sorted.push_back(std::move(m_rows[i]));
+    m_rows.swap(sorted);
 }
 
 std::vector<const StatusRow*> StatusTable::rows() const {
