@@ -1,5 +1,6 @@
 #include "host/DeviceTable.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -45,7 +46,16 @@ DeviceTable::DeviceTable(EventCallbacks& callbacks) : m_callbacks(callbacks), m_
 
 size_t DeviceTable::cellIndex(std::string_view code) const {
     if (code.empty()) raiseError(RuntimeError::kInvalidCall, "Invalid procedure call or argument");
-    int row = vb::CInt(vb::Val(code.substr(1)));
+    // Nearly every code is a letter and a few digits, which need no general
+    // number reading (spaces, "&H", fractions and rounding as Val and CInt do).
+    const std::string_view number = code.substr(1);
+    int row = 0;
+    if (!number.empty() && number.size() <= 3 &&
+        std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        for (const char c : number) row = row * 10 + (c - '0');
+    } else {
+        row = vb::CInt(vb::Val(number));
+    }
     if (row < 0 || row >= kRows) row = 0;
     return static_cast<size_t>(kColumnOf[static_cast<unsigned char>(code.front())]) * kRows +
            static_cast<size_t>(row);

@@ -26,6 +26,8 @@
 
 namespace {
 
+using namespace std::string_view_literals;
+
 constexpr int kNinjaChannels = 255;
 constexpr const char* kIniFile = "qixBrindle.ini";
 
@@ -416,17 +418,17 @@ void StatusPage::writeRow(std::string& page, const StatusRow& row, const std::st
     auto cell = [&](const auto& content) { writeCell(out, rowClass, "1", "Left", content); };
     auto text = [&](std::string_view content) { cell([&] { out += content; }); };
 
-    out += "<input type='hidden' value='";
+    out += "<input type='hidden' value='"sv;
     out += code;
-    out += "' name='";
+    out += "' name='"sv;
     out += code;
-    out += "DC'>";
+    out += "DC'>"sv;
     cell([&] {
-        out += "<input type='checkbox' ";
-        if (row.Used) out += "checked";
-        out += " name='";
+        out += "<input type='checkbox' "sv;
+        if (row.Used) out += "checked"sv;
+        out += " name='"sv;
         out += code;
-        out += "Used'>";
+        out += "Used'>"sv;
     });
     if (channel) {
         text(HtmlText::escape(devices.DeviceString(hostCode)));
@@ -447,22 +449,22 @@ void StatusPage::writeRow(std::string& page, const StatusRow& row, const std::st
     }
     text(HtmlText::escape(row.DCDisplay));
     cell([&] {
-        out += "<input type='text' size='20' value='";
+        out += "<input type='text' size='20' value='"sv;
         out += HtmlText::escape(row.Name);
-        out += "' name='";
+        out += "' name='"sv;
         out += code;
-        out += "Name'>";
+        out += "Name'>"sv;
     });
     text(neverChanged(row.Changed) ? "&nbsp;" : FormatChangedTime(row.Changed));
     cell([&] {
         out += ControlPulldown(code);
         if (!channel) {
-            out += "<input type ='text' name='";
+            out += "<input type ='text' name='"sv;
             out += code;
-            out += "Value' value='' size='5'>";
+            out += "Value' value='' size='5'>"sv;
         }
     });
-    out += "</tr><tr>";
+    out += "</tr><tr>"sv;
 }
 
 void StatusPage::AddSetup(std::string& page) {
@@ -591,47 +593,47 @@ const StatusPage::CellLook* StatusPage::openCell(std::string& out, std::string_v
                                                  std::string_view span,
                                                  std::string_view align) const {
     const CellLook* look = nullptr;
-    out += "<td ";
+    out += "<td "sv;
     if (m_styled) {
         const std::string upper = vb::UCase(cls);
         for (const CellLook& l : kLooks)
             if (upper == l.cls) look = &l;
         if (look != nullptr) {
-            out += "bgcolor=\"";
+            out += "bgcolor=\""sv;
             out += look->background;
-            out += "\" ";
+            out += "\" "sv;
         }
     } else {
-        out += "class=\"";
+        out += "class=\""sv;
         out += cls;
-        out += "\" ";
+        out += "\" "sv;
     }
     if (!span.empty()) {
-        out += "colspan=\"";
+        out += "colspan=\""sv;
         out += span;
-        out += "\" ";
+        out += "\" "sv;
     }
     if (!align.empty()) {
-        out += "align=\"";
+        out += "align=\""sv;
         out += align;
-        out += "\" ";
+        out += "\" "sv;
     }
     out += '>';
     if (look != nullptr) {
-        out += "<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\"";
+        out += "<font face=\"Verdana, Arial, sans-serif\" size=\"2\" color=\""sv;
         out += look->color;
-        out += "\">";
-        if (look->bold) out += "<b>";
+        out += "\">"sv;
+        if (look->bold) out += "<b>"sv;
     }
     return look;
 }
 
 void StatusPage::closeCell(std::string& out, const CellLook* look) const {
     if (look != nullptr) {
-        if (look->bold) out += "</b>";
-        out += "</font>";
+        if (look->bold) out += "</b>"sv;
+        out += "</font>"sv;
     }
-    out += "</td>";
+    out += "</td>"sv;
 }
 
 std::string StatusPage::FormatChangedTime(const QDateTime& t) const {
