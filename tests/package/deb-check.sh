@@ -60,6 +60,7 @@ apt-get install -y -q --no-install-recommends ./brindle_*.deb ./xap-hub_*.deb >/
 step "installed in $(($(date +%s) - t0)) s"
 
 for f in /usr/lib/brindle/brindle /usr/lib/brindle/libkestrel.so \
+    /usr/lib/brindle/libkestrel-ui.so /usr/lib/brindle/libbrindle-desktop.so \
     /usr/lib/brindle/brindle-setup-home /usr/share/brindle/HTML \
     /usr/share/brindle/defaults/Config/qixXap.ini /usr/bin/xap-send /usr/bin/xap-listen \
     /usr/bin/virtual-cm19a /usr/bin/kestrel-register /usr/bin/xap-hub /usr/bin/brindle-passwd \
