@@ -13,6 +13,8 @@
 //     one connection at a time;
 //   - pages per second at 1 and at 20 concurrent connections with 511 rows,
 //     the latency median and 99th percentile (connect to the server's close),
+//     and the CPU ms per page at 20 connections (where pages share the turns
+//     of the event loop, and with them the look at the files on disk),
 //     and the failed requests (no answer, a short answer, or not "200 OK");
 //   - the server's resident memory before and after.
 // Bounded in count and time; loopback only.
@@ -216,6 +218,7 @@ struct Gateway {
     std::vector<double> cpu[3];  // per layout, one value per round
     std::vector<double> pages1;
     std::vector<double> pages20;
+    std::vector<double> cpu20;  // CPU ms per page at 20 connections, 511 rows
     std::vector<double> latency20;  // every request of every round
     std::vector<double> latency1;
     size_t pageBytes[3] = {0, 0, 0};
@@ -263,7 +266,9 @@ void measure(Gateway& g) {
     const auto one = client.run(1, 100, std::chrono::seconds(60));
     g.pages1.push_back(static_cast<double>(one.done) / one.seconds);
     g.latency1.insert(g.latency1.end(), one.latencyMs.begin(), one.latencyMs.end());
+    const double before = cpuMs(g.pid);
     const auto many = client.run(20, kManyRequests, std::chrono::seconds(120));
+    g.cpu20.push_back((cpuMs(g.pid) - before) / static_cast<double>(many.done));
     g.pages20.push_back(static_cast<double>(many.done) / many.seconds);
     g.latency20.insert(g.latency20.end(), many.latencyMs.begin(), many.latencyMs.end());
     g.failed += one.failed + many.failed;
@@ -303,9 +308,10 @@ int main() {
             g.pageBytes[0], g.pageBytes[1], g.pageBytes[2]);
         std::printf(
             "%-10s pages/s: %.1f at 1 connection (median %.2f ms), %.1f at 20 "
-            "connections (median %.2f ms, p99 %.2f ms); failed %zu\n",
+            "connections (median %.2f ms, p99 %.2f ms, CPU %.3f ms/page); failed %zu\n",
             g.build.name.c_str(), median(g.pages1), percentile(g.latency1, 0.5), median(g.pages20),
-            percentile(g.latency20, 0.5), percentile(g.latency20, 0.99), g.failed);
+            percentile(g.latency20, 0.5), percentile(g.latency20, 0.99), median(g.cpu20),
+            g.failed);
         std::printf("%-10s resident memory: %ld KiB before, %ld KiB after\n", g.build.name.c_str(),
                     g.residentBefore, residentKiB(g.pid));
     }
