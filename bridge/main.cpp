@@ -8,6 +8,7 @@
 
 #include "app/BrindleForm.h"
 #include "app/DesktopModule.h"
+#include "base/HeapTrim.h"
 #include "base/MessageFilter.h"
 #include "base/SignalNotifier.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     MessageFilter::install();
+    HeapTrim::keepWhileBusy();
     // The widget application's platform, fonts and styles cost several MiB that
     // a headless gateway never uses: they come with the desktop module, which is
     // loaded only when there is a display.

@@ -31,6 +31,13 @@ const bool kReset = ProcessState::registerReset("HeapTrim", [] {
 
 }  // namespace
 
+void HeapTrim::keepWhileBusy() {
+    // Blocks below the first limit come from the heap, not from a mapping of
+    // their own; the heap's free top shrinks by itself only past the second.
+    ::mallopt(M_MMAP_THRESHOLD, 4 * 1024 * 1024);
+    ::mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+}
+
 void HeapTrim::soon() {
     timer().start(s_quietMs);
 }

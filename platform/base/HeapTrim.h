@@ -10,6 +10,12 @@ class HeapTrim {
 public:
     static constexpr int kQuietMs = 2000;
 
+    // For the program, once at start: while it is busy, freed memory stays in
+    // the heap for the next page or message to reuse (a status page of half a
+    // megabyte would otherwise be handed back and faulted in afresh every
+    // time); it goes back once the program is quiet.
+    static void keepWhileBusy();
+
     // After work that may have freed memory: trims once the program has been
     // quiet for the quiet time.
     static void soon();
