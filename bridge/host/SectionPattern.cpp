@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <limits>
-#include <regex>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -126,25 +126,6 @@ bool patternTooLarge(std::string_view s) {
     }
     return false;
 }
-
-// ---------------------------------------------------------------------------
-// The standard library's regex, for what the own matcher does not run.
-
-// Case-insensitive matching folds letters as the dictionary does (Windows-1252).
-struct CodePageRegexTraits : std::regex_traits<char> {
-    char translate_nocase(char c) const { return vb::lowerChar(c); }
-};
-
-// libstdc++ matches by backtracking unless asked otherwise: a pattern such as
-// "(a*)*b" then takes exponential time, and ".*" recurses once per character
-// of a long key until the stack runs out. Polynomial mode matches in bounded
-// time and stack; it rejects back-references, which then list no keys.
-constexpr std::regex_constants::syntax_option_type kPatternOptions =
-    std::regex_constants::ECMAScript | std::regex_constants::icase
-#ifdef __GLIBCXX__
-    | std::regex_constants::__polynomial
-#endif
-    ;
 
 // ---------------------------------------------------------------------------
 // The own matcher: tokens, then a tree, then steps.
@@ -874,8 +855,8 @@ private:
     size_t m_i = 0;
 };
 
-// Far more steps than the size bound lets through; a pattern beyond it goes to
-// the standard library rather than costing memory here.
+// Far more steps than the size bound lets through; a pattern beyond it (none
+// can be) would match nothing rather than cost memory here.
 constexpr size_t kMaxSteps = 100000;
 
 using Step = SectionPattern::Step;
@@ -1020,10 +1001,6 @@ struct CompileScratch {
 
 }  // namespace
 
-struct SectionPattern::Standard {
-    std::basic_regex<char, CodePageRegexTraits> regex;
-};
-
 SectionPattern::~SectionPattern() = default;
 SectionPattern::SectionPattern(SectionPattern&&) noexcept = default;
 SectionPattern& SectionPattern::operator=(SectionPattern&&) noexcept = default;
@@ -1046,7 +1023,6 @@ SectionPattern::SectionPattern(std::string_view pattern) {
     const size_t steps = writer.size(root) + 1;
     if (steps > kMaxSteps) {
         m_sets.clear();
-        compileStandard(pattern);
         return;
     }
     m_steps.reserve(steps);
@@ -1056,23 +1032,8 @@ SectionPattern::SectionPattern(std::string_view pattern) {
     m_valid = true;
 }
 
-SectionPattern SectionPattern::standardOnly(std::string_view pattern) {
-    SectionPattern p;
-    if (!patternTooLarge(pattern)) p.compileStandard(pattern);
-    return p;
-}
-
-void SectionPattern::compileStandard(std::string_view pattern) {
-    // A string, not the view: the standard scanner looks one character past a
-    // final "(" for a "?", which must then be the string's terminating NUL.
-    const std::string text(pattern);
-    try {
-        m_standard = std::make_unique<Standard>(
-            Standard{std::basic_regex<char, CodePageRegexTraits>(text, kPatternOptions)});
-        m_valid = true;
-    } catch (const std::regex_error&) {
-        m_valid = false;
-    }
+bool SectionPattern::withinBounds(std::string_view pattern) {
+    return !patternTooLarge(pattern);
 }
 
 // The live steps, now and after the next byte, and which steps a closure has
@@ -1173,8 +1134,5 @@ bool SectionPattern::run(uint32_t start, size_t begin, std::string_view text, si
 
 bool SectionPattern::matchesStart(std::string_view text) const {
     if (!m_valid) return false;
-    if (m_standard)
-        return std::regex_search(text.begin(), text.end(), m_standard->regex,
-                                 std::regex_constants::match_continuous);
     return run(0, 0, text, 0);
 }

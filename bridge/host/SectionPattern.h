@@ -9,7 +9,7 @@
 // a time, never backtracking: its time is the pattern's size times the key's
 // length (a look-ahead runs again from each place it is reached, so that much
 // again per look-ahead). The standard library's regex (polynomial mode), which
-// ran every pattern before, is kept as the reference it is tested against.
+// ran every pattern before, is the reference the tests hold it to.
 //
 // A pattern that is not valid, holds a back-reference, nests its groups more
 // than 64 deep or grows beyond about a thousand steps once its repeats are
@@ -20,7 +20,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -31,14 +30,12 @@ public:
     SectionPattern(SectionPattern&&) noexcept;
     SectionPattern& operator=(SectionPattern&&) noexcept;
 
-    // The same pattern run by the standard library's regex only: the reference
-    // the own matcher has to agree with.
-    static SectionPattern standardOnly(std::string_view pattern);
+    // Whether the pattern is within the size and nesting bounds, which apply
+    // before any compiling (the reference applies the same).
+    static bool withinBounds(std::string_view pattern);
 
     // Whether the pattern can be used at all; one that cannot matches nothing.
     bool valid() const { return m_valid; }
-    // Whether the own matcher runs it (not so for standardOnly).
-    bool ownMatcher() const { return m_valid && !m_standard; }
     // Whether the pattern matches text from its first character on.
     bool matchesStart(std::string_view text) const;
 
@@ -62,9 +59,6 @@ public:
     using ByteSet = std::array<uint64_t, 4>;
 
 private:
-    struct Standard;
-    SectionPattern() = default;
-    void compileStandard(std::string_view pattern);
     struct Scratch;
     bool run(uint32_t start, size_t begin, std::string_view text, size_t depth) const;
     bool addClosure(Scratch& scratch, std::vector<uint32_t>& list, uint32_t from, size_t pos,
@@ -73,5 +67,4 @@ private:
     bool m_valid = false;
     std::vector<Step> m_steps;
     std::vector<ByteSet> m_sets;
-    std::unique_ptr<Standard> m_standard;
 };

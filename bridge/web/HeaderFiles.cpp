@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
-#include <regex>
 #include <system_error>
 #include <unordered_map>
 #include <vector>
@@ -240,12 +239,28 @@ std::string Temperature(IniCache& ini) {
 std::string ownLinks(const std::string& host, const std::string& port) {
     std::string links = FileContents("\\html\\brindlehub\\brindlehub_links.htm");
     if (links == kNoFile) return {};
-    static const std::regex attribute(R"((=\s*["']?)/)");
-    std::string target = "$1http://";
-    // "$" would read as a group reference in the replacement.
-    for (char c : host + ":" + port + "/")
-        target += c == '$' ? std::string("$$") : std::string(1, c);
-    return std::regex_replace(links, attribute, target);
+    // Every attribute value that starts at the root ("=/", "= '/", "=\"/") is
+    // made to start at this server instead: the "=", the blanks and the quote
+    // stay, the "/" becomes "http://<host>:<port>/".
+    const std::string target = "http://" + host + ":" + port + "/";
+    const auto blank = [](char c) {
+        return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    };
+    std::string out;
+    out.reserve(links.size() + links.size() / 8);
+    size_t done = 0;
+    for (size_t at = links.find('='); at != std::string::npos; at = links.find('=', at + 1)) {
+        size_t slash = at + 1;
+        while (slash < links.size() && blank(links[slash])) ++slash;
+        if (slash < links.size() && (links[slash] == '"' || links[slash] == '\'')) ++slash;
+        if (slash >= links.size() || links[slash] != '/') continue;
+        out.append(links, done, slash - done);
+        out += target;
+        done = slash + 1;
+        at = slash;
+    }
+    out.append(links, done, std::string::npos);
+    return out;
 }
 
 }  // namespace HeaderFiles

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "host/SectionPattern.h"
+#include "support/StandardSectionPattern.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input = firstLine == std::string_view::npos ? std::string_view{} : input.substr(firstLine + 1);
 
     const SectionPattern own(pattern);
-    const SectionPattern standard = SectionPattern::standardOnly(pattern);
+    const StandardSectionPattern standard(pattern);
     if (own.valid() != standard.valid()) differ("validity", pattern, {});
     if (!own.valid()) return 0;
     // A handful of texts: each match costs the pattern's size times the text's.

@@ -167,6 +167,16 @@ TEST_F(Header, TouchScreensGetTheirFragmentsAndRequestValuesAreEscaped) {
     EXPECT_TRUE(has(html, "http://e&quot;&gt;&lt;script&gt;x&lt;/script&gt;:8012/help"));
 }
 
+// Only values that start at the root are pointed at this server; the blanks
+// and the quote before the "/" stay, and nothing else is touched.
+TEST_F(Header, OwnLinksPointRootValuesAtThisServer) {
+    fragment("HTML/brindlehub/brindlehub_links.htm",
+             "<a href = '/a' x==\"/b\" y=\"'/c\" z=//d w= e/f v=\n\t/g>");
+    EXPECT_TRUE(has(get("pc:8012"),
+                    "<a href = 'http://pc:8012/a' x==\"http://pc:8012/b\" y=\"'/c\" "
+                    "z=http://pc:8012//d w= e/f v=\n\thttp://pc:8012/g>"));
+}
+
 TEST_F(Header, EnhancedSecurityUsesTheMenuDatabase) {
     sql(
         {"CREATE TABLE MenuUsers (UserID TEXT, SecureLevel INTEGER, SecID TEXT, "
