@@ -1,6 +1,9 @@
 #include "web/WebUsers.h"
 
 #include <sodium.h>
+#include <sys/random.h>
+
+#include <cerrno>
 
 #include <QByteArray>
 
@@ -83,9 +86,23 @@ std::string WebUsers::check(const std::string& authorization) {
 }
 
 std::string WebUsers::randomToken() {
-    sodiumReady();
+    // Straight from the kernel: a page asks for one each time it is built, and
+    // starting the hashing library for it would bring in code the gateway only
+    // needs where accounts are kept.
     unsigned char random[16];
-    randombytes_buf(random, sizeof random);
+    size_t filled = 0;
+    while (filled < sizeof random) {
+        const ssize_t got = ::getrandom(random + filled, sizeof random - filled, 0);
+        if (got > 0) {
+            filled += static_cast<size_t>(got);
+        } else if (got < 0 && errno != EINTR) {
+            break;
+        }
+    }
+    if (filled < sizeof random) {
+        sodiumReady();
+        randombytes_buf(random, sizeof random);
+    }
     static const char* const kHex = "0123456789abcdef";
     std::string token;
     for (const unsigned char b : random) {
