@@ -204,7 +204,7 @@ double percentile(std::vector<double> v, double q) {
 }
 
 constexpr int kRows[] = {0, 100, 511};
-constexpr int kRounds = 2;
+constexpr int kRounds = 3;
 constexpr size_t kCpuPages = 100;
 constexpr size_t kManyRequests = 1000;
 
