@@ -146,9 +146,9 @@ void BrindleForm::startUp() {
     Timer1_Timer();
 }
 
-std::vector<Desktop::MenuEntry> BrindleForm::menuEntries() const {
+std::vector<Desktop::MenuEntry> BrindleForm::menuEntries() {
     // The entries call back into this window, which outlives its desktop.
-    auto* self = const_cast<BrindleForm*>(this);
+    BrindleForm* self = this;
     std::vector<Desktop::MenuEntry> entries;
     const char* const captions[] = {"Browser", "GUI Setup", "System Config", "System Status",
                                     "Help"};

@@ -94,7 +94,7 @@ public:
 private:
     void startUp();
     // The fixed entries with the plug-in's above the separator, so "Exit" stays last.
-    std::vector<Desktop::MenuEntry> menuEntries() const;
+    std::vector<Desktop::MenuEntry> menuEntries();
     std::string serverUrl(const char* page) const;
 
     std::unique_ptr<xap> m_xap;
