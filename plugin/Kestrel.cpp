@@ -11,6 +11,7 @@
 
 #include "base/Convert.h"
 #include "binding/CreateObject.h"
+#include "binding/SharedLibrary.h"
 #include "hspi/hspi.h"
 #include "radio/cFirecrackerUSB.h"
 
@@ -23,7 +24,7 @@ using ConfigWindowEntry = void (*)(const std::shared_ptr<cSettings>*,
 
 // The configuration window's module beside this library, loaded the first time
 // the window is asked for on a widget application; null when it cannot be
-// (logged once). Never closed: the window's code stays in use.
+// (logged once).
 ConfigWindowEntry configWindowModule() {
     static ConfigWindowEntry entry = nullptr;
     static bool tried = false;
@@ -37,13 +38,14 @@ ConfigWindowEntry configWindowModule() {
     }
     const std::string path =
         (std::filesystem::path(self.dli_fname).parent_path() / "libkestrel-ui.so").string();
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    void* handle = SharedLibrary::load(path, SharedLibrary::Scope::Local, error);
     if (handle == nullptr) {
-        const char* reason = ::dlerror();
-        qCWarning(lcKestrel, "configuration window: %s", reason != nullptr ? reason : path.c_str());
+        qCWarning(lcKestrel, "configuration window: %s", error.c_str());
         return nullptr;
     }
-    entry = reinterpret_cast<ConfigWindowEntry>(::dlsym(handle, "kestrel_config_window"));
+    entry =
+        reinterpret_cast<ConfigWindowEntry>(SharedLibrary::entry(handle, "kestrel_config_window"));
     if (entry == nullptr)
         qCWarning(lcKestrel, "configuration window: %s has no entry", path.c_str());
     return entry;

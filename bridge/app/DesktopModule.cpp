@@ -1,6 +1,5 @@
 #include "app/DesktopModule.h"
 
-#include <dlfcn.h>
 #include <QLoggingCategory>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +7,7 @@
 #include <system_error>
 
 #include "app/Desktop.h"
+#include "binding/SharedLibrary.h"
 
 Q_LOGGING_CATEGORY(lcDesktop, "brindle.desktop")
 
@@ -56,15 +56,13 @@ bool DesktopModule::displayAvailable() {
 bool DesktopModule::load(const std::string& folder, std::string& error) {
     if (s_makeApplication != nullptr) return true;
     const std::string path = folder + "/" + kFileName;
-    // Never closed: the application and every window come from its code.
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* reason = ::dlerror();
-        error = reason != nullptr ? reason : path + ": cannot be loaded";
-        return false;
-    }
-    auto app = reinterpret_cast<MakeApplication>(::dlsym(handle, "brindle_desktop_application"));
-    auto desktop = reinterpret_cast<MakeDesktop>(::dlsym(handle, "brindle_desktop_create"));
+    // The application and every window come from its code.
+    void* handle = SharedLibrary::load(path, SharedLibrary::Scope::Local, error);
+    if (handle == nullptr) return false;
+    auto app = reinterpret_cast<MakeApplication>(
+        SharedLibrary::entry(handle, "brindle_desktop_application"));
+    auto desktop =
+        reinterpret_cast<MakeDesktop>(SharedLibrary::entry(handle, "brindle_desktop_create"));
     if (app == nullptr || desktop == nullptr) {
         error = path + ": not a desktop module";
         return false;

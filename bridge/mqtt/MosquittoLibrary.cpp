@@ -1,8 +1,8 @@
 #include "mqtt/MosquittoLibrary.h"
 
-#include <dlfcn.h>
-
 #include <type_traits>
+
+#include "binding/SharedLibrary.h"
 
 namespace {
 
@@ -15,7 +15,8 @@ constexpr const char* kLibraryName = "libmosquitto.so.1";
 bool MosquittoLibrary::resolve(void* handle, std::string& error) {
     bool complete = true;
     const auto find = [&](auto& entry, const char* name) {
-        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(::dlsym(handle, name));
+        entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(
+            SharedLibrary::entry(handle, name));
         if (entry == nullptr && complete) {
             complete = false;
             error = std::string(kLibraryName) + " has no " + name;
@@ -52,12 +53,8 @@ const MosquittoLibrary* MosquittoLibrary::load() {
     static MosquittoLibrary library;
     static const bool ready = [] {
         // Local: its names must not stand in for anyone else's.
-        void* handle = ::dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            const char* why = ::dlerror();
-            failure() = why != nullptr ? why : std::string("cannot load ") + kLibraryName;
-            return false;
-        }
+        void* handle = SharedLibrary::load(kLibraryName, SharedLibrary::Scope::Local, failure());
+        if (handle == nullptr) return false;
         if (!library.resolve(handle, failure())) return false;
         // The library's global set-up, once per process; never undone, as
         // other clients (tests run several) may still be alive at exit.

@@ -1,6 +1,5 @@
 #include "binding/CreateObject.h"
 
-#include <dlfcn.h>
 #include <QLoggingCategory>
 #include <filesystem>
 #include <map>
@@ -10,6 +9,7 @@
 #include "base/ProgramFolder.h"
 #include "base/RuntimeError.h"
 #include "binding/Dispatch.h"
+#include "binding/SharedLibrary.h"
 #include "registry/Registry.h"
 
 Q_LOGGING_CATEGORY(lcCreateObject, "brindle.platform.createobject", QtWarningMsg)
@@ -36,21 +36,6 @@ std::map<std::string, std::function<std::shared_ptr<Dispatch>()>>& inProcessFact
 const bool kFactoriesReset =
     ProcessState::registerReset("CreateObject", [] { inProcessFactories().clear(); });
 
-// Handles of the libraries loaded so far, by path. They stay loaded for the life
-// of the process: objects and code of a library may be referenced anywhere.
-void* loadLibrary(const std::string& path, std::string& error) {
-    static std::map<std::string, void*> loaded;
-    if (auto it = loaded.find(path); it != loaded.end()) return it->second;
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL);
-    if (handle == nullptr) {
-        const char* why = dlerror();
-        error = why != nullptr ? why : "cannot load " + path;
-        return nullptr;
-    }
-    loaded.emplace(path, handle);
-    return handle;
-}
-
 }  // namespace
 
 std::shared_ptr<Dispatch> CreateObject(const std::string& progId) {
@@ -65,9 +50,10 @@ std::shared_ptr<Dispatch> CreateObject(const std::string& progId) {
     if (library.is_relative()) library = std::filesystem::path(ProgramFolder::path()) / library;
 
     std::string error;
-    void* handle = loadLibrary(library.lexically_normal().string(), error);
+    void* handle = SharedLibrary::load(library.lexically_normal().string(),
+                                       SharedLibrary::Scope::Global, error);
     if (handle == nullptr) cannotCreate(progId, error);
-    auto factory = reinterpret_cast<Factory>(dlsym(handle, kFactorySymbol));
+    auto factory = reinterpret_cast<Factory>(SharedLibrary::entry(handle, kFactorySymbol));
     if (factory == nullptr) cannotCreate(progId, library.string() + " has no " + kFactorySymbol);
     Dispatch* object = factory(progId.c_str());
     if (object == nullptr) cannotCreate(progId, library.string() + " does not make this class");
